@@ -1,0 +1,99 @@
+#include "frames.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "link.h"
+#include "operator.h"
+
+unsigned char Eoi = 0x04;
+unsigned char Eor1 = 0x0D;
+unsigned char Eor2 = 0x0A;
+unsigned char Start = 0x72;
+unsigned char Stop = 0x0E;
+unsigned char DisplayMode = 0x07;
+unsigned char DisplayRelease = 0x60;
+unsigned char Initiate = 0x11;
+unsigned char PositiveResponse = 0x11;
+unsigned char StatusControlCode = 0x73;
+unsigned char LongStatusRequest = 0x30;
+unsigned char ShortStatusRequest = 0x31;
+unsigned char BarCodeRequest = 0x32;
+unsigned char ScannerControlCode = 0x65;
+unsigned char DownloadControlChar = 0x1C;
+unsigned char RunCode = 0x1D;
+unsigned char RelCode = 0x12;
+unsigned char PrintPosCode = 0x31;
+unsigned char PrintDataCode = 0x32;
+unsigned char CompressCode = 0x15;
+unsigned char SelectScanner = 0x14;
+unsigned char SelectAux = 0x13;
+unsigned char AuxPortData = 0x19;
+unsigned char SelectFromAux = 0x0D;
+unsigned char DownloadStatusRequest = 0x33;
+unsigned char SelectStacker = 0x1B;
+
+unsigned char endstr[3];
+char PosBuff[8];
+
+namespace {
+
+// A one-byte command: its trace line, then the code as it is now.
+void sendcode(unsigned char code, const char *name)
+{
+    trace("\nFunction call to %s().", name);
+    linewrite(&code, 1);
+}
+
+}  // namespace
+
+void DlDownload() { sendcode(DownloadControlChar, "DlDownload"); }
+void DlInit() { sendcode(Initiate, "DlInit"); }
+void DlAck() { sendcode(PositiveResponse, "DlAck"); }
+void DlStart() { sendcode(Start, "DlStart"); }
+void DlStop() { sendcode(Stop, "DlStop"); }
+void DlScanControl() { sendcode(ScannerControlCode, "DlScanControl"); }
+void DlRun() { sendcode(RunCode, "DlRun"); }
+void DlRel() { sendcode(RelCode, "DlRel"); }
+void DlSelectScanner() { sendcode(SelectScanner, "DlSelectScanner"); }
+void DlAltHopper() { sendcode(SelectStacker, "DlAltHopper"); }
+
+void DlEnd()
+{
+    endstr[0] = Eoi;
+    endstr[1] = Eor1;
+    endstr[2] = Eor2;
+    trace("\nFunction call to DlEnd().");
+    linewrite(endstr, 3);
+}
+
+void DlDisplay()
+{
+    endstr[0] = DisplayMode;
+    endstr[1] = DisplayRelease;
+    endstr[2] = Eoi;
+    trace("\nFunction call to DlDisplay().");
+    linewrite(endstr, 3);
+}
+
+void DlReset()
+{
+    trace("\nFunction call to DlReset().");
+    DlSelectScanner();
+    DlEnd();
+    DlRel();
+    DlStop();
+    DlDisplay();
+}
+
+void writedata(int position, const char *text)
+{
+    trace("\nFunction call to writedata().");
+    linewrite(&PrintPosCode, 1);
+    snprintf(PosBuff, sizeof PosBuff, "%2.2d", position);
+    linewrite(PosBuff, 2);
+    DlEnd();
+    linewrite(&PrintDataCode, 1);
+    linewrite(text, static_cast<int>(strlen(text)));
+    DlEnd();
+}

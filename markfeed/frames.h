@@ -1,0 +1,36 @@
+// Scanner command frames: the control codes and one sender per command.
+//
+// Owner of the 26 control codes. Each sender reads its code at the moment
+// of sending (the port configuration file may have replaced it), writes
+// its trace line, and hands its whole frame to the link in one write.
+#pragma once
+
+extern unsigned char Eoi, Eor1, Eor2, Start, Stop, DisplayMode, DisplayRelease;
+extern unsigned char Initiate, PositiveResponse, StatusControlCode;
+extern unsigned char LongStatusRequest, ShortStatusRequest, BarCodeRequest;
+extern unsigned char ScannerControlCode, DownloadControlChar, RunCode, RelCode;
+extern unsigned char PrintPosCode, PrintDataCode, CompressCode, SelectScanner;
+extern unsigned char SelectAux, AuxPortData, SelectFromAux;
+extern unsigned char DownloadStatusRequest, SelectStacker;
+
+extern unsigned char endstr[3];  // the three-byte frames of DlEnd and DlDisplay
+extern char PosBuff[8];          // the print position of writedata
+
+void DlDownload();       // download frame lead
+void DlEnd();            // end-of-frame triple Eoi Eor1 Eor2
+void DlInit();           // initiate
+void DlAck();            // positive response
+void DlStart();          // start feeding
+void DlStop();           // stop
+void DlScanControl();    // mode-change frame lead
+void DlRun();            // runtime parameter frame lead
+void DlRel();            // release the sheet at the print position
+void DlSelectScanner();  // select the scanner
+void DlAltHopper();      // send the sheet to the alternate hopper
+void DlDisplay();        // display release frame
+
+// The reset sequence: select scanner, end of frame, release, stop, display.
+void DlReset();
+
+// Prints text on the sheet at the print position: position frame, text frame.
+void writedata(int position, const char *text);

@@ -1,0 +1,296 @@
+#include "link.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/select.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+
+#include "operator.h"
+#include "runsettings.h"
+
+int Comm;
+struct termios Term;
+struct termios OldTerm;
+int OldTermSaved;
+int Baud = 19200;
+int Size = 7;
+int Parity = 2;
+int Stops = 2;
+int DlDelay;
+volatile sig_atomic_t AlarmFired;
+
+namespace {
+
+constexpr int OPEN_GUARD_SECONDS = 4;
+constexpr int READ_ATTEMPTS = 16;
+
+// Arms the open guard. No SA_RESTART: the blocked call must come back with
+// EINTR instead of being resumed.
+void armguard()
+{
+    struct sigaction action;
+    memset(&action, 0, sizeof action);
+    action.sa_handler = alarm_exit;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0;
+    sigaction(SIGALRM, &action, nullptr);
+    AlarmFired = 0;
+    alarm(OPEN_GUARD_SECONDS);
+}
+
+// Cancels the guard; if it fired (even just after the call succeeded) the
+// scanner is not usable in time and the run ends.
+void disarmguard()
+{
+    alarm(0);
+    if (!AlarmFired)
+        return;
+    showmsg("S12:  Connection to scanner timed out.  Press <ENTER>.", 1);
+    goodbye(88);
+}
+
+void setupline(int baud, int size, int parity, int stops)
+{
+    if (baud != 0) {
+        Term.c_cflag &= ~CBAUD;
+        Term.c_cflag |= baud == 19200 ? B19200 : (baud == 38400 ? B38400 : B9600);
+    }
+    if (size != 0) {
+        Term.c_cflag &= ~CSIZE;
+        Term.c_cflag |= size == 7 ? CS7 : CS8;
+    }
+    if (parity == 1) {
+        Term.c_cflag |= PARENB;
+        Term.c_cflag &= ~PARODD;
+    } else if (parity == 2) {
+        Term.c_cflag |= PARENB | PARODD;
+    } else if (parity == 3) {
+        Term.c_cflag &= ~PARENB;
+    }
+    if (stops == 1)
+        Term.c_cflag &= ~CSTOPB;
+    else if (stops == 2)
+        Term.c_cflag |= CSTOPB;
+    Term.c_cflag |= CREAD;
+    // ISIG off too: the line discipline would swallow the bytes 0x03, 0x1A
+    // and 0x1C, which can be run-length counts inside a sheet record.
+    Term.c_lflag |= NOFLSH;
+    Term.c_lflag &= ~(ICANON | XCASE | ECHO | ISIG);
+    Term.c_cc[VMIN] = 0;
+    Term.c_cc[VTIME] = 30;
+    Term.c_iflag |= IGNBRK;
+    Term.c_iflag &= ~(BRKINT | INLCR | IGNCR | ICRNL | IUCLC | IXON | IXANY | IXOFF);
+    Term.c_oflag &= ~OPOST;
+}
+
+int openserial(int baud, int size, int parity, int stops)
+{
+    armguard();
+    // O_NOCTTY: a run started without a controlling terminal must not take
+    // the scanner line as one (a hang-up would then end the run).
+    int fd = open(devicename, O_RDWR | O_NOCTTY);
+    disarmguard();
+    Comm = fd;
+    if (Comm < 0) {
+        formatmsg("S21:  Unable to open device %s.  Press <ENTER>.", devicename);
+        showmsg(msg, 1);
+        return 0;
+    }
+    if (tcgetattr(Comm, &Term) != 0) {
+        formatmsg("S22:  Could not get term settings on %s [%d].  Press <ENTER>.",
+                 devicename, errno);
+        showmsg(msg, 1);
+        return 0;
+    }
+    if (tcgetattr(Comm, &OldTerm) != 0) {
+        formatmsg("S23:  Could not get term settings on %s [%d].  Press <ENTER>.",
+                 devicename, errno);
+        showmsg(msg, 1);
+    } else {
+        OldTermSaved = 1;
+    }
+    setupline(baud, size, parity, stops);
+    if (tcsetattr(Comm, TCSANOW, &Term) != 0) {
+        formatmsg("S24:  Could not set term settings on %s [%d].  Press <ENTER>.",
+                 devicename, errno);
+        showmsg(msg, 1);
+    }
+    trace("\n\nPort Communication Settings");
+    trace("\n===========================");
+    checkio(&Term);
+    return 1;
+}
+
+// The 16-bit port field as installed stations expect it, with and without -p.
+uint16_t serviceport()
+{
+    if (isalpha(static_cast<unsigned char>(socketport[0]))) {
+        struct servent *entry = getservbyname(socketport, "tcp");
+        if (entry == nullptr) {
+            formatmsg("S14:  Entry %s missing in /etc/services file.  Press <ENTER>.",
+                     socketport);
+            showmsg(msg, 1);
+            goodbye(88);
+        }
+        uint16_t port = static_cast<uint16_t>(entry->s_port);
+        return u2pc ? port : htons(port);
+    }
+    uint16_t number = static_cast<uint16_t>(readnumber(socketport));
+    return u2pc ? htons(number) : number;
+}
+
+}  // namespace
+
+void alarm_exit(int)
+{
+    AlarmFired = 1;
+}
+
+int DlOpenComm(int baud, int size, int parity, int stops)
+{
+    trace("\nFunction call to DlOpenComm().");
+    if (strlen(devicename) < 3) {
+        showmsg("S19:  Invalid device specified with -d option.  Press <ENTER>.", 1);
+        return 0;
+    }
+    if (strncmp(devicename, "/net", 4) == 0) {
+        if (EnableSocket())
+            return 1;
+        formatmsg("S20:  Unable to open socket %s.  Press <ENTER>.", devicename);
+        showmsg(msg, 1);
+        return 0;
+    }
+    return openserial(baud, size, parity, stops);
+}
+
+int EnableSocket()
+{
+    trace("\nFunction call to EnableSocket().");
+    Comm = socket(AF_INET, SOCK_STREAM, 0);
+    if (Comm < 0) {
+        Comm = -1;
+        showmsg("S13:  Could not open tcp socket.  Press <ENTER>.", 1);
+        return 0;
+    }
+    struct sockaddr_in address;
+    memset(&address, 0, sizeof address);
+    address.sin_family = AF_INET;
+    struct hostent *host = gethostbyname(portname);
+    if (host != nullptr && host->h_addr_list[0] != nullptr && host->h_length > 0) {
+        size_t length = static_cast<size_t>(host->h_length);
+        memcpy(&address.sin_addr, host->h_addr_list[0],
+               length < sizeof address.sin_addr ? length : sizeof address.sin_addr);
+    } else {
+        address.sin_addr.s_addr = inet_addr(portname);
+    }
+    if (socketport[0] == '\0')
+        snprintf(socketport, sizeof socketport, "%s", "sheetsrv");
+    address.sin_port = serviceport();
+
+    armguard();
+    int connected = connect(Comm, reinterpret_cast<struct sockaddr *>(&address), sizeof address);
+    int error = errno;
+    disarmguard();
+    if (connected == 0) {
+        formatmsg("Connected to remote host %s.", portname);
+        showmsg(msg, 0);
+        return 1;
+    }
+    const char *format = "S18:  %s not responding on port %s.  Press <ENTER>.";
+    if (error == ECONNREFUSED)
+        format = "S15:  Connection refused on %s port %s.  Press <ENTER>.";
+    else if (error == ETIMEDOUT)
+        format = "S16:  Connection timed out on %s port %s.  Press <ENTER>.";
+    else if (error == EISCONN)
+        format = "S17:  Already connected on %s port %s.  Press <ENTER>.";
+    formatmsg(format, portname, socketport);
+    showmsg(msg, 1);
+    goodbye(88);
+}
+
+int wait_socket(int seconds)
+{
+    int total = seconds + DlDelay;
+    if (total < 0 || Comm < 0 || Comm >= FD_SETSIZE)
+        return -1;
+    fd_set input;
+    FD_ZERO(&input);
+    FD_SET(Comm, &input);
+    struct timeval limit = {total, 0};
+    return select(Comm + 1, &input, nullptr, nullptr, &limit);
+}
+
+int ReadChar(int seconds)
+{
+    if (wait_socket(seconds) <= 0)
+        return -1;
+    for (int attempt = 0; attempt < READ_ATTEMPTS; attempt++) {
+        unsigned char byte;
+        if (read(Comm, &byte, 1) == 1)
+            return byte & 0x7F;
+        sleep(1);
+    }
+    return -1;
+}
+
+void FlushComm(int fd)
+{
+    trace("\nFunction call to FlushComm().");
+    if (fd < 0 || fd >= FD_SETSIZE)
+        return;
+    fd_set input;
+    FD_ZERO(&input);
+    FD_SET(fd, &input);
+    struct timeval limit = {0, 250000};
+    if (select(fd + 1, &input, nullptr, nullptr, &limit) > 0) {
+        unsigned char dropped;
+        if (read(fd, &dropped, 1) < 0)
+            return;
+    }
+}
+
+void checkio(const struct termios *settings)
+{
+    tcflag_t flags = settings->c_cflag;
+    switch (flags & CBAUD) {
+    case B9600: trace("\nBAUD: 9600"); break;
+    case B19200: trace("\nBAUD: 19200"); break;
+    case B38400: trace("\nBAUD: 38400"); break;
+    default: break;
+    }
+    switch (flags & CSIZE) {
+    case CS7: trace("\nSIZE: 7"); break;
+    case CS8: trace("\nSIZE: 8"); break;
+    default: trace("\nSIZE: ?"); break;
+    }
+    if ((flags & PARENB) && !(flags & PARODD))
+        trace("\nPARITY: Even");
+    else if ((flags & PARENB) && (flags & PARODD))
+        trace("\nPARITY: Odd");
+    else
+        trace("\nPARITY: None");
+    trace(flags & CSTOPB ? "\nSTOPS: 2" : "\nSTOPS: 1");
+    trace("\n");
+}
+
+void linewrite(const void *data, int len)
+{
+    const char *next = static_cast<const char *>(data);
+    while (len > 0) {
+        ssize_t sent = write(Comm, next, static_cast<size_t>(len));
+        if (sent < 0 && errno == EINTR)
+            continue;
+        if (sent <= 0)
+            return;
+        next += sent;
+        len -= static_cast<int>(sent);
+    }
+}
