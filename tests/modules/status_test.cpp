@@ -1,0 +1,136 @@
+// Status answers: the condition a long or download status decodes to, the
+// request bytes, and the end of the run when the scanner answers wrongly.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "link.h"
+#include "status.h"
+#include "wire.h"
+
+namespace {
+
+// A 50-character long status with single characters set at positions.
+std::string longstatus(std::initializer_list<std::pair<int, char>> set)
+{
+    std::string status(50, '0');
+    status[34] = 'N';
+    status[48] = 'w';
+    for (const auto &entry : set)
+        status[static_cast<size_t>(entry.first)] = entry.second;
+    return status + "\r\n";
+}
+
+std::string downloadstatus(char idle, char flags2 = '0', char flags3 = '0')
+{
+    return std::string("0") + idle + flags2 + flags3 + "\r\n";
+}
+
+int decode(const std::string &answers, std::string *requests = nullptr)
+{
+    Wire wire;
+    wire.send(answers);
+    int code = DecodeStatus();
+    if (requests != nullptr)
+        *requests = wire.received();
+    return code;
+}
+
+TEST(DecodeStatus, LongStatusConditionsInTheirOrder)
+{
+    const struct {
+        std::initializer_list<std::pair<int, char>> set;
+        int code;
+    } cases[] = {
+        {{{7, '4'}, {32, '3'}}, 4},  // read check: the 0x01 detail of 32 first
+        {{{7, '4'}, {33, '1'}}, 6},
+        {{{7, '4'}, {32, '2'}}, 3},
+        {{{7, '4'}}, 5},
+        {{{6, '3'}}, 7},            // skew before multiple feed
+        {{{6, '2'}, {7, '8'}}, 7},  // skew before jam
+        {{{7, '8'}}, 8},
+        {{{6, '1'}}, 9},
+        {{{7, '1'}}, 1},
+        {{{7, '2'}}, 1},
+    };
+    for (const auto &c : cases) {
+        std::string requests;
+        EXPECT_EQ(decode(longstatus(c.set), &requests), c.code);
+        EXPECT_EQ(requests, "s0");  // the download status is not asked for
+    }
+}
+
+TEST(DecodeStatus, SheetAtPrintPositionIsShownAsABlank)
+{
+    std::string requests;
+    EXPECT_EQ(decode(longstatus({{8, '8'}}), &requests), 17);
+    EXPECT_EQ(requests, "s0");
+}
+
+TEST(DecodeStatus, FormErrorsFromTheDownloadStatus)
+{
+    const struct {
+        char flags2, flags3;
+        int code;
+    } cases[] = {{'8', '7', 10}, {'4', '0', 11}, {'2', '0', 12}, {'1', '0', 13},
+                 {'0', '4', 14}, {'0', '2', 15}, {'0', '1', 16}, {'0', '0', 0}};
+    for (const auto &c : cases) {
+        std::string requests;
+        EXPECT_EQ(decode(longstatus({}) + downloadstatus('?', c.flags2, c.flags3), &requests),
+                  c.code);
+        EXPECT_EQ(requests, "s0s3");
+    }
+    EXPECT_EQ(decode(longstatus({}) + downloadstatus('0', '8', '7')), 0);  // only after '?'
+}
+
+TEST(DecodeStatus, MessagesForTheCodes)
+{
+    EXPECT_STREQ(GetMsg(8), "Sheet jam.  Clear jam and press <START> or <ENTER>.");
+    EXPECT_STREQ(GetMsg(17), " ");
+    EXPECT_STREQ(GetMsg(2), "Input tray is empty.  Load forms and press <START> or <ENTER>.");
+    EXPECT_STREQ(GetMsg(18), "S25:  Get message unknown: 18.  Press <ENTER>.");
+}
+
+TEST(StatusRequests, QuickStatusChecksTheLength)
+{
+    Wire wire;
+    wire.send(std::string(49, '0') + "\r\n" + std::string(50, '0') + "\r\n" + "000\r\n" +
+              "0000\r\n" + "00\r\n");
+    EXPECT_EQ(quickstatus(LONG_STATUS, 5), 0);
+    EXPECT_EQ(quickstatus(LONG_STATUS, 5), 1);
+    EXPECT_EQ(quickstatus(SHORT_STATUS, 5), 1);
+    EXPECT_EQ(quickstatus(DOWNLOAD_STATUS, 5), 1);
+    EXPECT_EQ(quickstatus(DOWNLOAD_STATUS, 5), 0);
+    EXPECT_EQ(wire.received(), "s0s0s1s3s3");
+}
+
+TEST(StatusRequests, TestParityStopsAtTheFirstFailure)
+{
+    Wire wire;
+    wire.send(std::string(51, '0') + "\r\n");
+    EXPECT_EQ(testparity(), 0);
+    EXPECT_EQ(wire.received(), "s0");  // no short status request after a bad long one
+}
+
+using StatusDeath = ::testing::Test;
+
+TEST(StatusDeath, WrongLengthOrNoAnswerEndsTheRunWith99)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            Wire wire;
+            wire.send(std::string(51, '0') + "\r\n");
+            getstatus(LONG_STATUS, 5);
+        },
+        ::testing::ExitedWithCode(99), "");
+    EXPECT_EXIT(
+        {
+            Wire wire;
+            DlDelay = -4;  // one second instead of five
+            getstatus(SHORT_STATUS, 5);
+        },
+        ::testing::ExitedWithCode(99), "");
+}
+
+}  // namespace
