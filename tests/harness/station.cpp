@@ -147,14 +147,7 @@ void Station::type(const std::string &keys)
 int Station::wait(double seconds)
 {
     auto start = Clock::now();
-    while (!ended_) {
-        int status;
-        pid_t done = waitpid(pid_, &status, WNOHANG);
-        if (done == pid_) {
-            ended_ = true;
-            status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            break;
-        }
+    while (running()) {
         if (since(start) > seconds) {
             ::kill(pid_, SIGKILL);
             waitpid(pid_, nullptr, 0);
@@ -168,6 +161,25 @@ int Station::wait(double seconds)
     for (int i = 0; i < 5; i++)
         pump(10);
     return status_;
+}
+
+void Station::idle(double seconds)
+{
+    auto start = Clock::now();
+    while (since(start) < seconds)
+        pump(20);
+}
+
+bool Station::running()
+{
+    if (ended_)
+        return false;
+    int status;
+    if (waitpid(pid_, &status, WNOHANG) != pid_)
+        return true;
+    ended_ = true;
+    status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return false;
 }
 
 void Station::kill(int signal)

@@ -42,6 +42,10 @@ public:
     // (the process is then killed), or 128 + signal when killed.
     int wait(double seconds);
     void kill(int signal);
+    // Collects output for a while without waiting for anything.
+    void idle(double seconds);
+    // True while the process has not ended.
+    bool running();
     pid_t pid() const { return pid_; }
 
     std::string errors();  // everything written to standard error so far
