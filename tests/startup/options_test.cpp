@@ -1,0 +1,138 @@
+// How the command line is read, as the trace's file paths and the operator's
+// messages show it: the option letter, values, and what is ignored.
+#include <gtest/gtest.h>
+
+#include "startup_support.h"
+#include "station.h"
+
+using namespace harness;
+using startup::filePaths;
+using startup::quickRun;
+
+namespace {
+
+// No such device exists on a Linux host, so the run ends at the open (S21).
+const char device[] = "/dev/tty1a";
+
+const std::string tty1aPaths =
+    "\nFILE PATHS"
+    "\n=========="
+    "\nScanner device     = /dev/tty1a"
+    "\nCfg config file    = d_tty1a.cfg"
+    "\nSemifore lock file = LOCK_tty1a"
+    "\nData output file   = SCAN.DAT"
+    "\nDebug file         = scantest.log"
+    "\n";
+
+const char s21[] = "S21:  Unable to open device /dev/tty1a.  Press <ENTER>.";
+
+TEST(Options, LetterIsTheSecondCharacterInEitherCase)
+{
+    ASSERT_FALSE(fileExists(device));
+    const std::vector<std::vector<std::string>> spellings = {
+        {"-x", "-d", device},
+        {"-X", "-D", device},
+        {"-xd", "-dx", device},  // only the second character counts
+        {"-Xtrace", "-Device", device},
+    };
+    for (const auto &args : spellings) {
+        SCOPED_TRACE(args[0] + " " + args[1]);
+        TempDir dir;
+        auto run = quickRun(dir, args);
+        EXPECT_EQ(run.status, 88);
+        EXPECT_EQ(messages(run.errors), std::vector<std::string>{s21});
+        EXPECT_EQ(filePaths(run.trace), tty1aPaths);
+    }
+}
+
+TEST(Options, UnknownOptionsAndStrayWordsAreIgnoredSilently)
+{
+    TempDir dir;
+    auto run = quickRun(dir, {"word", "-q", "-", "-9", "-x", "-Z", "-d", device, "more"});
+    EXPECT_EQ(run.status, 88);
+    EXPECT_EQ(messages(run.errors), std::vector<std::string>{s21});
+    EXPECT_EQ(filePaths(run.trace), tty1aPaths);
+}
+
+TEST(Options, ArgumentsWithoutAnyKnownOptionStillRun)
+{
+    // No usage screen: the run has no device, so the port name is empty.
+    for (std::string only : {"-q", "word"}) {
+        SCOPED_TRACE(only);
+        TempDir dir;
+        auto run = quickRun(dir, {only});
+        EXPECT_EQ(run.status, 88);
+        EXPECT_EQ(messages(run.errors),
+                  std::vector<std::string>{"S19:  Invalid device specified with -d option.  Press <ENTER>."});
+        EXPECT_EQ(readFile(dir.file("LOCK_")), "lock");
+        EXPECT_TRUE(fileExists(dir.file("SCAN.DAT")));
+        EXPECT_TRUE(fileExists(dir.file("scantest.log")));
+        EXPECT_EQ(run.trace, "");
+        EXPECT_FALSE(fileExists(dir.file("d_.cfg")));  // read, never created
+    }
+}
+
+TEST(Options, ValueIsTheWholeNextArgumentWhateverItBeginsWith)
+{
+    {
+        // -x is the device here, so there is no trace.
+        TempDir dir;
+        auto run = quickRun(dir, {"-d", "-x"});
+        EXPECT_EQ(run.status, 88);
+        EXPECT_EQ(messages(run.errors),
+                  std::vector<std::string>{"S19:  Invalid device specified with -d option.  Press <ENTER>."});
+        EXPECT_TRUE(fileExists(dir.file("scantest.log")));
+        EXPECT_EQ(run.trace, "");
+        EXPECT_EQ(readFile(dir.file("LOCK_")), "lock");
+    }
+    {
+        // "-s" names the data output file; the run is not a communication test.
+        TempDir dir;
+        auto run = quickRun(dir, {"-x", "-o", "-s", "-d", device});
+        EXPECT_EQ(run.status, 88);
+        EXPECT_EQ(messages(run.errors), std::vector<std::string>{s21});
+        EXPECT_TRUE(fileExists(dir.file("-s")));
+        EXPECT_FALSE(fileExists(dir.file("SCAN.DAT")));
+        EXPECT_NE(run.trace.find("\nData output file   = -s\n"), std::string::npos);
+        EXPECT_NE(run.trace.find("\nOpening device using DlOpenComm."), std::string::npos);
+    }
+    {
+        // "-d" is the directory, and the device path after it a stray word.
+        TempDir dir;
+        auto run = quickRun(dir, {"-l", "-d", device});
+        EXPECT_EQ(run.status, 88);
+        EXPECT_EQ(messages(run.errors),
+                  (std::vector<std::string>{"S44:  Could not create scanner lock file.  Press <ENTER>.",
+                                            "Check permissions on -d/LOCK_.  Press <ENTER>."}));
+    }
+}
+
+TEST(Options, LaterValueReplacesEarlier)
+{
+    TempDir dir;
+    auto run = quickRun(dir, {"-x", "-d", "/dev/ttyQ9", "-o", "first.dat", "-d", device, "-o", "SCAN.DAT"});
+    EXPECT_EQ(run.status, 88);
+    EXPECT_EQ(filePaths(run.trace), tty1aPaths);
+    EXPECT_FALSE(fileExists(dir.file("first.dat")));
+}
+
+TEST(Options, DeviceOfFiveCharactersOrFewerGivesAnEmptyPortName)
+{
+    TempDir dir;
+    auto run = quickRun(dir, {"-x", "-d", "/tty1"});
+    EXPECT_EQ(run.status, 88);
+    EXPECT_EQ(messages(run.errors),
+              std::vector<std::string>{"S21:  Unable to open device /tty1.  Press <ENTER>."});
+    EXPECT_EQ(filePaths(run.trace),
+              "\nFILE PATHS"
+              "\n=========="
+              "\nScanner device     = /tty1"
+              "\nCfg config file    = d_.cfg"
+              "\nSemifore lock file = LOCK_"
+              "\nData output file   = SCAN.DAT"
+              "\nDebug file         = scantest.log"
+              "\n");
+    EXPECT_EQ(readFile(dir.file("LOCK_")), "lock");
+}
+
+}  // namespace
