@@ -1,0 +1,104 @@
+// The scanner lock: one run per scanner, and a run that finds the scanner
+// busy leaves the running batch's trace and data output file alone.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include "startup_support.h"
+#include "station.h"
+
+using namespace harness;
+using startup::LockHolder;
+using startup::quickRun;
+
+namespace {
+
+const char device[] = "/dev/tty1a";
+const char s46[] = "S46:  Scanner currently in use.  Press <ENTER>.";
+
+TEST(Lock, SecondRunOnABusyScannerLeavesTheFirstRunsFilesAlone)
+{
+    TempDir dir;
+    RunOptions options;
+    options.cwd = dir.path();
+    options.args = {"-x", "-d", device};
+    Station first(options);
+    // The first run holds the lock while it waits for the operator's key.
+    ASSERT_TRUE(first.waitFor("S21:", 10)) << first.errors();
+    EXPECT_TRUE(startup::byteLocked(dir.file("LOCK_tty1a"), 4));
+    // A record of the batch in progress.
+    writeFile(dir.file("SCAN.DAT"), "0001 accepted sheet\r\n");
+
+    for (bool trace : {true, false}) {
+        SCOPED_TRACE(trace ? "with -x" : "without -x");
+        std::vector<std::string> args = {"-d", device};
+        if (trace)
+            args.push_back("-x");
+        auto second = quickRun(dir, args);
+        EXPECT_EQ(second.status, 88);
+        EXPECT_EQ(messages(second.errors), std::vector<std::string>{s46});
+        EXPECT_EQ(readFile(dir.file("SCAN.DAT")), "0001 accepted sheet\r\n");
+        // The first run's trace is still in its buffer: nothing on disk.
+        EXPECT_EQ(second.trace, "");
+        EXPECT_TRUE(startup::byteLocked(dir.file("LOCK_tty1a"), 4));
+        EXPECT_EQ(readFile(dir.file("LOCK_tty1a")), "lock");
+    }
+
+    first.type("\r");
+    EXPECT_EQ(first.wait(10), 88);
+    std::string trace = readFile(dir.file("scantest.log"));
+    EXPECT_EQ(trace.rfind("\nFILE PATHS", 0), 0u) << trace;
+    EXPECT_EQ(trace.find("S46"), std::string::npos) << trace;
+    EXPECT_NE(trace.find("\n\nPROGRAM TERMINATED.  RETURN VALUE = 88."), std::string::npos);
+    // The lock goes with the process.
+    EXPECT_FALSE(startup::byteLocked(dir.file("LOCK_tty1a"), 4));
+    EXPECT_EQ(quickRun(dir, {"-d", device}).errors.find("S46"), std::string::npos);
+}
+
+TEST(Lock, LockOfAnotherProgramOnTheSameByteIsHonoured)
+{
+    for (bool trace : {true, false}) {
+        SCOPED_TRACE(trace ? "with -x" : "without -x");
+        TempDir dir;
+        writeFile(dir.file("scantest.log"), "\nFunction call to DlScan().");
+        writeFile(dir.file("SCAN.DAT"), "0001 accepted sheet\r\n");
+        LockHolder holder(dir.file("LOCK_tty1a"), 4);
+        ASSERT_TRUE(holder.holding());
+        std::vector<std::string> args = {"-d", device};
+        if (trace)
+            args.push_back("-x");
+        auto run = quickRun(dir, args);
+        EXPECT_EQ(run.status, 88);
+        EXPECT_EQ(messages(run.errors), std::vector<std::string>{s46});
+        EXPECT_EQ(run.trace, "\nFunction call to DlScan().");
+        EXPECT_EQ(readFile(dir.file("SCAN.DAT")), "0001 accepted sheet\r\n");
+        EXPECT_EQ(readFile(dir.file("LOCK_tty1a")), "lock");
+    }
+}
+
+TEST(Lock, OnlyTheByteAfterTheWordLockCounts)
+{
+    for (off_t other : {0, 3, 5}) {
+        SCOPED_TRACE(other);
+        TempDir dir;
+        LockHolder holder(dir.file("LOCK_tty1a"), other);
+        ASSERT_TRUE(holder.holding());
+        auto run = quickRun(dir, {"-d", device});
+        EXPECT_EQ(run.status, 88);
+        EXPECT_EQ(messages(run.errors),
+                  std::vector<std::string>{"S21:  Unable to open device /dev/tty1a.  Press <ENTER>."});
+    }
+}
+
+TEST(Lock, ScannersWithAndWithoutServiceHaveTheirOwnLocks)
+{
+    TempDir dir;
+    LockHolder holder(dir.file("LOCK_tty1a"), 4);
+    ASSERT_TRUE(holder.holding());
+    auto run = quickRun(dir, {"-d", device, "-u", "9100"});
+    EXPECT_EQ(run.status, 88);
+    EXPECT_EQ(run.errors.find("S46"), std::string::npos) << run.errors;
+    EXPECT_EQ(readFile(dir.file("LOCK_tty1a_9100")), "lock");
+}
+
+}  // namespace
