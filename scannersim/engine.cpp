@@ -140,6 +140,7 @@ void Engine::readLink(double t) {
     for (const RawFrame& raw : frames) handle(raw, t);
     ++bytesIn_;
     if (options_.dropAfter > 0 && bytesIn_ == options_.dropAfter) {
+      flushOutput(now());  // what was already due still goes out
       hangUp("dropped after " + std::to_string(bytesIn_) + " bytes");
       return;
     }
@@ -151,11 +152,15 @@ void Engine::handle(const RawFrame& raw, double t) {
   {
     std::lock_guard<std::mutex> lock(mu_);
     machine_.take(raw, t, &fx);
+  }
+  record(fx);
+  // Published after its files are written, so a waiter may read them.
+  {
+    std::lock_guard<std::mutex> lock(mu_);
     frames_.push_back(fx.frame);
     trimHistory(&frames_);
   }
   changed_.notify_all();
-  record(fx);
   for (const Answer& answer : fx.answers) queueAnswer(answer, t);
 }
 

@@ -1,5 +1,7 @@
 #include "frames.h"
 
+#include <algorithm>
+
 namespace scannersim {
 
 void FrameParser::feed(uint8_t byte, std::vector<RawFrame>* out) {
@@ -93,14 +95,13 @@ void FrameParser::payloadByte(uint8_t byte, std::vector<RawFrame>* out) {
   tail_[2] = byte;
   if (tailCount_ < 3) ++tailCount_;
   if (!endsWithTriple()) return;
-  // The payload is what lies between the lead code and the triple.
-  size_t kept = current_.bytes.size();
-  size_t inPayload = kept >= 4 ? kept - 4 : 0;
-  if (current_.dropped == 0) {
-    current_.payload = current_.bytes.substr(1, inPayload);
-  } else {
-    current_.payload = current_.bytes.substr(1);
-  }
+  // The payload is what lies between the lead code and the triple; past
+  // the limit the triple itself may be among the bytes not kept.
+  size_t afterLead = current_.bytes.size() - 1 + current_.dropped;
+  size_t payloadLength = afterLead - 3;
+  size_t kept = std::min(current_.bytes.size() - 1, payloadLength);
+  current_.payload = current_.bytes.substr(1, kept);
+  current_.dropped = payloadLength - kept;
   emit(pending_, out);
 }
 
