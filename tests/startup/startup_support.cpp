@@ -66,6 +66,22 @@ std::string ptsCfgPath(const std::string &dir, const Pty &pty)
     return dir + "/d_" + pty.slavePath().substr(5) + ".cfg";
 }
 
+const std::vector<int> builtInSettings = {
+    0x04, 0x0D, 0x0A, 0x72, 0x0E, 0x11, 0x11, 0x73, 0x30, 0x31,
+    0x32, 0x65, 0x1C, 0x1D, 0x12, 0x31, 0x32, 0x15, 0x14, 0x13,
+    0x19, 0x0D, 0, 0x33, 0x1B, 19200, 7, 2, 2, 1};
+
+std::string cfgText(const std::vector<std::pair<int, long>> &changes)
+{
+    std::vector<long> values(builtInSettings.begin(), builtInSettings.end());
+    for (const auto &change : changes)
+        values.at(static_cast<size_t>(change.first - 1)) = change.second;
+    std::string text;
+    for (long value : values)
+        text += std::to_string(value) + "\n";
+    return text;
+}
+
 LineRun runOnLine(const harness::TempDir &dir, Pty &pty, const std::vector<std::string> &args,
                   const std::string &answer, const std::string &request, double limit)
 {

@@ -42,6 +42,13 @@ void makePtsDirs(const std::string &dir);
 // d_pts/N.cfg for this pty, in dir.
 std::string ptsCfgPath(const std::string &dir, const Pty &pty);
 
+// The 30 settings of the port configuration file before any file is read,
+// by position (index 0 is position 1).
+extern const std::vector<int> builtInSettings;
+// A configuration file holding the built-in values, one per line, with the
+// given positions (1 to 30) replaced.
+std::string cfgText(const std::vector<std::pair<int, long>> &changes);
+
 // A run of markfeed with the pty as its device, standard input /dev/null.
 // The test side waits for the first status request (the two bytes
 // `request`) and then answers `answer`, or stays silent when answer is

@@ -1,0 +1,237 @@
+// The port configuration file read against real files: which number lands
+// in which of the 30 settings, and what the number format accepts.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <map>
+
+#include "frames.h"
+#include "link.h"
+#include "portcfg.h"
+#include "runsettings.h"
+#include "startup_support.h"
+#include "station.h"
+
+using namespace harness;
+using startup::builtInSettings;
+
+namespace {
+
+// The settings in file position order.
+unsigned char *const codes[30] = {
+    &Eoi, &Eor1, &Eor2, &Start, &Stop, &Initiate, &PositiveResponse, &StatusControlCode,
+    &LongStatusRequest, &ShortStatusRequest, &BarCodeRequest, &ScannerControlCode,
+    &DownloadControlChar, &RunCode, &RelCode, &PrintPosCode, &PrintDataCode, &CompressCode,
+    &SelectScanner, &SelectAux, &AuxPortData, &SelectFromAux, nullptr,
+    &DownloadStatusRequest, &SelectStacker, nullptr, nullptr, nullptr, nullptr, nullptr};
+int *const numbers[30] = {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                          nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                          nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &DlDelay,
+                          nullptr, nullptr, &Baud, &Size, &Parity, &Stops, &NoWait};
+
+std::vector<int> settings()
+{
+    std::vector<int> values;
+    for (int i = 0; i < 30; i++)
+        values.push_back(codes[i] ? *codes[i] : *numbers[i]);
+    return values;
+}
+
+void restore(const std::vector<int> &values)
+{
+    for (int i = 0; i < 30; i++) {
+        if (codes[i])
+            *codes[i] = static_cast<unsigned char>(values[static_cast<size_t>(i)]);
+        else
+            *numbers[i] = values[static_cast<size_t>(i)];
+    }
+}
+
+// The built-in settings with some positions (1 to 30) changed.
+std::vector<int> builtInsWith(const std::map<int, int> &changes)
+{
+    std::vector<int> values = builtInSettings;
+    for (const auto &change : changes)
+        values[static_cast<size_t>(change.first - 1)] = change.second;
+    return values;
+}
+
+class PortConfig : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        saved_ = settings();
+        int ignored;
+        next_param(nullptr, &ignored);
+    }
+    void TearDown() override
+    {
+        int ignored;
+        next_param(nullptr, &ignored);
+        restore(saved_);
+    }
+    // The settings after reading a file with this content.
+    std::vector<int> read(const std::string &content)
+    {
+        std::string path = dir_.file("d_tty1a.cfg");
+        writeFile(path, content);
+        int ignored;
+        next_param(nullptr, &ignored);
+        restore(builtInSettings);
+        DlCfg(path.c_str());
+        return settings();
+    }
+    TempDir dir_;
+
+private:
+    std::vector<int> saved_;
+};
+
+TEST_F(PortConfig, BuiltInValuesBeforeAnyFile)
+{
+    EXPECT_EQ(settings(), builtInSettings);
+}
+
+TEST_F(PortConfig, NumberFormat)
+{
+    const struct {
+        const char *content;
+        std::map<int, int> changes;
+    } cases[] = {
+        {"", {}},
+        {"1\n2\n3\n", {{1, 1}, {2, 2}, {3, 3}}},
+        {"4\n13\n10\n", {}},
+        {"0x04,0x0d,0x0A", {}},
+        {"0x1C,0x0d,0XfF", {{1, 28}, {2, 13}, {3, 255}}},
+        {"0xAbC", {{1, 0xBC}}},
+        // A label is a separator; a digit in it is a number of its own.
+        {"Stop=14\n", {{1, 14}}},
+        {"Eor1=13\n", {{1, 1}, {2, 13}}},
+        {"# end of text, no digits here\n\n   5", {{1, 5}}},
+        // A minus sign is a separator.
+        {"-5", {{1, 5}}},
+        // An x before any digit is a separator; C cannot go on in decimal.
+        {"x1C 7", {{1, 1}, {2, 7}}},
+        // The value before the x is carried on.
+        {"1x2", {{1, 18}}},
+        // The first byte that cannot go on ends the number.
+        {"0x1g5", {{1, 1}, {2, 5}}},
+        {"0x1x2", {{1, 1}, {2, 2}}},
+        {"1.5", {{1, 1}, {2, 5}}},
+        {"12ab", {{1, 12}}},
+        // The last number needs no line end.
+        {"7 8 9", {{1, 7}, {2, 8}, {3, 9}}},
+        // Control codes keep the low 8 bits.
+        {"0x141 511 256", {{1, 0x41}, {2, 0xFF}, {3, 0}}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.content);
+        EXPECT_EQ(read(c.content), builtInsWith(c.changes));
+    }
+}
+
+TEST_F(PortConfig, AllThirtyPositionsInOrderAndNothingAfterThem)
+{
+    // Labels without digits; the codes alternate hexadecimal and decimal,
+    // and 300 + p keeps only its low 8 bits (44 + p).
+    std::string content;
+    std::vector<int> expected;
+    char hex[16];
+    for (int position = 1; position <= 22; position++) {
+        snprintf(hex, sizeof hex, "0x%X", 300 + position);
+        content += "control code: " + (position % 2 ? std::string(hex) : std::to_string(300 + position)) + "\n";
+        expected.push_back(44 + position);
+    }
+    content += "delay, seconds: 3\n";
+    expected.push_back(3);
+    content += "download status: 0x134\nstacker: 0x1B\n";
+    expected.push_back(0x34);
+    expected.push_back(0x1B);
+    content += "speed: 9600\nsize: 8\nparity (one even, two odd, three none): 3\nstops: 1\nno wait: 0\n";
+    for (int value : {9600, 8, 3, 1, 0})
+        expected.push_back(value);
+    content += "and a thirty-first: 42\n";
+    unsigned char display = DisplayMode, release = DisplayRelease;
+
+    EXPECT_EQ(read(content), expected);
+    // These two have no position in the file.
+    EXPECT_EQ(DisplayMode, display);
+    EXPECT_EQ(DisplayRelease, release);
+}
+
+TEST_F(PortConfig, WholeNumbersAtTheIntegerPositions)
+{
+    // Twenty-five placeholders, then the line settings: no 8-bit cut there.
+    std::string content;
+    for (int i = 0; i < 22; i++)
+        content += std::to_string(builtInSettings[static_cast<size_t>(i)]) + "\n";
+    content += "300\n51\n27\n0x141 0x1C200 9 0x100 70000\n";
+    EXPECT_EQ(read(content), builtInsWith({{23, 300}, {24, 51}, {25, 27}, {26, 0x141},
+                                            {27, 0x1C200}, {28, 9}, {29, 0x100}, {30, 70000}}));
+}
+
+TEST_F(PortConfig, ShortFileLeavesTheRest)
+{
+    EXPECT_EQ(read("1 2"), builtInsWith({{1, 1}, {2, 2}}));
+}
+
+TEST_F(PortConfig, MissingOrUnreadableFileChangesNothing)
+{
+    restore(builtInSettings);
+    DlCfg(dir_.file("d_none.cfg").c_str());
+    EXPECT_EQ(settings(), builtInSettings);
+    EXPECT_FALSE(fileExists(dir_.file("d_none.cfg")));
+
+    // A directory opens but cannot be read.
+    int ignored;
+    next_param(nullptr, &ignored);
+    ASSERT_EQ(mkdir(dir_.file("d_dir.cfg").c_str(), 0777), 0);
+    DlCfg(dir_.file("d_dir.cfg").c_str());
+    EXPECT_EQ(settings(), builtInSettings);
+}
+
+TEST_F(PortConfig, NextParamResults)
+{
+    std::string path = dir_.file("numbers");
+    writeFile(path, "12 then text");
+    int value = 1234;
+    EXPECT_EQ(next_param(path.c_str(), &value), 0);
+    EXPECT_EQ(value, 12);
+    value = 1234;
+    EXPECT_EQ(next_param(path.c_str(), &value), 1);  // end of file before a digit
+    EXPECT_EQ(value, 0);
+    value = 1234;
+    EXPECT_EQ(next_param(path.c_str(), &value), 1);
+    EXPECT_EQ(value, 0);
+
+    next_param(nullptr, &value);
+    value = 1234;
+    EXPECT_EQ(next_param(dir_.file("missing").c_str(), &value), 2);
+    EXPECT_EQ(value, 1234);
+    EXPECT_EQ(next_param(path.c_str(), &value), 2);  // the failed open sticks
+    EXPECT_EQ(value, 1234);
+
+    next_param(nullptr, &value);
+    ASSERT_EQ(mkdir(dir_.file("folder").c_str(), 0777), 0);
+    EXPECT_EQ(next_param(dir_.file("folder").c_str(), &value), 2);  // read failed while skipping
+    EXPECT_EQ(value, 1);
+}
+
+TEST_F(PortConfig, PathIsOnlyUsedToOpenAndNoPathCloses)
+{
+    std::string first = dir_.file("first"), second = dir_.file("second");
+    writeFile(first, "1 2 3");
+    writeFile(second, "7 8 9");
+    int value = 0;
+    EXPECT_EQ(next_param(first.c_str(), &value), 0);
+    EXPECT_EQ(value, 1);
+    EXPECT_EQ(next_param(second.c_str(), &value), 0);
+    EXPECT_EQ(value, 2);
+    EXPECT_EQ(next_param(nullptr, &value), 0);
+    EXPECT_EQ(next_param(second.c_str(), &value), 0);
+    EXPECT_EQ(value, 7);
+}
+
+}  // namespace
