@@ -1,0 +1,208 @@
+// Whole batches through scannersim: which sheets are accepted, where each
+// sheet lands, what is printed on it, what the operator reads, and the data
+// output file byte for byte.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <ctime>
+#include <map>
+
+#include "station_util.h"
+
+using namespace harness;
+using namespace stationtest;
+using scannersim::Hopper;
+
+namespace {
+
+struct Sheet {
+    std::string record;
+    // The operator's message for a rejected sheet; "" when it is accepted.
+    std::string rejection;
+    long voucher = 0;  // as the stamp shows it
+    int dataset = 0;
+};
+
+Sheet accepted(const std::string &record, long voucher, int dataset)
+{
+    return Sheet{record, "", voucher, dataset};
+}
+
+Sheet rejected(const std::string &record, const std::string &message)
+{
+    return Sheet{record, message, 0, 0};
+}
+
+struct Outcome {
+    int status = -1;
+    std::vector<std::string> messages;
+    std::string data;
+    std::vector<scannersim::Sheet> sheets;
+    std::vector<scannersim::Frame> frames;
+    time_t from = 0;
+    time_t to = 0;
+};
+
+// Feeds the sheets; at each rejection checks that the sheet was sent to the
+// alternate hopper before the message and that nothing more happens until
+// the operator presses <ENTER>.
+Outcome runBatch(const std::vector<Sheet> &batch, const std::vector<std::string> &args)
+{
+    scannersim::Options options;
+    for (const Sheet &sheet : batch)
+        options.deck.push_back(stationtest::sheet(sheet.record));
+    Sim sim(options);
+    TempDir dir;
+    Outcome outcome;
+    outcome.from = time(nullptr);
+    Station station(stationRun(dir, sim.device(), args));
+    int rejections = 0;
+    std::map<std::string, int> seen;
+    for (const Sheet &sheet : batch) {
+        if (sheet.rejection.empty())
+            continue;
+        rejections++;
+        EXPECT_TRUE(shows(station, sheet.rejection, ++seen[sheet.rejection]));
+        // The command goes out before the message; give the scanner's
+        // thread a moment to have read it.
+        EXPECT_TRUE(sim.scanner().waitForFrames("AltHopper", size_t(rejections), 1000))
+            << sheet.rejection;
+        int requests = countFrames(sim.frames(), "SheetRequest");
+        station.idle(0.3);
+        EXPECT_EQ(countFrames(sim.frames(), "SheetRequest"), requests)
+            << "went on without a key after " << sheet.rejection;
+        station.type("\r");
+    }
+    outcome.status = station.wait(20);
+    outcome.to = time(nullptr);
+    outcome.messages = messages(station.errors());
+    outcome.data = readFile(dir.file("SCAN.DAT"));
+    outcome.sheets = sim.sheets();
+    outcome.frames = sim.frames();
+    return outcome;
+}
+
+// Each accepted sheet carries one stamp of the run's time, printed at
+// position 00, and its line in the file holds its record and that stamp;
+// each rejected sheet went to the alternate hopper unprinted.
+void expectSheetsAndData(const Outcome &outcome, const std::vector<Sheet> &batch)
+{
+    ASSERT_EQ(outcome.sheets.size(), batch.size());
+    std::string expected;
+    for (size_t i = 0; i < batch.size(); i++) {
+        const Sheet &sheet = batch[i];
+        const scannersim::Sheet &fed = outcome.sheets[i];
+        SCOPED_TRACE("sheet " + std::to_string(i + 1));
+        EXPECT_EQ(fed.record, sheet.record);
+        if (!sheet.rejection.empty()) {
+            EXPECT_EQ(fed.hopper, Hopper::Alternate);
+            EXPECT_TRUE(fed.prints.empty());
+            continue;
+        }
+        EXPECT_EQ(fed.hopper, Hopper::Main);
+        ASSERT_EQ(fed.prints.size(), 1u);
+        EXPECT_EQ(fed.prints[0].position, "00");
+        std::vector<std::string> stamps =
+            possibleStamps(outcome.from, outcome.to, sheet.voucher, sheet.dataset);
+        EXPECT_NE(std::find(stamps.begin(), stamps.end(), fed.prints[0].text), stamps.end())
+            << "printed \"" << fed.prints[0].text << "\", expected like \"" << stamps[0] << "\"";
+        expected += outputLine(sheet.record, fed.prints[0].text);
+    }
+    EXPECT_TRUE(sameBytes(expected, outcome.data));
+}
+
+TEST(Batch, MixedBatchAcceptsEveryDocumentAndRejectsEachFaultToTheAlternateHopper)
+{
+    const std::vector<Sheet> batch = {
+        accepted(sheetRecord(1, "0001234", "012", "00", 1), 1234, 12),
+        rejected(sheetRecord(7, "0000001", "012", "00", 2, 1038, "07"),
+                 "S1:  Invalid document number.  Rescan sheet.  Press <ENTER>."),
+        accepted(sheetRecord(4, "1234567", "12", "11", 3), 1234567, 12),
+        rejected(sheetRecord(1, "0000100", "012", "00", 4, 1039),
+                 "S2:  Invalid record (1039/1038).  Rescan sheet.  Press <ENTER>."),
+        rejected(sheetRecord(2, "0000007", "12", "02", 5),
+                 "S3:  Voucher# 7 checksum 2 does not match 3.  Press <ENTER>."),
+        rejected(sheetRecord(14, "0000020", "013", "00", 6),
+                 "S4:  Form dataset 13 does not match current dataset 12.  Press <ENTER>."),
+        accepted(sheetRecord(14, "0000007", "012", "03", 7), 7, 12),
+        accepted(sheetRecord(2, "7654321", "12", "13", 8), 7654321, 12),
+        // Dataset with a leading blank, checksum field blank: not checked.
+        accepted(sheetRecord(12, "0000042", " 12", "  ", 9), 42, 12),
+    };
+    Outcome outcome = runBatch(batch, {"-m", "12"});
+    EXPECT_EQ(outcome.status, 0);
+    EXPECT_EQ(outcome.messages,
+              (std::vector<std::string>{
+                  scanning(1), scanning(2), batch[1].rejection, scanning(2), scanning(3),
+                  batch[3].rejection, scanning(3), batch[4].rejection, scanning(3),
+                  batch[5].rejection, scanning(3), scanning(4), scanning(5)}));
+    expectSheetsAndData(outcome, batch);
+    EXPECT_EQ(outcome.data.size(), 5u * 1220u);
+}
+
+TEST(Batch, EmptyRecordIsSkippedSilentlyWithTheSameSheetNumber)
+{
+    std::string first = sheetRecord(13, "0000011", "000", "03", 1);
+    std::string second = sheetRecord(6, "0000012", "000", "02", 2);
+    scannersim::Options options;
+    options.deck = {sheet(first), sheet(""), sheet(second)};
+    Sim sim(options);
+    TempDir dir;
+    time_t from = time(nullptr);
+    Station station(stationRun(dir, sim.device(), {}));
+    ASSERT_EQ(station.wait(20), 0);
+    time_t to = time(nullptr);
+    EXPECT_EQ(messages(station.errors()),
+              (std::vector<std::string>{scanning(1), scanning(2), scanning(2)}));
+    std::vector<scannersim::Sheet> sheets = sim.sheets();
+    ASSERT_EQ(sheets.size(), 3u);
+    // The blank sheet is neither rejected nor printed: it goes on unmarked.
+    EXPECT_EQ(sheets[1].hopper, Hopper::Main);
+    EXPECT_TRUE(sheets[1].prints.empty());
+    EXPECT_EQ(countFrames(sim.frames(), "AltHopper"), 0);
+    ASSERT_EQ(sheets[0].prints.size(), 1u);
+    ASSERT_EQ(sheets[2].prints.size(), 1u);
+    auto stamps = possibleStamps(from, to, 11, 0);
+    EXPECT_NE(std::find(stamps.begin(), stamps.end(), sheets[0].prints[0].text), stamps.end());
+    EXPECT_TRUE(sameBytes(outputLine(first, sheets[0].prints[0].text) +
+                              outputLine(second, sheets[2].prints[0].text),
+                          readFile(dir.file("SCAN.DAT"))));
+}
+
+TEST(Batch, AlignmentFormSkipsDatasetAndChecksumButNotDocumentOrLength)
+{
+    const std::vector<Sheet> batch = {
+        accepted(sheetRecord(1, "0000005", "999", "07", 1), 5, 999),
+        rejected(sheetRecord(4, "0000001", "12", "01", 2, 330),
+                 "S2:  Invalid record (330/329).  Rescan sheet.  Press <ENTER>."),
+        rejected(sheetRecord(13, "0000001", "000", "00", 3, 0, "AB"),
+                 "S1:  Invalid document number.  Rescan sheet.  Press <ENTER>."),
+        accepted(sheetRecord(3, "0000003", "77", "05", 4), 3, 77),
+    };
+    Outcome outcome = runBatch(batch, {"-t", "-m", "12"});
+    EXPECT_EQ(outcome.status, 0);
+    EXPECT_EQ(outcome.messages,
+              (std::vector<std::string>{scanning(1), scanning(2), batch[1].rejection,
+                                        scanning(2), batch[2].rejection, scanning(2)}));
+    expectSheetsAndData(outcome, batch);
+}
+
+TEST(Batch, WithoutDatasetOptionOnlyDatasetZeroPasses)
+{
+    const std::vector<Sheet> batch = {
+        accepted(sheetRecord(1, "0000009", "000", "02", 1), 9, 0),
+        rejected(sheetRecord(4, "0000009", "12", "02", 2),
+                 "S4:  Form dataset 12 does not match current dataset 0.  Press <ENTER>."),
+        accepted(sheetRecord(5, "0000010", "   ", "00", 3), 10, 0),
+        rejected(sheetRecord(8, "1234567", "000", "12", 4),
+                 "S3:  Voucher# 1234567 checksum 12 does not match 11.  Press <ENTER>."),
+    };
+    Outcome outcome = runBatch(batch, {});
+    EXPECT_EQ(outcome.status, 0);
+    EXPECT_EQ(outcome.messages,
+              (std::vector<std::string>{scanning(1), scanning(2), batch[1].rejection,
+                                        scanning(2), scanning(3), batch[3].rejection}));
+    expectSheetsAndData(outcome, batch);
+}
+
+}  // namespace
