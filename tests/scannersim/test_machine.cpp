@@ -276,3 +276,23 @@ TEST(Machine, SheetAtPrintAtStart) {
   EXPECT_EQ(b.status()[8], '0');
   EXPECT_FALSE(b.machine.standingSheet(&standing));
 }
+
+TEST(Machine, ArbitraryBytesNeverBreakTheAnswers) {
+  Bench b(withDeck("A\n!jam 1\nB\n!empty\n"));
+  // Mostly protocol bytes, so that every kind of frame is hit half-way.
+  const std::string alphabet("s0123ewdt\x04\r\n\x11\x12\x1b\x0er\x1c\x1d\x07\x60\x14\xff", 23);
+  uint32_t seed = 12345;
+  std::string noise;
+  for (int i = 0; i < 200000; ++i) {
+    seed = seed * 1103515245u + 12345u;
+    uint32_t r = seed >> 16;
+    noise.push_back(r % 8 == 0 ? char(r >> 8) : alphabet[r % alphabet.size()]);
+  }
+  b.send(noise);
+  b.clock = 10;
+  std::vector<RawFrame> partial;
+  b.parser.abandon(&partial);  // whatever frame the noise left open
+  std::string s = b.status();
+  ASSERT_EQ(s.size(), 50u);
+  EXPECT_EQ(b.send("s3").size(), 4u);
+}
