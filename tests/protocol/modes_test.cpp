@@ -1,1 +1,214 @@
+// Mode changes before scanning, their handshake and time-outs, and the wait
+// for an idle scanner. The scanner refuses to start scanning, so each run
+// ends right after the mode changes (S26, then 0).
 #include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "support.h"
+
+using namespace harness;
+using namespace protocol;
+
+namespace {
+
+const std::string refusedStart = "S26:  Scanner Initialization failed [E].  Press <ENTER>.";
+const std::string busyPrompt = "Scanner is busy.  Reset message on scanner.  Press <ENTER>.";
+
+scannersim::Options refusingStart()
+{
+    scannersim::Options options;
+    options.refuse[int(scannersim::Step::Start)] = true;
+    return options;
+}
+
+// The frames received after the idle check.
+std::vector<std::string> afterIdle(const scannersim::Scanner &scanner)
+{
+    auto frames = frameList(scanner);
+    auto idle = std::find(frames.begin(), frames.end(), "Status s3");
+    return idle == frames.end() ? frames : std::vector<std::string>(idle + 1, frames.end());
+}
+
+// The frames received after the last one named so.
+std::vector<std::string> afterLast(const scannersim::Scanner &scanner, const std::string &frame)
+{
+    auto frames = frameList(scanner);
+    auto last = std::find(frames.rbegin(), frames.rend(), frame);
+    return last == frames.rend() ? std::vector<std::string>{} : std::vector<std::string>(last.base(), frames.end());
+}
+
+// The long status of a stopped scanner in wait mode with an empty hopper.
+std::string waitStatus(char handshake)
+{
+    std::string status(50, '0');
+    status[9] = '3';
+    status[34] = handshake;
+    status[48] = 'w';
+    return status;
+}
+
+bool shown(const Result &run, const std::string &message)
+{
+    return std::count(run.messages.begin(), run.messages.end(), message) == 1;
+}
+
+}  // namespace
+
+TEST(ModeChanges, OneChangeFrameIntoWaitModeAndOneOutOfIt)
+{
+    const std::vector<std::string> toDownload = {"ModeChange d", "Handshake", "Status s0", "Initiate"};
+    const std::vector<std::string> toWait = {"ModeChange w", "Handshake", "Status s0"};
+    struct Case {
+        char mode;
+        std::vector<std::string> frames;
+    };
+    std::vector<Case> cases = {
+        {'w', {"Status s0", "Status s0"}},
+        {'d', {"Status s0"}},
+        {'t', {"Status s0"}},
+    };
+    for (Case &c : cases) {
+        if (c.mode != 'w') {
+            c.frames.insert(c.frames.end(), toWait.begin(), toWait.end());
+            c.frames.push_back("Status s0");
+        }
+        c.frames.insert(c.frames.end(), toDownload.begin(), toDownload.end());
+    }
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::string("scanner in mode ") + c.mode);
+        TempDir dir;
+        scannersim::Options options = refusingStart();
+        options.mode = c.mode;
+        Sim sim = startScanner(options);
+        ASSERT_TRUE(sim);
+        Result run = runStation(dir, {"-d", sim.device});
+        EXPECT_EQ(run.status, 0);
+        EXPECT_EQ(run.messages, std::vector<std::string>{refusedStart});
+        EXPECT_EQ(afterIdle(*sim), c.frames);
+        EXPECT_EQ(sim->mode(), 'd');
+    }
+}
+
+TEST(ModeChanges, HandshakeByteFollowsTheChangeFrameAsTheStatusAsks)
+{
+    const std::string samePositiveResponse = "";
+    const std::string ownPositiveResponse = "4 13 10 0x72 0x0E 0x11 0x16";  // the first seven codes
+    struct Case {
+        char handshake;
+        std::string cfg;
+        std::string byte;   // after the change frame
+        std::string trace;  // its sender's line
+    } cases[] = {
+        {'A', samePositiveResponse, "\x11", "\nFunction call to DlAck()."},
+        {'I', samePositiveResponse, "\x11", "\nFunction call to DlInit()."},
+        {'0', samePositiveResponse, "", ""},
+        {'A', ownPositiveResponse, "\x16", "\nFunction call to DlAck()."},
+        {'I', ownPositiveResponse, "\x11", "\nFunction call to DlInit()."},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::string("handshake ") + c.handshake + " codes '" + c.cfg + "'");
+        TempDir dir;
+        scannersim::Options options = optionsWithCodes(c.cfg);
+        options.refuse[int(scannersim::Step::Start)] = true;
+        options.handshake = c.handshake;
+        Sim sim = startScanner(options);
+        ASSERT_TRUE(sim);
+        writeFile(dir.file("d_" + portName(sim.device) + ".cfg"), c.cfg);
+
+        Result run = runStation(dir, {"-d", sim.device, "-x"});
+        EXPECT_EQ(run.status, 0);
+        EXPECT_EQ(run.messages, std::vector<std::string>{refusedStart});
+        EXPECT_EQ(received(*sim), resetBytes + "s3" "s0" "s0" "ed\x04\r\n" + c.byte + "s0" "\x11");
+        EXPECT_NE(run.trace.find("\nFunction call to switchmode().  Switching to d."
+                                 "\nFunction call to getstatus(s0)."
+                                 "\nFunction call to readrecord()."
+                                 "\nReadrecord OK:  " + waitStatus(c.handshake) +
+                                 "\nFunction call to waitchange()."
+                                 "\nFunction call to DlScanControl()."
+                                 "\nFunction call to DlEnd()." + c.trace +
+                                 "\nFunction call to getstatus(s0)."),
+                  std::string::npos)
+            << run.trace;
+    }
+}
+
+TEST(ModeChanges, ModeNotTakenGivesItsTimeOutAfterElevenPolls)
+{
+    struct Case {
+        char start;
+        std::string refused;
+        std::vector<std::string> args;
+        std::string message;
+        int status;
+    } cases[] = {
+        {'d', "w", {}, "S11:  Scanner not ready.  Check scanner LCD panel.  Press <ENTER>.", 0},
+        {'w', "d", {}, "S8:  Timed out switching to download mode.  Press <ENTER>.", 0},
+        // Memory initialisation switches to translate mode.
+        {'w', "t", {"-r", "-f", "form"}, "S9:  Timed out switching to translate mode.  Press <ENTER>.", 88},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.message);
+        TempDir dir;
+        scannersim::Options options;
+        options.mode = c.start;
+        options.refuseModes = c.refused;
+        Sim sim = startScanner(options);
+        ASSERT_TRUE(sim);
+        std::vector<std::string> args = {"-d", sim.device};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+
+        Result run = runStation(dir, args);
+        EXPECT_EQ(run.status, c.status);
+        EXPECT_TRUE(shown(run, c.message)) << run.errors;
+        // The handshake, then eleven long status requests and nothing more.
+        std::vector<std::string> polls(11, "Status s0");
+        polls.insert(polls.begin(), "Handshake");
+        EXPECT_EQ(afterLast(*sim, "ModeChange " + c.refused), polls);
+        EXPECT_EQ(countFrames(*sim, "ModeChange " + c.refused), 1);
+        EXPECT_EQ(sim->mode(), c.start);
+    }
+}
+
+TEST(IdleWait, BusyScannerIsPolledAndPromptedForOnceAtTheThirdBusyAnswer)
+{
+    struct Case {
+        int busy;
+        int prompts;
+    } cases[] = {{2, 0}, {3, 1}, {7, 1}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE("busy answers: " + std::to_string(c.busy));
+        TempDir dir;
+        scannersim::Options options;
+        options.busy = c.busy;
+        Sim sim = startScanner(options);
+        ASSERT_TRUE(sim);
+
+        Result run = runStation(dir, {"-d", sim.device, "-r"});
+        EXPECT_EQ(run.status, 0);
+        EXPECT_EQ(std::count(run.messages.begin(), run.messages.end(), busyPrompt), c.prompts) << run.errors;
+        EXPECT_EQ(countFrames(*sim, "Status s3"), c.busy + 1);
+    }
+}
+
+TEST(IdleWait, EscapeAtTheBusyPromptEndsTheRunWith88)
+{
+    TempDir dir;
+    scannersim::Options options;
+    options.busy = 1000;
+    Sim sim = startScanner(options);
+    ASSERT_TRUE(sim);
+
+    RunOptions station;
+    station.args = {"-d", sim.device};
+    station.cwd = dir.path();
+    Station run(station);
+    ASSERT_TRUE(run.waitFor(busyPrompt, 10)) << run.errors();
+    run.idle(0.3);
+    EXPECT_EQ(countFrames(*sim, "Status s3"), 3);
+    run.type("\x1b");
+    Result result = finish(run, dir);
+    EXPECT_EQ(result.status, 88);
+    EXPECT_EQ(result.messages, std::vector<std::string>{busyPrompt});
+    EXPECT_EQ(countFrames(*sim, "Status s3"), 3);
+}
