@@ -1,1 +1,125 @@
+// Status answers and records as the scanner sends them, from a scripted line:
+// answers of the wrong length or none at all, and the bytes a record is
+// pieced together from.
 #include <gtest/gtest.h>
+
+#include "support.h"
+
+using namespace harness;
+using namespace protocol;
+
+namespace {
+
+const std::string idle = "0000\r\n";
+
+// A long status of `length` characters in wait mode, handshake 'A'.
+std::string longStatus(size_t length)
+{
+    std::string status(length, '0');
+    status[34] = 'A';
+    status[48] = 'w';
+    return status + "\r\n";
+}
+
+std::string tail(const std::string &text, size_t length)
+{
+    return text.size() < length ? text : text.substr(text.size() - length);
+}
+
+}  // namespace
+
+TEST(StatusAnswers, WrongLengthOrNoAnswerEndsTheRunWith99)
+{
+    const std::string s6 = "S6:  No communication with scanner.  Press <ENTER>.";
+    const std::string s7 = "S7:  No Communication with scanner.  Press <ENTER>.";
+    struct Case {
+        std::string name;
+        std::vector<std::string> args;
+        std::string idleAnswer;  // to the download status request
+        std::string longAnswer;  // to the long status request
+        std::string requests;    // after the reset sequence
+        std::string message;
+    } cases[] = {
+        {"short download status", {"-r"}, "000\r\n", "", "s3", s6},
+        {"long download status", {"-r"}, "00000\r\n", "", "s3", s6},
+        {"no download status", {"-r", "-w", "-3"}, "", "", "s3", s7},
+        {"long status of 49", {}, idle, longStatus(49), "s3s0", s6},
+        {"long status of 51", {}, idle, longStatus(51), "s3s0", s6},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        ScriptedLine line(ScriptedLine::Pty);
+        line.on("s3", {c.idleAnswer});
+        line.on("s0", {c.longAnswer});
+        line.start();
+        std::vector<std::string> args = {"-d", line.device(), "-x"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+
+        Result run = runStation(dir, args);
+        EXPECT_EQ(run.status, 99);
+        EXPECT_EQ(run.messages, std::vector<std::string>{c.message});
+        EXPECT_EQ(line.received(), resetBytes + c.requests);
+        EXPECT_NE(run.trace.find("\nShowmsg:  " + c.message + "\n\nResetting Scanner Port To Default Settings"),
+                  std::string::npos);
+        const std::string banner = "\n\nPROGRAM TERMINATED.  RETURN VALUE = 99.\n=======================================\n";
+        EXPECT_EQ(tail(run.trace, banner.size()), banner);
+        if (c.message == s7) {
+            // -w -3 makes the five-second wait for a character two seconds.
+            EXPECT_GE(run.seconds, 2.0);
+            EXPECT_LT(run.seconds, 4.5);
+        }
+    }
+}
+
+TEST(ScannerRecords, AnswerIsPiecedTogetherFromTheBytesAsReceived)
+{
+    struct Case {
+        std::string name;
+        std::string answer;  // to the download status request
+        std::string record;  // as the station read it
+    } cases[] = {
+        {"leading line feed skipped", "\n0000\r\n", "0000"},
+        {"carriage return and the byte after it dropped", "00\rX00\r\n", "0000"},
+        {"run-length group", "\x15\x44" "0\r\n", "0000"},
+        {"group of three in the middle", "0\x15\x03" "0\r\n", "0000"},
+        {"group of none", "0\x15\x40Z000\r\n", "0000"},
+        {"control byte in a group is data", "\x15\x01\r000\r\n", "\r000"},
+        {"top bit cleared", "\xb0\xb0\xb0\xb0\x8d\x8a", "0000"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        ScriptedLine line(ScriptedLine::Tcp);
+        line.on("s3", {c.answer});
+        line.start();
+
+        Result run = runStation(dir, {"-d", "/net/127.0.0.1", "-u", std::to_string(line.port()), "-p", "-r", "-x"});
+        EXPECT_EQ(run.status, 0) << run.errors;
+        const std::string last = "\nFunction call to getstatus(s3).\nFunction call to readrecord().\nReadrecord OK:  " + c.record;
+        EXPECT_EQ(tail(run.trace, last.size()), last);
+    }
+}
+
+// A serial port starts with signal characters on; the station must turn
+// them off, or the line swallows run-length counts of 3, 26 and 28.
+TEST(ScannerRecords, ControlBytesAsRunLengthCountsSurviveTheSerialLine)
+{
+    TempDir dir;
+    ScriptedLine line(ScriptedLine::Pty, true);
+    const std::string thirteen = "\x15\x0d" "0";
+    line.on("s3", {"0\x15\x03" "0\r\n"});
+    line.on("s0", {
+        "\x15\x1c" "0" "000000" "N" + thirteen + "w0\r\n",    // 28 + 6, wait mode
+        "\x15\x1a" "0" "00000000" "N" + thirteen + "w0\r\n",  // 26 + 8, wait mode
+        std::string(34, '0') + "N" + std::string(13, '0') + "d0\r\n",
+    });
+    line.on("\x11", {"E\r\n"});
+    line.start();
+
+    Result run = runStation(dir, {"-d", line.device()});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.messages,
+              std::vector<std::string>{"S26:  Scanner Initialization failed [E].  Press <ENTER>."});
+    EXPECT_EQ(line.received(), resetBytes + "s3" "s0" "s0" "ed\x04\r\n" "s0" "\x11");
+}
