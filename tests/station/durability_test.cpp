@@ -1,0 +1,124 @@
+// A sheet stamped as accepted must never lose its record: markfeed killed
+// at any moment leaves every stamped sheet's line whole in the data output
+// file, and a file that cannot be written stops the run before the stamp.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include "station_util.h"
+
+using namespace harness;
+using namespace stationtest;
+
+namespace {
+
+std::vector<std::string> tenRecords()
+{
+    const int documents[] = {1, 2, 4, 14, 6, 12, 3, 5, 13, 11};
+    std::vector<std::string> records;
+    for (int i = 0; i < 10; i++) {
+        const Layout &row = layout(documents[i]);
+        records.push_back(sheetRecord(documents[i], "0000000", row.datasetwidth == 3 ? "000" : "00",
+                                      "00", unsigned(i + 1)));
+    }
+    return records;
+}
+
+TEST(Durability, KilledAnywhereEveryStampedSheetHasItsWholeLine)
+{
+    // Moments to kill at: just after a stamp, while a record is on its way,
+    // and between the print position and the print text.
+    const struct {
+        const char *frame;
+        int count;
+    } moments[] = {{"PrintData", 1}, {"SheetRequest", 4}, {"PrintPosition", 3}, {"PrintData", 7}};
+    std::vector<std::string> records = tenRecords();
+    for (const auto &moment : moments) {
+        SCOPED_TRACE(std::string("killed after ") + moment.frame + " " +
+                     std::to_string(moment.count));
+        scannersim::Options options;
+        for (const std::string &record : records)
+            options.deck.push_back(sheet(record));
+        Sim sim(options);
+        TempDir dir;
+        Station station(stationRun(dir, sim.device(), {}));
+        ASSERT_TRUE(sim.scanner().waitForFrames(moment.frame, size_t(moment.count), 15000))
+            << station.errors();
+        station.kill(SIGKILL);
+        ASSERT_EQ(station.wait(5), 128 + SIGKILL) << "the batch had already ended";
+        // Let the scanner take in what was still on the line.
+        usleep(300 * 1000);
+        std::string data = readFile(dir.file("SCAN.DAT"));
+        std::vector<scannersim::Sheet> sheets = sim.sheets();
+
+        ASSERT_EQ(data.size() % 1220, 0u) << "a partial line";
+        size_t lines = data.size() / 1220;
+        size_t stamped = 0;
+        for (const scannersim::Sheet &fed : sheets) {
+            if (fed.prints.empty())
+                continue;
+            ASSERT_LT(stamped, lines) << "sheet " << fed.number << " stamped without its line";
+            EXPECT_TRUE(sameBytes(outputLine(fed.record, fed.prints[0].text),
+                                  data.substr(stamped * 1220, 1220)));
+            stamped++;
+        }
+        EXPECT_GE(stamped, size_t(moment.frame == std::string("PrintData") ? moment.count : 0));
+        // At most the sheet being stamped when the kill came has its line
+        // and no stamp yet.
+        ASSERT_LE(lines, stamped + 1);
+        if (lines == stamped + 1) {
+            std::string last = data.substr(stamped * 1220);
+            EXPECT_EQ(last.substr(0, records[stamped].size()), records[stamped]);
+            EXPECT_EQ(last.substr(1218), "\r\n");
+        }
+    }
+}
+
+TEST(Durability, UnwritableOutputShowsS50AndLeavesTheSheetUnstamped)
+{
+    scannersim::Options options;
+    options.deck = {sheet(sheetRecord(1, "0000003", "000", "02", 1)),
+                    sheet(sheetRecord(4, "0000003", "00", "02", 2))};
+    Sim sim(options);
+    TempDir dir;
+    Station station(stationRun(dir, sim.device(), {"-o", "/dev/full"}));
+    const char s50[] = "S50:  Unable to write file /dev/full.  Press <ENTER>.";
+    ASSERT_TRUE(shows(station, s50));
+    station.idle(0.3);
+    EXPECT_TRUE(station.running()) << "S50 waits for a key";
+    station.type("\r");
+    EXPECT_EQ(station.wait(10), 88);
+    EXPECT_EQ(messages(station.errors()), (std::vector<std::string>{scanning(1), s50}));
+    EXPECT_EQ(countFrames(sim.frames(), "PrintPosition"), 0);
+    EXPECT_EQ(countFrames(sim.frames(), "PrintData"), 0);
+    std::vector<scannersim::Sheet> sheets = sim.sheets();
+    ASSERT_EQ(sheets.size(), 1u) << "no further sheet is fed";
+    EXPECT_TRUE(sheets[0].prints.empty());
+}
+
+TEST(Durability, S50WithALongPathIsCutToTheMessageBuffer)
+{
+    scannersim::Options options;
+    options.deck = {sheet(sheetRecord(1, "0000003", "000", "02", 1))};
+    Sim sim(options);
+    TempDir dir;
+    // A 99-character path (the longest -o takes) that leads to /dev/full.
+    std::string path = dir.path() + "/";
+    path += std::string(99 - path.size(), 'o');
+    ASSERT_EQ(symlink("/dev/full", path.c_str()), 0);
+    RunOptions run = stationRun(dir, sim.device(), {"-o", path, "-x"});
+    run.input = RunOptions::File;
+    Station station(run);
+    EXPECT_EQ(station.wait(15), 88);
+    std::string full = "S50:  Unable to write file " + path + ".  Press <ENTER>.";
+    std::string kept = full.substr(0, 99);
+    std::vector<std::string> shown = messages(station.errors());
+    ASSERT_EQ(shown.size(), 2u);
+    // The message line shows the first 78 characters after one space.
+    EXPECT_EQ(shown[1], kept.substr(0, 78));
+    std::string trace = readFile(dir.file("scantest.log"));
+    EXPECT_NE(trace.find("\nShowmsg:  " + kept + "\n"), std::string::npos) << trace;
+    EXPECT_EQ(countFrames(sim.frames(), "PrintData"), 0);
+}
+
+}  // namespace

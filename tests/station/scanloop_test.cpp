@@ -1,0 +1,273 @@
+// The scanning loop against scannersim's hopper and feed conditions: when
+// an empty hopper ends the batch and when it prompts, <ESCAPE>, jams cleared
+// by the operator or by the scanner, and the sheet found at the print
+// position when scanning begins.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <ctime>
+
+#include "station_util.h"
+
+using namespace harness;
+using namespace stationtest;
+using scannersim::EntryKind;
+using scannersim::Hopper;
+
+namespace {
+
+const char prompt[] = "Scanner hopper empty.  Load forms or <ESCAPE> to quit.";
+
+using Clock = std::chrono::steady_clock;
+
+double since(Clock::time_point start)
+{
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+std::string recordA()
+{
+    return sheetRecord(1, "0000101", "000", "04", 1);
+}
+
+std::string recordB()
+{
+    return sheetRecord(4, "0000102", "00", "04", 2);
+}
+
+// The data output file holds exactly these records, each with the stamp
+// the scanner saw printed on its sheet.
+void expectLines(const std::vector<scannersim::Sheet> &sheets,
+                 const std::vector<std::string> &records, const std::string &data)
+{
+    std::string expected;
+    size_t next = 0;
+    for (const scannersim::Sheet &sheet : sheets) {
+        if (sheet.prints.empty())
+            continue;
+        ASSERT_LT(next, records.size()) << "more sheets stamped than expected";
+        EXPECT_EQ(sheet.record, records[next]);
+        expected += outputLine(records[next++], sheet.prints[0].text);
+    }
+    EXPECT_EQ(next, records.size()) << "fewer sheets stamped than expected";
+    EXPECT_TRUE(sameBytes(expected, data));
+}
+
+// The prompts shown before the first sheet, and everything after them.
+size_t leadingPrompts(const std::vector<std::string> &shown)
+{
+    size_t count = 0;
+    while (count < shown.size() && shown[count] == prompt)
+        count++;
+    return count;
+}
+
+TEST(EmptyHopper, DefaultWaitsForTheFirstSheetAndEndsAfterTheLast)
+{
+    scannersim::Options options;
+    // Empty from the switch to download mode; the first prompt comes a
+    // second later (after Start), the next three seconds after that.
+    options.deck = {condition(EntryKind::Empty, 5.5), sheet(recordA()),
+                    condition(EntryKind::Empty, 2), sheet(recordB())};
+    Sim sim(options);
+    TempDir dir;
+    Station station(stationRun(dir, sim.device(), {}));
+    ASSERT_TRUE(sim.scanner().waitForFrames("PrintData", 1, 15000)) << station.errors();
+    auto printed = Clock::now();
+    EXPECT_EQ(station.wait(10), 0);
+    // A one-second pause, then the end; no prompt after an accepted sheet.
+    EXPECT_GE(since(printed), 0.9);
+    std::vector<std::string> shown = messages(station.errors());
+    size_t prompts = leadingPrompts(shown);
+    EXPECT_GE(prompts, 2u) << "the prompt repeats while the hopper stays empty";
+    EXPECT_EQ(std::vector<std::string>(shown.begin() + long(prompts), shown.end()),
+              std::vector<std::string>{scanning(1)});
+    std::vector<scannersim::Sheet> sheets = sim.sheets();
+    ASSERT_EQ(sheets.size(), 1u) << "the sheet after the empty hopper is not fed";
+    EXPECT_EQ(sheets[0].hopper, Hopper::Main);
+    expectLines(sheets, {recordA()}, readFile(dir.file("SCAN.DAT")));
+}
+
+TEST(EmptyHopper, NoWaitZeroPromptsAfterASheetUntilFormsOrEscape)
+{
+    scannersim::Options options;
+    options.deck = {sheet(recordA()), condition(EntryKind::Empty, 2), sheet(recordB())};
+    Sim sim(options);
+    TempDir dir;
+    writeFile(dir.file("d_" + sim.device().substr(5) + ".cfg"), configWithNoWait(0));
+    Station station(stationRun(dir, sim.device(), {}));
+    ASSERT_TRUE(shows(station, scanning(2)));
+    // After the last sheet the prompt stays until the operator quits.
+    ASSERT_TRUE(shows(station, prompt, 2));
+    station.idle(0.5);
+    EXPECT_TRUE(station.running());
+    station.type("\x1b");
+    auto typed = Clock::now();
+    EXPECT_EQ(station.wait(10), 99);
+    EXPECT_LT(since(typed), 1.5) << "<ESCAPE> ends the wait at once";
+    std::vector<std::string> shown = messages(station.errors());
+    ASSERT_GE(shown.size(), 4u);
+    EXPECT_EQ(shown[0], scanning(1));
+    EXPECT_EQ(shown[1], prompt);
+    EXPECT_EQ(shown[shown.size() - 2], scanning(2));
+    EXPECT_EQ(shown.back(), prompt);
+    for (size_t i = 1; i + 2 < shown.size(); i++)
+        EXPECT_EQ(shown[i], prompt);
+    std::vector<scannersim::Sheet> sheets = sim.sheets();
+    ASSERT_EQ(sheets.size(), 2u);
+    EXPECT_EQ(sheets[1].hopper, Hopper::Main) << "released before the prompt";
+    expectLines(sheets, {recordA(), recordB()}, readFile(dir.file("SCAN.DAT")));
+}
+
+TEST(EmptyHopper, ContinuousModeEndsLikeTheDefaultWhateverTheFileSays)
+{
+    scannersim::Options options;
+    options.deck = {condition(EntryKind::Empty, 2), sheet(recordA()),
+                    condition(EntryKind::Empty, 2), sheet(recordB())};
+    Sim sim(options);
+    TempDir dir;
+    writeFile(dir.file("d_" + sim.device().substr(5) + ".cfg"), configWithNoWait(0));
+    Station station(stationRun(dir, sim.device(), {"-c"}));
+    EXPECT_EQ(station.wait(20), 0);
+    std::vector<std::string> shown = messages(station.errors());
+    size_t prompts = leadingPrompts(shown);
+    EXPECT_GE(prompts, 1u) << "never ends before a sheet was accepted";
+    EXPECT_EQ(std::vector<std::string>(shown.begin() + long(prompts), shown.end()),
+              std::vector<std::string>{scanning(1)});
+    EXPECT_EQ(sim.sheets().size(), 1u);
+    expectLines(sim.sheets(), {recordA()}, readFile(dir.file("SCAN.DAT")));
+}
+
+TEST(EmptyHopper, EscapeBeforeAnySheetEndsWith99AndAnEmptyFile)
+{
+    Sim sim(scannersim::Options{});
+    TempDir dir;
+    Station station(stationRun(dir, sim.device(), {}));
+    ASSERT_TRUE(shows(station, prompt));
+    station.type("\x1b");
+    EXPECT_EQ(station.wait(10), 99);
+    EXPECT_EQ(messages(station.errors()), std::vector<std::string>{prompt});
+    EXPECT_EQ(countFrames(sim.frames(), "SheetRequest"), 0);
+    EXPECT_TRUE(fileExists(dir.file("SCAN.DAT")));
+    EXPECT_EQ(readFile(dir.file("SCAN.DAT")), "");
+}
+
+// After a record time-out the scanner is reset and started again before the
+// same sheet is asked for: between the failed request and the next one the
+// station sends only status requests, the reset sequence and Start.
+void expectRestartBeforeRetry(const std::vector<scannersim::Frame> &frames)
+{
+    int failed = nthFrame(frames, "SheetRequest", 2);
+    int retry = nthFrame(frames, "SheetRequest", 3);
+    ASSERT_GT(failed, 0);
+    ASSERT_GT(retry, failed);
+    EXPECT_EQ(namesBetween(frames, failed, retry),
+              (std::vector<std::string>{"SelectScanner", "End", "Release", "Stop", "Display",
+                                        "Start"}));
+}
+
+TEST(Jam, ClearedWithEnterRestartsAndRescansTheSameSheetNumber)
+{
+    const char jam[] = "Sheet jam.  Clear jam and press <START> or <ENTER>.";
+    scannersim::Options options;
+    options.deck = {sheet(recordA()), condition(EntryKind::Jam), sheet(recordB())};
+    Sim sim(options);
+    TempDir dir;
+    Station station(stationRun(dir, sim.device(), {}));
+    ASSERT_TRUE(shows(station, jam));
+    // The jam lasts until the operator acts.
+    station.idle(1.5);
+    EXPECT_EQ(countFrames(sim.frames(), "SheetRequest"), 2);
+    station.type("\r");
+    EXPECT_EQ(station.wait(15), 0);
+    EXPECT_EQ(messages(station.errors()),
+              (std::vector<std::string>{scanning(1), scanning(2), jam, scanning(2)}));
+    expectRestartBeforeRetry(sim.frames());
+    expectLines(sim.sheets(), {recordA(), recordB()}, readFile(dir.file("SCAN.DAT")));
+}
+
+TEST(Jam, ClearedByTheScannerGoesOnWithoutAKey)
+{
+    const char jam[] = "Sheet jam.  Clear jam and press <START> or <ENTER>.";
+    scannersim::Options options;
+    // Longer than the 5-second record wait, so the station sees it.
+    options.deck = {sheet(recordA()), condition(EntryKind::Jam, 6.5), sheet(recordB())};
+    Sim sim(options);
+    TempDir dir;
+    Station station(stationRun(dir, sim.device(), {}));
+    EXPECT_EQ(station.wait(20), 0);
+    EXPECT_EQ(messages(station.errors()),
+              (std::vector<std::string>{scanning(1), scanning(2), jam, scanning(2)}));
+    expectRestartBeforeRetry(sim.frames());
+    expectLines(sim.sheets(), {recordA(), recordB()}, readFile(dir.file("SCAN.DAT")));
+}
+
+TEST(Jam, EscapeWhileAConditionIsShownEndsWith99)
+{
+    const char skew[] = "Sheet skewed.  Reload last form and press <START> or <ENTER>.";
+    scannersim::Options options;
+    options.deck = {sheet(recordA()), condition(EntryKind::Skew), sheet(recordB())};
+    Sim sim(options);
+    TempDir dir;
+    Station station(stationRun(dir, sim.device(), {}));
+    ASSERT_TRUE(shows(station, skew));
+    station.type("\x1b");
+    EXPECT_EQ(station.wait(10), 99);
+    EXPECT_EQ(messages(station.errors()),
+              (std::vector<std::string>{scanning(1), scanning(2), skew}));
+    std::vector<scannersim::Frame> frames = sim.frames();
+    int failed = nthFrame(frames, "SheetRequest", 2);
+    ASSERT_GT(failed, 0);
+    EXPECT_EQ(namesBetween(frames, failed, int(frames.size())), std::vector<std::string>{})
+        << "no reset or restart after <ESCAPE>";
+    expectLines(sim.sheets(), {recordA()}, readFile(dir.file("SCAN.DAT")));
+}
+
+TEST(SheetAtPrint, NotReleasedOnTheFirstPassReleasedFromTheSecond)
+{
+    // scannersim would take the start-up reset's release too and the sheet
+    // would be gone before scanning; a scanner that does not know the
+    // station's release code keeps it standing, and every release the
+    // station sends shows on the wire as that lone byte.
+    scannersim::Options options;
+    options.atPrint = true;
+    options.codes.release = 0x7E;
+    options.deck = {sheet(recordA()), sheet(recordB())};
+    Sim sim(options);
+    TempDir dir;
+    Station station(stationRun(dir, sim.device(), {}));
+    EXPECT_EQ(station.wait(15), 0);
+    EXPECT_EQ(messages(station.errors()),
+              (std::vector<std::string>{scanning(1), scanning(2)}));
+
+    // The status read by the first pass did report the sheet.
+    std::vector<scannersim::Frame> answers = sim.answers();
+    size_t reply = 0;
+    while (reply < answers.size() && answers[reply].bytes != "GSCANNING\r\n")
+        reply++;
+    ASSERT_LT(reply + 2, answers.size());
+    for (size_t i = reply + 1; i <= reply + 2; i++) {
+        ASSERT_EQ(answers[i].name, "LongStatus");
+        EXPECT_EQ(answers[i].bytes[8], '8') << "status " << i << " shows a sheet at print";
+    }
+
+    std::vector<scannersim::Frame> frames = sim.frames();
+    auto releases = [&](int from, int to) {
+        int count = 0;
+        for (int i = from + 1; i < to; i++)
+            count += frames[size_t(i)].bytes == "\x12";
+        return count;
+    };
+    int first = nthFrame(frames, "SheetRequest", 1);
+    int second = nthFrame(frames, "SheetRequest", 2);
+    int initiate = first;
+    while (initiate > 0 && frames[size_t(initiate)].name != "Initiate")
+        initiate--;
+    ASSERT_GT(initiate, 0);
+    ASSERT_GT(second, first);
+    EXPECT_EQ(releases(initiate, first), 0) << "released on the first pass";
+    EXPECT_EQ(releases(first, second), 1) << "not released on the second pass";
+    expectLines(sim.sheets(), {recordA(), recordB()}, readFile(dir.file("SCAN.DAT")));
+}
+
+}  // namespace
