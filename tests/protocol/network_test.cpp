@@ -1,1 +1,325 @@
+// The network link: the port reached with and without -p, services entries,
+// the connect guard, the communication test, and a scanner behind a real
+// terminal server.
 #include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+
+#include "support.h"
+
+using namespace harness;
+using namespace protocol;
+
+namespace {
+
+const std::string connected = "Connected to remote host 127.0.0.1.";
+const std::string testFailed = "Network scanner communication test failed.  Press <ENTER>.";
+
+sockaddr_in loopback(int port)
+{
+    sockaddr_in address;
+    memset(&address, 0, sizeof address);
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return address;
+}
+
+bool listening(int port)
+{
+    int s = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address = loopback(port);
+    bool up = connect(s, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
+    close(s);
+    return up;
+}
+
+// Two scanners: one on a port and one on that port with its bytes
+// exchanged, where -p and its absence lead.
+struct PortPair {
+    int port = 0;
+    Sim named;
+    Sim exchanged;
+};
+
+bool startPair(PortPair &pair, bool both)
+{
+    std::mt19937 random(static_cast<unsigned>(getpid()));
+    for (int attempt = 0; attempt < 50; attempt++) {
+        int port = static_cast<int>(random() % (65536 - 1024)) + 1024;
+        if ((port & 0xff) < 4 || swapped(port) == port || listening(swapped(port)))
+            continue;
+        Sim named = tryTcpScanner({}, port);
+        if (!named)
+            continue;
+        Sim exchanged;
+        if (both && !(exchanged = tryTcpScanner({}, swapped(port))))
+            continue;
+        pair.port = port;
+        pair.named = std::move(named);
+        pair.exchanged = std::move(exchanged);
+        return true;
+    }
+    return false;
+}
+
+std::vector<std::string> netArgs(const std::vector<std::string> &more)
+{
+    std::vector<std::string> args = {"-d", "/net/127.0.0.1"};
+    args.insert(args.end(), more.begin(), more.end());
+    return args;
+}
+
+// markfeed with its own /etc/services, in a mount namespace of its own, so
+// that the machine's file is never touched.
+Result runWithServices(const TempDir &dir, const std::string &services, const std::vector<std::string> &args)
+{
+    writeFile(dir.file("services"), services);
+    RunOptions options;
+    options.program = "/usr/bin/unshare";
+    options.args = {"-m", "/bin/sh", "-c", "mount --bind \"$0\" /etc/services && exec \"$@\"",
+                    dir.file("services"), markfeedPath()};
+    options.args.insert(options.args.end(), args.begin(), args.end());
+    options.cwd = dir.path();
+    options.input = RunOptions::File;
+    Station station(options);
+    return finish(station, dir);
+}
+
+bool privateMountsWork()
+{
+    return std::system("unshare -m /bin/sh -c 'mount --bind /dev/null /etc/services' >/dev/null 2>&1") == 0;
+}
+
+}  // namespace
+
+TEST(NetworkLink, PortNumberInNetworkOrderWithPAndAsWrittenWithout)
+{
+    PortPair pair;
+    ASSERT_TRUE(startPair(pair, false));
+    std::string port = std::to_string(pair.port);
+    TempDir dir;
+
+    Result run = runStation(dir, netArgs({"-u", port, "-p", "-r"}));
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.messages, std::vector<std::string>{connected});
+    EXPECT_EQ(received(*pair.named), resetBytes + "s3");
+
+    // A port number ends at its first non-digit.
+    run = runStation(dir, netArgs({"-u", port + "x", "-p", "-r"}));
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(received(*pair.named), resetBytes + "s3" + resetBytes + "s3");
+
+    // Without -p the bytes are exchanged, where nothing listens yet.
+    run = runStation(dir, netArgs({"-u", port, "-r"}));
+    EXPECT_EQ(run.status, 88);
+    EXPECT_EQ(run.messages,
+              std::vector<std::string>{"S15:  Connection refused on 127.0.0.1 port " + port + ".  Press <ENTER>."});
+
+    pair.exchanged = tryTcpScanner({}, swapped(pair.port));
+    ASSERT_TRUE(pair.exchanged) << "port " << swapped(pair.port) << " taken";
+    run = runStation(dir, netArgs({"-u", port, "-r"}));
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(received(*pair.exchanged), resetBytes + "s3");
+    EXPECT_EQ(countFrames(*pair.named, "Status s3"), 2);
+}
+
+TEST(NetworkLink, ServiceNameFromTheServicesFile)
+{
+    if (!privateMountsWork())
+        GTEST_SKIP() << "no private mount namespace here (needs root)";
+    PortPair pair;
+    ASSERT_TRUE(startPair(pair, true));
+    const std::string services = "# scanners\nscanner " + std::to_string(pair.port + 1) +
+                                 "/udp\nsheetsrv " + std::to_string(pair.port) + "/tcp\n";
+
+    {
+        SCOPED_TRACE("no entry for the default service");
+        TempDir dir;
+        Result run = runWithServices(dir, "scanner 9100/tcp\n", netArgs({"-r"}));
+        EXPECT_EQ(run.status, 88);
+        EXPECT_EQ(run.messages,
+                  std::vector<std::string>{"S14:  Entry sheetsrv missing in /etc/services file.  Press <ENTER>."});
+    }
+    {
+        SCOPED_TRACE("named service with a udp entry only");
+        TempDir dir;
+        Result run = runWithServices(dir, services, netArgs({"-u", "scanner", "-r"}));
+        EXPECT_EQ(run.status, 88);
+        EXPECT_EQ(run.messages,
+                  std::vector<std::string>{"S14:  Entry scanner missing in /etc/services file.  Press <ENTER>."});
+    }
+    {
+        SCOPED_TRACE("default service with -p: the entry's port");
+        TempDir dir;
+        Result run = runWithServices(dir, services, netArgs({"-p", "-s"}));
+        EXPECT_EQ(run.status, 0) << run.errors;
+        EXPECT_EQ(run.messages,
+                  (std::vector<std::string>{connected, "Scanner on /net/127.0.0.1 communicating on port sheetsrv.  "
+                                                       "Press <ENTER>."}));
+        EXPECT_EQ(run.data, "sheetsrv\r\n");
+        EXPECT_EQ(frameList(*pair.named), (std::vector<std::string>{"Status s0", "Status s1", "Status s3"}));
+    }
+    {
+        SCOPED_TRACE("default service without -p: its bytes exchanged");
+        TempDir dir;
+        Result run = runWithServices(dir, services, netArgs({"-r"}));
+        EXPECT_EQ(run.status, 0) << run.errors;
+        EXPECT_EQ(received(*pair.exchanged), resetBytes + "s3");
+    }
+}
+
+TEST(NetworkLink, ConnectThatHangsIsGivenUpAfterFourSeconds)
+{
+    // A listener that never accepts: once its queue is full, connects hang.
+    int listener = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address = loopback(0);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(listener, 0), 0);
+    ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length), 0);
+    int port = ntohs(address.sin_port);
+    std::vector<int> queued;
+    for (int i = 0; i < 8; i++) {
+        int s = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        sockaddr_in to = loopback(port);
+        bool done = connect(s, reinterpret_cast<sockaddr *>(&to), sizeof to) == 0;
+        struct pollfd writable = {s, POLLOUT, 0};
+        done = done || (errno == EINPROGRESS && poll(&writable, 1, 300) == 1);
+        queued.push_back(s);
+        if (!done)
+            break;
+    }
+
+    TempDir dir;
+    Result run = runStation(dir, netArgs({"-u", std::to_string(port), "-p", "-x"}));
+    EXPECT_EQ(run.status, 88);
+    EXPECT_EQ(run.messages, std::vector<std::string>{"S12:  Connection to scanner timed out.  Press <ENTER>."});
+    EXPECT_GE(run.seconds, 3.5);
+    EXPECT_LT(run.seconds, 7.0);
+    for (int s : queued)
+        close(s);
+    close(listener);
+}
+
+TEST(NetworkLink, CommunicationTestWritesTheServiceWhenAllThreeAnswersFit)
+{
+    Sim sim = startScanner([] {
+        scannersim::Options options;
+        options.transport = scannersim::Transport::Tcp;
+        return options;
+    }());
+    ASSERT_TRUE(sim);
+    std::string port = std::to_string(sim->port());
+    TempDir dir;
+    writeFile(dir.file("SCAN.DAT"), "last batch\r\n");
+
+    Result run = runStation(dir, netArgs({"-s", "-u", port, "-p", "-x"}));
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.messages, (std::vector<std::string>{
+                                connected, "Scanner on /net/127.0.0.1 communicating on port " + port +
+                                               ".  Press <ENTER>."}));
+    EXPECT_EQ(run.data, port + "\r\n");
+    EXPECT_EQ(frameList(*sim), (std::vector<std::string>{"Status s0", "Status s1", "Status s3"}));
+    EXPECT_NE(run.trace.find("\nFunction call to testparity()."
+                             "\nFunction call to quickstatus(s0)."
+                             "\nFunction call to readrecord()."
+                             "\nReadrecord OK:  "),
+              std::string::npos);
+    EXPECT_EQ(run.trace.find("PROGRAM TERMINATED"), std::string::npos);
+}
+
+TEST(NetworkLink, CommunicationTestFailsAtTheFirstAnswerThatDoesNotFit)
+{
+    const std::string fits = std::string(50, '0') + "\r\n";
+    const std::string sixty = std::string(30, 'A') + std::string(30, 'B');
+    struct Case {
+        std::string name;
+        std::vector<std::string> args;
+        std::string longAnswer, shortAnswer;
+        std::string requests;
+        std::string failure;  // the trace line of the failed answer
+    } cases[] = {
+        {"no answer", {"-w", "-4"}, "", "", "s0", "\nReadrecord failed:  "},
+        {"short status of two", {}, fits, "00\r\n", "s0s1", "\nReadrecord failed:  00"},
+        {"long status cut to the buffer", {}, sixty + "\r\n", "", "s0",
+         "\nReadrecord failed:  " + sixty.substr(0, 52)},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedLine line(ScriptedLine::Tcp);
+        line.on("s0", {c.longAnswer});
+        line.on("s1", {c.shortAnswer});
+        line.start();
+        TempDir dir;
+        std::vector<std::string> args = {"-s", "-u", std::to_string(line.port()), "-p", "-x"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+
+        Result run = runStation(dir, netArgs(args));
+        EXPECT_EQ(run.status, 88);
+        EXPECT_EQ(run.messages, (std::vector<std::string>{connected, testFailed}));
+        EXPECT_EQ(run.data, "");
+        EXPECT_EQ(line.received(), c.requests);
+        EXPECT_NE(run.trace.find(c.failure + "\nShowmsg:  " + testFailed), std::string::npos) << run.trace;
+    }
+
+    SCOPED_TRACE("answers garbled by a line set up wrong");
+    scannersim::Options options;
+    options.transport = scannersim::Transport::Tcp;
+    TempDir dir;
+    writeFile(dir.file("line"), "9600 8 N 1\n");
+    options.lineFile = dir.file("line");
+    Sim sim = startScanner(options);
+    ASSERT_TRUE(sim);
+    Result run = runStation(dir, netArgs({"-s", "-u", std::to_string(sim->port()), "-p"}));
+    EXPECT_EQ(run.status, 88);
+    EXPECT_EQ(run.messages, (std::vector<std::string>{connected, testFailed}));
+    EXPECT_EQ(frameList(*sim), std::vector<std::string>{"Status s0"});
+}
+
+TEST(NetworkLink, ScannerBehindATerminalServer)
+{
+    if (access(SER2NET, X_OK) != 0)
+        GTEST_SKIP() << "ser2net is not installed";
+    Sim sim = startScanner({});
+    ASSERT_TRUE(sim);
+    TempDir dir;
+    int port = freePort();
+    writeFile(dir.file("ser2net.yaml"), "connection: &scanner\n"
+                                        "  accepter: tcp,127.0.0.1," + std::to_string(port) + "\n"
+                                        "  connector: serialdev," + sim.device + ",19200o72,local\n");
+    RunOptions server;
+    server.program = SER2NET;
+    server.args = {"-n", "-u", "-P", dir.file("ser2net.pid"), "-c", dir.file("ser2net.yaml")};
+    server.input = RunOptions::File;
+    Station ser2net(server);
+    for (int i = 0; i < 100 && !listening(port); i++)
+        ser2net.idle(0.05);
+    ASSERT_TRUE(listening(port)) << ser2net.errors();
+
+    std::string service = std::to_string(port);
+    Result run = runStation(dir, netArgs({"-u", service, "-p", "-r"}));
+    EXPECT_EQ(run.status, 0) << run.errors;
+    EXPECT_EQ(run.messages, std::vector<std::string>{connected});
+    EXPECT_EQ(received(*sim), resetBytes + "s3");
+
+    // The terminal server opens the line anew for the next client.
+    run = runStation(dir, netArgs({"-s", "-u", service, "-p"}));
+    EXPECT_EQ(run.status, 0) << run.errors;
+    EXPECT_EQ(run.data, service + "\r\n");
+    EXPECT_EQ(received(*sim), resetBytes + "s3" "s0" "s1" "s3");
+    scannersim::LineSettings seen;
+    ASSERT_TRUE(sim->lineSeen(&seen));
+    EXPECT_EQ(seen.baud, 19200);
+    EXPECT_EQ(seen.stops, 2);
+}
