@@ -111,7 +111,7 @@ void expectSheetsAndData(const Outcome &outcome, const std::vector<Sheet> &batch
     EXPECT_TRUE(sameBytes(expected, outcome.data));
 }
 
-TEST(Batch, MixedBatchAcceptsEveryDocumentAndRejectsEachFaultToTheAlternateHopper)
+TEST(StationBatch, MixedBatchAcceptsEveryDocumentAndRejectsEachFaultToTheAlternateHopper)
 {
     const std::vector<Sheet> batch = {
         accepted(sheetRecord(1, "0001234", "012", "00", 1), 1234, 12),
@@ -140,7 +140,7 @@ TEST(Batch, MixedBatchAcceptsEveryDocumentAndRejectsEachFaultToTheAlternateHoppe
     EXPECT_EQ(outcome.data.size(), 5u * 1220u);
 }
 
-TEST(Batch, EmptyRecordIsSkippedSilentlyWithTheSameSheetNumber)
+TEST(StationBatch, EmptyRecordIsSkippedSilentlyWithTheSameSheetNumber)
 {
     std::string first = sheetRecord(13, "0000011", "000", "03", 1);
     std::string second = sheetRecord(6, "0000012", "000", "02", 2);
@@ -169,7 +169,7 @@ TEST(Batch, EmptyRecordIsSkippedSilentlyWithTheSameSheetNumber)
                           readFile(dir.file("SCAN.DAT"))));
 }
 
-TEST(Batch, AlignmentFormSkipsDatasetAndChecksumButNotDocumentOrLength)
+TEST(StationBatch, AlignmentFormSkipsDatasetAndChecksumButNotDocumentOrLength)
 {
     const std::vector<Sheet> batch = {
         accepted(sheetRecord(1, "0000005", "999", "07", 1), 5, 999),
@@ -187,7 +187,7 @@ TEST(Batch, AlignmentFormSkipsDatasetAndChecksumButNotDocumentOrLength)
     expectSheetsAndData(outcome, batch);
 }
 
-TEST(Batch, WithoutDatasetOptionOnlyDatasetZeroPasses)
+TEST(StationBatch, WithoutDatasetOptionOnlyDatasetZeroPasses)
 {
     const std::vector<Sheet> batch = {
         accepted(sheetRecord(1, "0000009", "000", "02", 1), 9, 0),

@@ -96,7 +96,7 @@ std::vector<std::string> withoutRefusals(const std::vector<std::string> &shown)
     return kept;
 }
 
-TEST(CommTest, FindsNineSixHundredSevenOddTwoAtTheFirstTrial)
+TEST(StationCommTest, FindsNineSixHundredSevenOddTwoAtTheFirstTrial)
 {
     TempDir dir;
     Sim sim(scannerAt("9600:7O2", dir));
@@ -123,7 +123,7 @@ TEST(CommTest, FindsNineSixHundredSevenOddTwoAtTheFirstTrial)
     }
 }
 
-TEST(CommTest, FindsNineteenTwoHundredEightNoneOneAtTheNineteenthTrial)
+TEST(StationCommTest, FindsNineteenTwoHundredEightNoneOneAtTheNineteenthTrial)
 {
     TempDir dir;
     Sim sim(scannerAt("19200:8N1", dir));
@@ -142,7 +142,7 @@ TEST(CommTest, FindsNineteenTwoHundredEightNoneOneAtTheNineteenthTrial)
     EXPECT_EQ(countFrames(sim.frames(), "SelectScanner"), 19) << "one reset per trial";
 }
 
-TEST(CommTest, ScannerAtFortyEightHundredFailsAfterAllThirtySixTrials)
+TEST(StationCommTest, ScannerAtFortyEightHundredFailsAfterAllThirtySixTrials)
 {
     TempDir dir;
     Sim sim(scannerAt("4800:7O2", dir));
@@ -161,7 +161,7 @@ TEST(CommTest, ScannerAtFortyEightHundredFailsAfterAllThirtySixTrials)
     EXPECT_EQ(countFrames(sim.frames(), "SelectScanner"), 36);
 }
 
-TEST(CommTest, DeviceThatCannotBeOpenedEndsAtTheFirstTrial)
+TEST(StationCommTest, DeviceThatCannotBeOpenedEndsAtTheFirstTrial)
 {
     TempDir dir;
     std::string device = uniqueTmpPath("mfs");

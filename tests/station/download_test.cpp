@@ -51,7 +51,7 @@ std::vector<std::string> names(const std::vector<Frame> &frames)
     return frameNames(frames);
 }
 
-TEST(Download, ParametersAcceptedAtOnceSendOnlyTheRuntimeFrame)
+TEST(StationDownload, ParametersAcceptedAtOnceSendOnlyTheRuntimeFrame)
 {
     scannersim::Options options;
     options.loaded = true;
@@ -74,7 +74,7 @@ TEST(Download, ParametersAcceptedAtOnceSendOnlyTheRuntimeFrame)
                           readFile(dir.file("SCAN.DAT"))));
 }
 
-TEST(Download, RejectedParametersLoadTheWholeFormThenScan)
+TEST(StationDownload, RejectedParametersLoadTheWholeFormThenScan)
 {
     scannersim::Options options;
     std::string record = sheetRecord(11, "0000003", "012", "02", 1);
@@ -103,7 +103,7 @@ TEST(Download, RejectedParametersLoadTheWholeFormThenScan)
                           readFile(dir.file("SCAN.DAT"))));
 }
 
-TEST(Download, ForcedReloadLoadsEverythingAndScansNothing)
+TEST(StationDownload, ForcedReloadLoadsEverythingAndScansNothing)
 {
     // The scanner would accept the parameters as they are; -r reloads anyway.
     scannersim::Options options;
@@ -130,7 +130,7 @@ TEST(Download, ForcedReloadLoadsEverythingAndScansNothing)
     EXPECT_EQ(readFile(dir.file("SCAN.DAT")), "");
 }
 
-TEST(Download, ForcedReloadWithoutFormDoesNothingAndEndsWithZero)
+TEST(StationDownload, ForcedReloadWithoutFormDoesNothingAndEndsWithZero)
 {
     scannersim::Options options;
     options.deck = {sheet(sheetRecord(1, "0000003", "000", "02", 1))};
@@ -164,9 +164,9 @@ void PrintTo(const Failure &failure, std::ostream *out)
     *out << failure.name;
 }
 
-class DownloadFailure : public ::testing::TestWithParam<Failure> {};
+class StationDownloadFailure : public ::testing::TestWithParam<Failure> {};
 
-TEST_P(DownloadFailure, ShowsItsMessagesAndEndsWith88)
+TEST_P(StationDownloadFailure, ShowsItsMessagesAndEndsWith88)
 {
     const Failure &failure = GetParam();
     scannersim::Options options;
@@ -221,7 +221,7 @@ auto noReply(Step step)
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Scanner, DownloadFailure,
+    Scanner, StationDownloadFailure,
     ::testing::Values(
         Failure{"S27_WaitModeRefusedBeforeMemoryInit", refuseModes("w"), rtpOk, true, {},
                 {clearing, s11, "S27:  Timed out switching scanner to wait mode.  Press <ENTER>."},
@@ -267,7 +267,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto &test) { return test.param.name; });
 
 INSTANTIATE_TEST_SUITE_P(
-    Files, DownloadFailure,
+    Files, StationDownloadFailure,
     ::testing::Values(
         Failure{"S31_MissingDefinitionNamesTheFormValue", nullptr, rtpOk, false, {},
                 {clearing, defining, "S31:  Unable to open file form.  Press <ENTER>."},

@@ -24,7 +24,7 @@ std::vector<std::string> tenRecords()
     return records;
 }
 
-TEST(Durability, KilledAnywhereEveryStampedSheetHasItsWholeLine)
+TEST(StationDurability, KilledAnywhereEveryStampedSheetHasItsWholeLine)
 {
     // Moments to kill at: just after a stamp, while a record is on its way,
     // and between the print position and the print text.
@@ -74,7 +74,7 @@ TEST(Durability, KilledAnywhereEveryStampedSheetHasItsWholeLine)
     }
 }
 
-TEST(Durability, UnwritableOutputShowsS50AndLeavesTheSheetUnstamped)
+TEST(StationDurability, UnwritableOutputShowsS50AndLeavesTheSheetUnstamped)
 {
     scannersim::Options options;
     options.deck = {sheet(sheetRecord(1, "0000003", "000", "02", 1)),
@@ -96,7 +96,7 @@ TEST(Durability, UnwritableOutputShowsS50AndLeavesTheSheetUnstamped)
     EXPECT_TRUE(sheets[0].prints.empty());
 }
 
-TEST(Durability, S50WithALongPathIsCutToTheMessageBuffer)
+TEST(StationDurability, S50WithALongPathIsCutToTheMessageBuffer)
 {
     scannersim::Options options;
     options.deck = {sheet(sheetRecord(1, "0000003", "000", "02", 1))};

@@ -62,7 +62,7 @@ size_t leadingPrompts(const std::vector<std::string> &shown)
     return count;
 }
 
-TEST(EmptyHopper, DefaultWaitsForTheFirstSheetAndEndsAfterTheLast)
+TEST(StationEmptyHopper, DefaultWaitsForTheFirstSheetAndEndsAfterTheLast)
 {
     scannersim::Options options;
     // Empty from the switch to download mode; the first prompt comes a
@@ -88,7 +88,7 @@ TEST(EmptyHopper, DefaultWaitsForTheFirstSheetAndEndsAfterTheLast)
     expectLines(sheets, {recordA()}, readFile(dir.file("SCAN.DAT")));
 }
 
-TEST(EmptyHopper, NoWaitZeroPromptsAfterASheetUntilFormsOrEscape)
+TEST(StationEmptyHopper, NoWaitZeroPromptsAfterASheetUntilFormsOrEscape)
 {
     scannersim::Options options;
     options.deck = {sheet(recordA()), condition(EntryKind::Empty, 2), sheet(recordB())};
@@ -119,7 +119,7 @@ TEST(EmptyHopper, NoWaitZeroPromptsAfterASheetUntilFormsOrEscape)
     expectLines(sheets, {recordA(), recordB()}, readFile(dir.file("SCAN.DAT")));
 }
 
-TEST(EmptyHopper, ContinuousModeEndsLikeTheDefaultWhateverTheFileSays)
+TEST(StationEmptyHopper, ContinuousModeEndsLikeTheDefaultWhateverTheFileSays)
 {
     scannersim::Options options;
     options.deck = {condition(EntryKind::Empty, 2), sheet(recordA()),
@@ -138,7 +138,7 @@ TEST(EmptyHopper, ContinuousModeEndsLikeTheDefaultWhateverTheFileSays)
     expectLines(sim.sheets(), {recordA()}, readFile(dir.file("SCAN.DAT")));
 }
 
-TEST(EmptyHopper, EscapeBeforeAnySheetEndsWith99AndAnEmptyFile)
+TEST(StationEmptyHopper, EscapeBeforeAnySheetEndsWith99AndAnEmptyFile)
 {
     Sim sim(scannersim::Options{});
     TempDir dir;
@@ -166,7 +166,7 @@ void expectRestartBeforeRetry(const std::vector<scannersim::Frame> &frames)
                                         "Start"}));
 }
 
-TEST(Jam, ClearedWithEnterRestartsAndRescansTheSameSheetNumber)
+TEST(StationJam, ClearedWithEnterRestartsAndRescansTheSameSheetNumber)
 {
     const char jam[] = "Sheet jam.  Clear jam and press <START> or <ENTER>.";
     scannersim::Options options;
@@ -186,7 +186,7 @@ TEST(Jam, ClearedWithEnterRestartsAndRescansTheSameSheetNumber)
     expectLines(sim.sheets(), {recordA(), recordB()}, readFile(dir.file("SCAN.DAT")));
 }
 
-TEST(Jam, ClearedByTheScannerGoesOnWithoutAKey)
+TEST(StationJam, ClearedByTheScannerGoesOnWithoutAKey)
 {
     const char jam[] = "Sheet jam.  Clear jam and press <START> or <ENTER>.";
     scannersim::Options options;
@@ -202,7 +202,7 @@ TEST(Jam, ClearedByTheScannerGoesOnWithoutAKey)
     expectLines(sim.sheets(), {recordA(), recordB()}, readFile(dir.file("SCAN.DAT")));
 }
 
-TEST(Jam, EscapeWhileAConditionIsShownEndsWith99)
+TEST(StationJam, EscapeWhileAConditionIsShownEndsWith99)
 {
     const char skew[] = "Sheet skewed.  Reload last form and press <START> or <ENTER>.";
     scannersim::Options options;
@@ -223,7 +223,7 @@ TEST(Jam, EscapeWhileAConditionIsShownEndsWith99)
     expectLines(sim.sheets(), {recordA()}, readFile(dir.file("SCAN.DAT")));
 }
 
-TEST(SheetAtPrint, NotReleasedOnTheFirstPassReleasedFromTheSecond)
+TEST(StationSheetAtPrint, NotReleasedOnTheFirstPassReleasedFromTheSecond)
 {
     // scannersim would take the start-up reset's release too and the sheet
     // would be gone before scanning; a scanner that does not know the
