@@ -39,6 +39,7 @@ struct Outcome {
     std::string data;
     std::vector<scannersim::Sheet> sheets;
     std::vector<scannersim::Frame> frames;
+    std::vector<scannersim::Frame> answers;
     time_t from = 0;
     time_t to = 0;
 };
@@ -46,9 +47,11 @@ struct Outcome {
 // Feeds the sheets; at each rejection checks that the sheet was sent to the
 // alternate hopper before the message and that nothing more happens until
 // the operator presses <ENTER>.
-Outcome runBatch(const std::vector<Sheet> &batch, const std::vector<std::string> &args)
+Outcome runBatch(const std::vector<Sheet> &batch, const std::vector<std::string> &args,
+                 bool compress = false)
 {
     scannersim::Options options;
+    options.compress = compress;
     for (const Sheet &sheet : batch)
         options.deck.push_back(stationtest::sheet(sheet.record));
     Sim sim(options);
@@ -79,6 +82,7 @@ Outcome runBatch(const std::vector<Sheet> &batch, const std::vector<std::string>
     outcome.data = readFile(dir.file("SCAN.DAT"));
     outcome.sheets = sim.sheets();
     outcome.frames = sim.frames();
+    outcome.answers = sim.answers();
     return outcome;
 }
 
@@ -177,27 +181,38 @@ TEST(StationBatch, AlignmentFormSkipsDatasetAndChecksumButNotDocumentOrLength)
                  "S2:  Invalid record (330/329).  Rescan sheet.  Press <ENTER>."),
         rejected(sheetRecord(13, "0000001", "000", "00", 3, 0, "AB"),
                  "S1:  Invalid document number.  Rescan sheet.  Press <ENTER>."),
-        accepted(sheetRecord(3, "0000003", "77", "05", 4), 3, 77),
+        // Cut to 1249 characters by the reader.
+        rejected(sheetRecord(11, "0000001", "000", "00", 4, 1300),
+                 "S2:  Invalid record (1249/1180).  Rescan sheet.  Press <ENTER>."),
+        accepted(sheetRecord(3, "0000003", "77", "05", 5), 3, 77),
     };
     Outcome outcome = runBatch(batch, {"-t", "-m", "12"});
     EXPECT_EQ(outcome.status, 0);
     EXPECT_EQ(outcome.messages,
               (std::vector<std::string>{scanning(1), scanning(2), batch[1].rejection,
-                                        scanning(2), batch[2].rejection, scanning(2)}));
+                                        scanning(2), batch[2].rejection, scanning(2),
+                                        batch[3].rejection, scanning(2)}));
     expectSheetsAndData(outcome, batch);
 }
 
-TEST(StationBatch, WithoutDatasetOptionOnlyDatasetZeroPasses)
+TEST(StationBatch, WithoutDatasetOptionOnlyDatasetZeroPassesCompressedRecordsToo)
 {
+    // Long runs, which the scanner sends as run-length groups.
+    std::string runs = sheetRecord(1, "0000009", "000", "02", 1);
+    runs.replace(100, 300, std::string(200, ' ') + std::string(100, 'X'));
     const std::vector<Sheet> batch = {
-        accepted(sheetRecord(1, "0000009", "000", "02", 1), 9, 0),
+        accepted(runs, 9, 0),
         rejected(sheetRecord(4, "0000009", "12", "02", 2),
                  "S4:  Form dataset 12 does not match current dataset 0.  Press <ENTER>."),
         accepted(sheetRecord(5, "0000010", "   ", "00", 3), 10, 0),
         rejected(sheetRecord(8, "1234567", "000", "12", 4),
                  "S3:  Voucher# 1234567 checksum 12 does not match 11.  Press <ENTER>."),
     };
-    Outcome outcome = runBatch(batch, {});
+    Outcome outcome = runBatch(batch, {}, true);
+    auto record = std::find_if(outcome.answers.begin(), outcome.answers.end(),
+                               [](const scannersim::Frame &f) { return f.name == "Record"; });
+    ASSERT_NE(record, outcome.answers.end());
+    EXPECT_LT(record->bytes.size(), runs.size()) << "the record went out uncompressed";
     EXPECT_EQ(outcome.status, 0);
     EXPECT_EQ(outcome.messages,
               (std::vector<std::string>{scanning(1), scanning(2), batch[1].rejection,

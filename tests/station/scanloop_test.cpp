@@ -53,6 +53,16 @@ void expectLines(const std::vector<scannersim::Sheet> &sheets,
     EXPECT_TRUE(sameBytes(expected, data));
 }
 
+// The messages with each run of repeated prompts shown once.
+std::vector<std::string> collapsed(const std::vector<std::string> &shown)
+{
+    std::vector<std::string> kept;
+    for (const std::string &line : shown)
+        if (kept.empty() || line != prompt || kept.back() != prompt)
+            kept.push_back(line);
+    return kept;
+}
+
 // The prompts shown before the first sheet, and everything after them.
 size_t leadingPrompts(const std::vector<std::string> &shown)
 {
@@ -91,28 +101,25 @@ TEST(StationEmptyHopper, DefaultWaitsForTheFirstSheetAndEndsAfterTheLast)
 TEST(StationEmptyHopper, NoWaitZeroPromptsAfterASheetUntilFormsOrEscape)
 {
     scannersim::Options options;
-    options.deck = {sheet(recordA()), condition(EntryKind::Empty, 2), sheet(recordB())};
+    options.deck = {condition(EntryKind::Empty, 2), sheet(recordA()),
+                    condition(EntryKind::Empty, 2), sheet(recordB())};
     Sim sim(options);
     TempDir dir;
     writeFile(dir.file("d_" + sim.device().substr(5) + ".cfg"), configWithNoWait(0));
     Station station(stationRun(dir, sim.device(), {}));
     ASSERT_TRUE(shows(station, scanning(2)));
     // After the last sheet the prompt stays until the operator quits.
-    ASSERT_TRUE(shows(station, prompt, 2));
+    size_t last = station.errors().find(scanning(2));
+    for (int i = 0; i < 100 && station.errors().find(prompt, last) == std::string::npos; i++)
+        station.idle(0.05);
     station.idle(0.5);
-    EXPECT_TRUE(station.running());
+    ASSERT_TRUE(station.running());
     station.type("\x1b");
     auto typed = Clock::now();
     EXPECT_EQ(station.wait(10), 99);
     EXPECT_LT(since(typed), 1.5) << "<ESCAPE> ends the wait at once";
-    std::vector<std::string> shown = messages(station.errors());
-    ASSERT_GE(shown.size(), 4u);
-    EXPECT_EQ(shown[0], scanning(1));
-    EXPECT_EQ(shown[1], prompt);
-    EXPECT_EQ(shown[shown.size() - 2], scanning(2));
-    EXPECT_EQ(shown.back(), prompt);
-    for (size_t i = 1; i + 2 < shown.size(); i++)
-        EXPECT_EQ(shown[i], prompt);
+    EXPECT_EQ(collapsed(messages(station.errors())),
+              (std::vector<std::string>{prompt, scanning(1), prompt, scanning(2), prompt}));
     std::vector<scannersim::Sheet> sheets = sim.sheets();
     ASSERT_EQ(sheets.size(), 2u);
     EXPECT_EQ(sheets[1].hopper, Hopper::Main) << "released before the prompt";
