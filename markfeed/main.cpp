@@ -13,6 +13,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 
 #include "commtest.h"
 #include "download.h"
@@ -173,12 +174,21 @@ void buildpath(char *path, const char *const *pieces, char letter)
     }
 }
 
-char blamed(char option)
+struct Part {
+    char option;
+    const char *value;
+};
+
+// The option to name when a path does not fit: the one whose value is the
+// longest part of the path.
+char blamed(std::initializer_list<Part> parts)
 {
-    // A long directory makes every path long; otherwise the option's own value.
-    char chosen = pathname[0] != '\0' ? 'l' : option;
-    return typed[static_cast<unsigned char>(chosen)] ? typed[static_cast<unsigned char>(chosen)]
-                                                     : chosen;
+    Part longest = *parts.begin();
+    for (const Part &part : parts)
+        if (strlen(part.value) > strlen(longest.value))
+            longest = part;
+    char letter = typed[static_cast<unsigned char>(longest.option)];
+    return letter != 0 ? letter : longest.option;
 }
 
 void buildpaths()
@@ -186,31 +196,31 @@ void buildpaths()
     size_t length = strlen(pathname);
     if (length > 0 && pathname[length - 1] != '/') {
         if (length + 1 >= sizeof pathname)
-            toolong(blamed('l'));
+            toolong(blamed({{'l', pathname}}));
         pathname[length] = '/';
         pathname[length + 1] = '\0';
     }
     const char *const cfg[] = {pathname, "d_", portname, ".cfg", nullptr};
-    buildpath(cfgname, cfg, blamed('d'));
+    buildpath(cfgname, cfg, blamed({{'l', pathname}, {'d', portname}}));
     const char *const lock[] = {pathname, "LOCK_", portname, nullptr};
-    buildpath(semname, lock, blamed('d'));
+    buildpath(semname, lock, blamed({{'l', pathname}, {'d', portname}}));
     if (socketport[0] != '\0') {
         const char *const service[] = {"_", socketport, nullptr};
-        buildpath(semname, service, blamed('u'));
+        buildpath(semname, service, blamed({{'l', pathname}, {'d', portname}, {'u', socketport}}));
     }
     if (outputfiletemp[0] != '\0') {
         const char *const output[] = {outputfiletemp, nullptr};
-        buildpath(outputfilename, output, blamed('o'));
+        buildpath(outputfilename, output, blamed({{'o', outputfiletemp}}));
     } else {
         const char *const output[] = {pathname, "SCAN.DAT", nullptr};
-        buildpath(outputfilename, output, blamed('l'));
+        buildpath(outputfilename, output, blamed({{'l', pathname}}));
     }
     const char *const debug[] = {pathname, "scantest.log", nullptr};
-    buildpath(debugfilename, debug, blamed('l'));
+    buildpath(debugfilename, debug, blamed({{'l', pathname}}));
     const char *const definition[] = {pathname, formlibtemp, ".dlf", nullptr};
-    buildpath(downloadname, definition, blamed('f'));
+    buildpath(downloadname, definition, blamed({{'l', pathname}, {'f', formlibtemp}}));
     const char *const runtime[] = {pathname, formlibtemp, ".rtp", nullptr};
-    buildpath(runtimename, runtime, blamed('f'));
+    buildpath(runtimename, runtime, blamed({{'l', pathname}, {'f', formlibtemp}}));
 }
 
 void settlesettings(const Overrides &overrides)
