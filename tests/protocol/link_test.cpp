@@ -120,6 +120,33 @@ TEST(SerialLink, DeviceGetsItsOwnSettingsBackAtTheEnd)
     EXPECT_EQ(dump(run.trace, resetHeading), "\nBAUD: 19200\nSIZE: 8\nPARITY: None\nSTOPS: 2");
 }
 
+// Bytes waiting on the line before the run: one is thrown away, any more
+// are read as the start of the first answer.
+TEST(SerialLink, PendingInputLosesOneByteBeforeTheReset)
+{
+    struct Case {
+        std::string pending;
+        int status;
+        std::vector<std::string> messages;
+    } cases[] = {
+        {"X", 0, {}},
+        {"XY", 99, {"S6:  No communication with scanner.  Press <ENTER>."}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.pending);
+        TempDir dir;
+        ScriptedLine line(ScriptedLine::Pty);
+        line.greet(c.pending);
+        line.on("s3", {"0000\r\n"});
+        line.start();
+
+        Result run = runStation(dir, {"-d", line.device(), "-r"});
+        EXPECT_EQ(run.status, c.status);
+        EXPECT_EQ(run.messages, c.messages);
+        EXPECT_EQ(line.received(), resetBytes + "s3");
+    }
+}
+
 TEST(SerialLink, DeviceThatCannotBeOpenedOrIsNoTerminal)
 {
     struct Case {
