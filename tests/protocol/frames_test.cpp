@@ -10,8 +10,9 @@ using namespace protocol;
 
 namespace {
 
-// Every replaceable code that the run sends or reads moved off its built-in
-// value, so that a sender still using a constant shows on the wire.
+// The codes the run sends or reads, moved off their built-in values (Initiate
+// keeps its own, now apart from PositiveResponse), so that a sender still
+// using a constant shows on the wire.
 const char changedCodes[] =
     "0x05 0x1E 0x1F 0x52 0x0F\n"  // Eoi Eor1 Eor2 Start Stop
     "0x11 0x16\n"                 // Initiate PositiveResponse
