@@ -141,6 +141,7 @@ void Engine::readLink(double t) {
     ++bytesIn_;
     if (options_.dropAfter > 0 && bytesIn_ == options_.dropAfter) {
       flushOutput(now());  // what was already due still goes out
+      if (options_.transport == Transport::Pty) pty_.awaitRead(2.0);
       hangUp("dropped after " + std::to_string(bytesIn_) + " bytes");
       return;
     }

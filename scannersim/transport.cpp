@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <termios.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -104,6 +105,14 @@ void PtyLink::close() {
   if (master_ >= 0) ::close(master_);
   if (slave_ >= 0) ::close(slave_);
   master_ = slave_ = -1;
+}
+
+void PtyLink::awaitRead(double seconds) const {
+  for (int waited = 0; waited < int(seconds * 100); ++waited) {
+    int pending = 0;
+    if (slave_ < 0 || ::ioctl(slave_, FIONREAD, &pending) != 0 || pending == 0) return;
+    ::usleep(10000);
+  }
 }
 
 bool PtyLink::seen(SeenLine* out) const {

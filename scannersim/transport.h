@@ -18,6 +18,9 @@ class PtyLink {
             std::string* error);
   // Hangs up: the host's side sees the line drop.
   void close();
+  // Waits, at most `seconds`, until the host has read what was sent to it:
+  // a hang-up throws away what is still in the line's input queue.
+  void awaitRead(double seconds) const;
   int fd() const { return master_; }
   const std::string& path() const { return path_; }
   // The settings the host applied, as the master sees them.
