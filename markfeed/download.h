@@ -4,8 +4,6 @@
 // Owner of the download buffers.
 #pragma once
 
-#include <cstdio>
-
 constexpr int DEFINITION_LIMIT = 24000;  // bytes of the .dlf sent at most
 constexpr int RUNTIME_LINE = 50;         // first .rtp line, NUL included
 

@@ -17,7 +17,7 @@ int sheetnum;
 namespace {
 
 // A negative delay (the -w value may be one) means no pause, not a huge one.
-void pause(int seconds)
+void pauseseconds(int seconds)
 {
     if (seconds > 0)
         sleep(static_cast<unsigned>(seconds));
@@ -45,7 +45,7 @@ int startscanner()
     getstatus(LONG_STATUS, 5);
     if (S0NOTREADY()) {
         DlStart();
-        pause(DlDelay + 1);
+        pauseseconds(DlDelay + 1);
     }
     return 0;
 }
@@ -110,7 +110,7 @@ int DlScan()
         trace("\nChecking S0NOTREADY().");
         if (S0NOTREADY()) {
             DlStart();
-            pause(DlDelay);
+            pauseseconds(DlDelay);
         }
         if (feedsheet() == 99)
             return 99;
