@@ -73,9 +73,15 @@ int main(int argc, char **argv)
     RunOptions scanner;
     scanner.program = scannersimPath();
     scanner.input = RunOptions::File;
-    scanner.args = {"--pty", "--link", device, "--deck", examples + "/batch.deck",
-                    "--transcript", work + "/scanner-transcript.txt",
-                    "--sheets", work + "/scanner-sheets.txt"};
+    scanner.args = {"--pty",
+                    "--link",
+                    device,
+                    "--deck",
+                    examples + "/batch.deck",
+                    "--transcript",
+                    work + "/scanner-transcript.txt",
+                    "--sheets",
+                    work + "/scanner-sheets.txt"};
     printf("Starting scannersim %s\n", device.c_str());
     Station sim(scanner);
     for (int i = 0; i < 100 && sim.output().find("ready") == std::string::npos; i++)

@@ -21,8 +21,8 @@ char parityletter(int parity)
 int trial(int speed, int parity, int size, int stops)
 {
     char letter = parityletter(parity);
-    formatmsg("Testing scanner on %s at %d:%d%c%d.  Please wait...", devicename,
-             speed, size, letter, stops);
+    formatmsg("Testing scanner on %s at %d:%d%c%d.  Please wait...", devicename, speed, size,
+              letter, stops);
     showmsg(msg, 0);
     if (!DlOpenComm(speed, size, parity, stops))
         goodbye(88);
@@ -34,8 +34,7 @@ int trial(int speed, int parity, int size, int stops)
     char found[32];
     snprintf(found, sizeof found, "%d:%d%c%d", speed, size, letter, stops);
     writedataline(found);
-    formatmsg("Scanner on %s communicating at %s.  Press <ENTER>.", devicename,
-             found);
+    formatmsg("Scanner on %s communicating at %s.  Press <ENTER>.", devicename, found);
     showmsg(msg, 1);
     return 1;
 }

@@ -72,8 +72,8 @@ int DlClearMem()
         return 1;
     }
     trace("\nUpload of form initialization file failed.");
-    formatmsg("S30:  Scanner initialization error:  %c/%s.  Press <ENTER>.",
-             shown(reply), formlibtemp);
+    formatmsg("S30:  Scanner initialization error:  %c/%s.  Press <ENTER>.", shown(reply),
+              formlibtemp);
     return failed(msg);
 }
 
@@ -106,8 +106,7 @@ int DlDef()
         return 1;
     }
     trace("\nUpload of form definition file failed.");
-    formatmsg("S35:  Download Error:  %c, %s.  Press <ENTER>.", shown(reply),
-             formlibtemp);
+    formatmsg("S35:  Download Error:  %c, %s.  Press <ENTER>.", shown(reply), formlibtemp);
     return failed(msg);
 }
 

@@ -47,16 +47,46 @@ void sendcode(unsigned char code, const char *name)
 
 }  // namespace
 
-void DlDownload() { sendcode(DownloadControlChar, "DlDownload"); }
-void DlInit() { sendcode(Initiate, "DlInit"); }
-void DlAck() { sendcode(PositiveResponse, "DlAck"); }
-void DlStart() { sendcode(Start, "DlStart"); }
-void DlStop() { sendcode(Stop, "DlStop"); }
-void DlScanControl() { sendcode(ScannerControlCode, "DlScanControl"); }
-void DlRun() { sendcode(RunCode, "DlRun"); }
-void DlRel() { sendcode(RelCode, "DlRel"); }
-void DlSelectScanner() { sendcode(SelectScanner, "DlSelectScanner"); }
-void DlAltHopper() { sendcode(SelectStacker, "DlAltHopper"); }
+void DlDownload()
+{
+    sendcode(DownloadControlChar, "DlDownload");
+}
+void DlInit()
+{
+    sendcode(Initiate, "DlInit");
+}
+void DlAck()
+{
+    sendcode(PositiveResponse, "DlAck");
+}
+void DlStart()
+{
+    sendcode(Start, "DlStart");
+}
+void DlStop()
+{
+    sendcode(Stop, "DlStop");
+}
+void DlScanControl()
+{
+    sendcode(ScannerControlCode, "DlScanControl");
+}
+void DlRun()
+{
+    sendcode(RunCode, "DlRun");
+}
+void DlRel()
+{
+    sendcode(RelCode, "DlRel");
+}
+void DlSelectScanner()
+{
+    sendcode(SelectScanner, "DlSelectScanner");
+}
+void DlAltHopper()
+{
+    sendcode(SelectStacker, "DlAltHopper");
+}
 
 void DlEnd()
 {

@@ -105,22 +105,22 @@ int openserial(int baud, int size, int parity, int stops)
         return 0;
     }
     if (tcgetattr(Comm, &Term) != 0) {
-        formatmsg("S22:  Could not get term settings on %s [%d].  Press <ENTER>.",
-                 devicename, errno);
+        formatmsg("S22:  Could not get term settings on %s [%d].  Press <ENTER>.", devicename,
+                  errno);
         showmsg(msg, 1);
         return 0;
     }
     if (tcgetattr(Comm, &OldTerm) != 0) {
-        formatmsg("S23:  Could not get term settings on %s [%d].  Press <ENTER>.",
-                 devicename, errno);
+        formatmsg("S23:  Could not get term settings on %s [%d].  Press <ENTER>.", devicename,
+                  errno);
         showmsg(msg, 1);
     } else {
         OldTermSaved = 1;
     }
     setupline(baud, size, parity, stops);
     if (tcsetattr(Comm, TCSANOW, &Term) != 0) {
-        formatmsg("S24:  Could not set term settings on %s [%d].  Press <ENTER>.",
-                 devicename, errno);
+        formatmsg("S24:  Could not set term settings on %s [%d].  Press <ENTER>.", devicename,
+                  errno);
         showmsg(msg, 1);
     }
     trace("\n\nPort Communication Settings");
@@ -135,8 +135,7 @@ uint16_t serviceport()
     if (isalpha(static_cast<unsigned char>(socketport[0]))) {
         struct servent *entry = getservbyname(socketport, "tcp");
         if (entry == nullptr) {
-            formatmsg("S14:  Entry %s missing in /etc/services file.  Press <ENTER>.",
-                     socketport);
+            formatmsg("S14:  Entry %s missing in /etc/services file.  Press <ENTER>.", socketport);
             showmsg(msg, 1);
             goodbye(88);
         }

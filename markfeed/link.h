@@ -8,12 +8,12 @@
 #include <csignal>
 #include <termios.h>
 
-extern int Comm;                // the serial device or socket
-extern struct termios Term;     // settings applied to the serial device
-extern struct termios OldTerm;  // the device's settings before the change
-extern int OldTermSaved;        // 1 once OldTerm holds the device's settings
-extern int Baud, Size, Parity, Stops;  // Parity: 1 even, 2 odd, 3 none
-extern int DlDelay;             // seconds added to every wait (may be negative)
+extern int Comm;                          // the serial device or socket
+extern struct termios Term;               // settings applied to the serial device
+extern struct termios OldTerm;            // the device's settings before the change
+extern int OldTermSaved;                  // 1 once OldTerm holds the device's settings
+extern int Baud, Size, Parity, Stops;     // Parity: 1 even, 2 odd, 3 none
+extern int DlDelay;                       // seconds added to every wait (may be negative)
 extern volatile sig_atomic_t AlarmFired;  // set by alarm_exit
 
 // Opens the link with these line settings (serial) or connects (network).

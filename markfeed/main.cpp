@@ -17,13 +17,13 @@
 
 #include "commtest.h"
 #include "download.h"
+#include "frames.h"
 #include "link.h"
 #include "operator.h"
 #include "portcfg.h"
 #include "runsettings.h"
 #include "scanloop.h"
 #include "status.h"
-#include "frames.h"
 
 namespace {
 
@@ -106,7 +106,8 @@ void splitbaud(const char *value, char letter, Overrides &overrides)
         return;
     size_t length = strcspn(suffix, ":");
     overrides.size = digitvalue(suffix[0]);
-    overrides.parity = length > 1 ? static_cast<char>(toupper(static_cast<unsigned char>(suffix[1]))) : 0;
+    overrides.parity =
+        length > 1 ? static_cast<char>(toupper(static_cast<unsigned char>(suffix[1]))) : 0;
     overrides.stops = length > 2 ? digitvalue(suffix[2]) : 0;
 }
 
@@ -151,10 +152,16 @@ void readoptions(int argc, char **argv, Overrides &overrides)
             break;
         case 'm': dmldatabase = static_cast<int>(readnumber(value)); break;
         case 'x': debugflag = 1; break;
-        case 'r': downloadreset = 1; forcedownload = 1; break;
+        case 'r':
+            downloadreset = 1;
+            forcedownload = 1;
+            break;
         case 's': searching = 1; break;
         case 'p': u2pc = 1; break;
-        case 'c': cmode = 1; overrides.continuous = true; break;
+        case 'c':
+            cmode = 1;
+            overrides.continuous = true;
+            break;
         case 't': testheads = 1; break;
         default: break;
         }
@@ -317,8 +324,7 @@ void tracepaths()
         goodbye(88);
     }
     writedataline(socketport);
-    formatmsg("Scanner on %s communicating on port %s.  Press <ENTER>.",
-             devicename, socketport);
+    formatmsg("Scanner on %s communicating on port %s.  Press <ENTER>.", devicename, socketport);
     showmsg(msg, 1);
     goodbye(0);
 }

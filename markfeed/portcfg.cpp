@@ -84,12 +84,36 @@ void DlCfg(const char *path)
 {
     // Positions 1 to 30 of the file, in order; a null code pointer marks an
     // int setting taken from intsettings.
-    unsigned char *codes[30] = {
-        &Eoi, &Eor1, &Eor2, &Start, &Stop, &Initiate, &PositiveResponse, &StatusControlCode,
-        &LongStatusRequest, &ShortStatusRequest, &BarCodeRequest, &ScannerControlCode,
-        &DownloadControlChar, &RunCode, &RelCode, &PrintPosCode, &PrintDataCode, &CompressCode,
-        &SelectScanner, &SelectAux, &AuxPortData, &SelectFromAux, nullptr,
-        &DownloadStatusRequest, &SelectStacker, nullptr, nullptr, nullptr, nullptr, nullptr};
+    unsigned char *codes[30] = {&Eoi,
+                                &Eor1,
+                                &Eor2,
+                                &Start,
+                                &Stop,
+                                &Initiate,
+                                &PositiveResponse,
+                                &StatusControlCode,
+                                &LongStatusRequest,
+                                &ShortStatusRequest,
+                                &BarCodeRequest,
+                                &ScannerControlCode,
+                                &DownloadControlChar,
+                                &RunCode,
+                                &RelCode,
+                                &PrintPosCode,
+                                &PrintDataCode,
+                                &CompressCode,
+                                &SelectScanner,
+                                &SelectAux,
+                                &AuxPortData,
+                                &SelectFromAux,
+                                nullptr,
+                                &DownloadStatusRequest,
+                                &SelectStacker,
+                                nullptr,
+                                nullptr,
+                                nullptr,
+                                nullptr,
+                                nullptr};
     int *intsettings[30] = {};
     intsettings[22] = &DlDelay;
     intsettings[25] = &Baud;

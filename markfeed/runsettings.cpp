@@ -1,8 +1,8 @@
 #include "runsettings.h"
 
 #include <cctype>
-#include <cstdarg>
 #include <climits>
+#include <cstdarg>
 #include <cstring>
 
 #include "operator.h"

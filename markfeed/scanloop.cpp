@@ -38,7 +38,7 @@ int startscanner()
     trace("\nReadrecord OK:  %s", statusback);
     if (statusback[0] != 'G') {
         formatmsg("S26:  Scanner Initialization failed [%c].  Press <ENTER>.",
-                 statusback[0] != '\0' ? statusback[0] : ' ');
+                  statusback[0] != '\0' ? statusback[0] : ' ');
         showmsg(msg, 1);
         return 88;
     }

@@ -15,18 +15,18 @@ namespace {
 
 struct Layout {
     int document;
-    int length;    // expected record length
-    int voucher;   // offset of the 7-character voucher number
-    int dataset;   // offset of the dataset field
+    int length;   // expected record length
+    int voucher;  // offset of the 7-character voucher number
+    int dataset;  // offset of the dataset field
     int datasetwidth;
     int checksum;  // offset of the 2-character checksum field
 };
 
 const Layout layouts[] = {
-    {1, 1038, 21, 28, 3, 31},    {2, 695, 272, 279, 2, 281},  {3, 827, 272, 279, 2, 281},
-    {4, 329, 41, 48, 2, 50},     {5, 905, 21, 28, 3, 31},     {6, 1169, 21, 28, 3, 31},
-    {8, 1054, 21, 28, 3, 31},    {10, 1038, 21, 28, 3, 31},   {11, 1180, 21, 28, 3, 31},
-    {12, 1179, 21, 28, 3, 31},   {13, 897, 21, 28, 3, 31},    {14, 226, 41, 48, 3, 51},
+    {1, 1038, 21, 28, 3, 31},  {2, 695, 272, 279, 2, 281}, {3, 827, 272, 279, 2, 281},
+    {4, 329, 41, 48, 2, 50},   {5, 905, 21, 28, 3, 31},    {6, 1169, 21, 28, 3, 31},
+    {8, 1054, 21, 28, 3, 31},  {10, 1038, 21, 28, 3, 31},  {11, 1180, 21, 28, 3, 31},
+    {12, 1179, 21, 28, 3, 31}, {13, 897, 21, 28, 3, 31},   {14, 226, 41, 48, 3, 51},
 };
 
 const Layout *findlayout(int document)
@@ -80,8 +80,8 @@ int editform(char *record)
              voucher, dataset);
 
     if (length != layout->length) {
-        formatmsg("S2:  Invalid record (%d/%d).  Rescan sheet.  Press <ENTER>.",
-                 length, layout->length);
+        formatmsg("S2:  Invalid record (%d/%d).  Rescan sheet.  Press <ENTER>.", length,
+                  layout->length);
         return reject(msg);
     }
     memset(record + length, ' ', static_cast<size_t>(STAMP_OFFSET - length));
@@ -101,8 +101,8 @@ int editform(char *record)
     int ones = binarycnt(static_cast<unsigned int>(voucher));
     if (ones == checksum)
         return 1;
-    formatmsg("S3:  Voucher# %ld checksum %d does not match %d.  Press <ENTER>.",
-             voucher, checksum, ones);
+    formatmsg("S3:  Voucher# %ld checksum %d does not match %d.  Press <ENTER>.", voucher, checksum,
+              ones);
     return reject(msg);
 }
 

@@ -61,9 +61,10 @@ const char *modetimeout(int mode)
 
 int formerror()
 {
-    static const struct { int position, mask, code; } flags[] = {
-        {2, 0x08, 10}, {2, 0x04, 11}, {2, 0x02, 12}, {2, 0x01, 13},
-        {3, 0x04, 14}, {3, 0x02, 15}, {3, 0x01, 16}};
+    static const struct {
+        int position, mask, code;
+    } flags[] = {{2, 0x08, 10}, {2, 0x04, 11}, {2, 0x02, 12}, {2, 0x01, 13},
+                 {3, 0x04, 14}, {3, 0x02, 15}, {3, 0x01, 16}};
     for (const auto &flag : flags)
         if (statusback[flag.position] & flag.mask)
             return flag.code;
@@ -236,19 +237,22 @@ const char *GetMsg(int code)
     switch (code) {
     case 1: return "Scanner not ready.  Load forms and press <START> or <ENTER>.";
     case 2: return "Input tray is empty.  Load forms and press <START> or <ENTER>.";
-    case 3: case 4: case 5: case 6:
-        return "Read check failed.  Clean heads and press <START> or <ENTER>.";
+    case 3:
+    case 4:
+    case 5:
+    case 6: return "Read check failed.  Clean heads and press <START> or <ENTER>.";
     case 7: return "Sheet skewed.  Reload last form and press <START> or <ENTER>.";
     case 8: return "Sheet jam.  Clear jam and press <START> or <ENTER>.";
     case 9: return "Multiple feed.  Reload last form and press <START> or <ENTER>.";
-    case 10: case 11: case 12: case 13: case 16:
-        return "Unrecognized form.  Check form and press <RESTART> on scanner.";
+    case 10:
+    case 11:
+    case 12:
+    case 13:
+    case 16: return "Unrecognized form.  Check form and press <RESTART> on scanner.";
     case 14: return "Booklet sequence error.  Check form and press <RESTART> on scanner.";
     case 15: return "Form edit error.  Check form and press <RESTART> on scanner.";
     case 17: return " ";
-    default:
-        formatmsg("S25:  Get message unknown: %d.  Press <ENTER>.", code);
-        return msg;
+    default: formatmsg("S25:  Get message unknown: %d.  Press <ENTER>.", code); return msg;
     }
 }
 
@@ -274,6 +278,15 @@ int WaitForStatusOk()
     }
 }
 
-int S0SHEETATPRINT() { return (statusback[8] & 0x08) != 0; }
-int S0EMPTY() { return (statusback[9] & 0x02) != 0; }
-int S0NOTREADY() { return (statusback[9] & 0x01) != 0; }
+int S0SHEETATPRINT()
+{
+    return (statusback[8] & 0x08) != 0;
+}
+int S0EMPTY()
+{
+    return (statusback[9] & 0x02) != 0;
+}
+int S0NOTREADY()
+{
+    return (statusback[9] & 0x01) != 0;
+}

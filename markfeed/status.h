@@ -10,8 +10,8 @@ extern char request[3];
 extern int busycount;
 
 // Status kinds and the exact length of their answers.
-constexpr int LONG_STATUS = 1;   // 50 characters
-constexpr int SHORT_STATUS = 2;  // 3 characters
+constexpr int LONG_STATUS = 1;      // 50 characters
+constexpr int SHORT_STATUS = 2;     // 3 characters
 constexpr int DOWNLOAD_STATUS = 3;  // 4 characters
 
 // Reads one record (CR LF closed, run-length groups expanded) into buf,

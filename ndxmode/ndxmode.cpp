@@ -55,18 +55,18 @@ NDX_KEEP volatile const char ndxModule[] = NDX_MODULE;
 NDX_KEEP volatile const char ndxPlatform[] = NDX_PLATFORM;
 
 enum {
-    HEADERSIZE = 64,   /* bytes in one header block */
-    HEADERSHIFT = 6,   /* block n starts at n << HEADERSHIFT */
-    MODEOFFSET = 17,   /* mode byte in every header block */
-    COUNTOFFSET = 60,  /* header count, block 0 only */
-    NAMESIZE = 256,    /* file name buffer, terminator included */
+    HEADERSIZE = 64,  /* bytes in one header block */
+    HEADERSHIFT = 6,  /* block n starts at n << HEADERSHIFT */
+    MODEOFFSET = 17,  /* mode byte in every header block */
+    COUNTOFFSET = 60, /* header count, block 0 only */
+    NAMESIZE = 256,   /* file name buffer, terminator included */
     MODEON = 4,
     MODEOFF = 0,
     NOMODE = -1
 };
 
 static int mode = NOMODE;
-static const char *filearg = "";      /* last argument that is not a mode */
+static const char *filearg = ""; /* last argument that is not a mode */
 static char indexname[NAMESIZE];
 static unsigned char header[HEADERSIZE];
 

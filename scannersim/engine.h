@@ -17,69 +17,68 @@
 namespace scannersim {
 
 class Engine {
- public:
-  explicit Engine(const Options& options);
-  ~Engine();
+public:
+    explicit Engine(const Options &options);
+    ~Engine();
 
-  bool setUp(std::string* error);  // transport, files, wake pipe
-  void run();                      // the thread body; returns on stop
-  void requestStop();
-  void finish();                   // after run(): last sheet, close files
+    bool setUp(std::string *error);  // transport, files, wake pipe
+    void run();                      // the thread body; returns on stop
+    void requestStop();
+    void finish();  // after run(): last sheet, close files
 
-  std::string device() const { return pty_.path(); }
-  int port() const { return tcp_.port(); }
+    std::string device() const { return pty_.path(); }
+    int port() const { return tcp_.port(); }
 
-  // Everything below is guarded by mu_ and safe from any thread.
-  std::vector<Frame> frames() const;
-  std::vector<Frame> answers() const;
-  std::vector<Sheet> sheets() const;
-  std::string formDefinition() const;
-  std::string runtimeLine() const;
-  char mode() const;
-  bool lineSeen(LineSettings* out) const;
-  bool waitForFrames(const std::string& name, size_t count,
-                     int timeoutMs) const;
+    // Everything below is guarded by mu_ and safe from any thread.
+    std::vector<Frame> frames() const;
+    std::vector<Frame> answers() const;
+    std::vector<Sheet> sheets() const;
+    std::string formDefinition() const;
+    std::string runtimeLine() const;
+    char mode() const;
+    bool lineSeen(LineSettings *out) const;
+    bool waitForFrames(const std::string &name, size_t count, int timeoutMs) const;
 
- private:
-  struct OutByte {
-    char byte;
-    double due;
-  };
+private:
+    struct OutByte {
+        char byte;
+        double due;
+    };
 
-  double now() const;
-  int linkFd() const;
-  void readLink(double t);
-  void handle(const RawFrame& raw, double t);
-  void record(const Effects& fx);
-  void queueAnswer(const Answer& answer, double t);
-  bool lineIsRight();
-  void flushOutput(double t);
-  double pollTimeout(double t) const;
-  void hangUp(const std::string& why);
-  void saveFile(const char* name, const std::string& bytes);
-  void note(const std::string& text);
+    double now() const;
+    int linkFd() const;
+    void readLink(double t);
+    void handle(const RawFrame &raw, double t);
+    void record(const Effects &fx);
+    void queueAnswer(const Answer &answer, double t);
+    bool lineIsRight();
+    void flushOutput(double t);
+    double pollTimeout(double t) const;
+    void hangUp(const std::string &why);
+    void saveFile(const char *name, const std::string &bytes);
+    void note(const std::string &text);
 
-  Options options_;
-  Machine machine_;
-  FrameParser parser_;
-  PtyLink pty_;
-  TcpLink tcp_;
-  LineFile transcript_;
-  LineFile sheetsFile_;
-  int wake_[2] = {-1, -1};
-  std::deque<OutByte> out_;
-  bool writeBlocked_ = false;
-  long bytesIn_ = 0;         // on this connection
-  double lastInput_ = 0;
-  double start_ = 0;
-  std::string lastSeenText_;
+    Options options_;
+    Machine machine_;
+    FrameParser parser_;
+    PtyLink pty_;
+    TcpLink tcp_;
+    LineFile transcript_;
+    LineFile sheetsFile_;
+    int wake_[2] = {-1, -1};
+    std::deque<OutByte> out_;
+    bool writeBlocked_ = false;
+    long bytesIn_ = 0;  // on this connection
+    double lastInput_ = 0;
+    double start_ = 0;
+    std::string lastSeenText_;
 
-  mutable std::mutex mu_;
-  mutable std::condition_variable changed_;
-  std::vector<Frame> frames_;
-  std::vector<Frame> answers_;
-  SeenLine seen_;
-  bool seenValid_ = false;
+    mutable std::mutex mu_;
+    mutable std::condition_variable changed_;
+    std::vector<Frame> frames_;
+    std::vector<Frame> answers_;
+    SeenLine seen_;
+    bool seenValid_ = false;
 };
 
 }  // namespace scannersim

@@ -13,62 +13,61 @@
 namespace scannersim {
 
 enum class FrameKind {
-  Status,        // status control code + kind byte
-  ModeChange,    // scanner control code, letter, triple
-  Download,      // download code, payload, triple
-  Run,           // run code, parameter line, triple
-  PrintPos,      // print position code, two digits, triple
-  PrintData,     // print data code, text, triple
-  Display,       // display mode, display release, Eoi
-  End,           // a bare end-of-frame triple
-  Start,
-  Stop,
-  Release,
-  SelectScanner,
-  AltHopper,
-  InitByte,      // Initiate or PositiveResponse: the scanner's state decides
-  Unknown,
+    Status,      // status control code + kind byte
+    ModeChange,  // scanner control code, letter, triple
+    Download,    // download code, payload, triple
+    Run,         // run code, parameter line, triple
+    PrintPos,    // print position code, two digits, triple
+    PrintData,   // print data code, text, triple
+    Display,     // display mode, display release, Eoi
+    End,         // a bare end-of-frame triple
+    Start,
+    Stop,
+    Release,
+    SelectScanner,
+    AltHopper,
+    InitByte,  // Initiate or PositiveResponse: the scanner's state decides
+    Unknown,
 };
 
 struct RawFrame {
-  FrameKind kind = FrameKind::Unknown;
-  std::string bytes;    // as received (cut at the payload limit)
-  std::string payload;  // between lead code and triple; kind byte of Status
-  size_t dropped = 0;   // payload bytes beyond the limit, not kept
-  bool incomplete = false;
+    FrameKind kind = FrameKind::Unknown;
+    std::string bytes;    // as received (cut at the payload limit)
+    std::string payload;  // between lead code and triple; kind byte of Status
+    size_t dropped = 0;   // payload bytes beyond the limit, not kept
+    bool incomplete = false;
 };
 
 class FrameParser {
- public:
-  // Longest payload kept; the host sends at most 24000 bytes.
-  static constexpr size_t kMaxPayload = 64 * 1024;
+public:
+    // Longest payload kept; the host sends at most 24000 bytes.
+    static constexpr size_t kMaxPayload = 64 * 1024;
 
-  explicit FrameParser(const Codes& codes) : codes_(codes) {}
+    explicit FrameParser(const Codes &codes) : codes_(codes) {}
 
-  // Takes one byte; completed frames are appended to *out.
-  void feed(uint8_t byte, std::vector<RawFrame>* out);
-  // Gives up a partial frame (silence, or a new connection); it comes out
-  // as Unknown with incomplete set. Returns whether there was one.
-  bool abandon(std::vector<RawFrame>* out);
-  bool partial() const { return state_ != State::Idle; }
+    // Takes one byte; completed frames are appended to *out.
+    void feed(uint8_t byte, std::vector<RawFrame> *out);
+    // Gives up a partial frame (silence, or a new connection); it comes out
+    // as Unknown with incomplete set. Returns whether there was one.
+    bool abandon(std::vector<RawFrame> *out);
+    bool partial() const { return state_ != State::Idle; }
 
- private:
-  enum class State { Idle, StatusKind, Payload, Display1, Display2, Triple1,
-                     Triple2 };
+private:
+    enum class State { Idle, StatusKind, Payload, Display1, Display2, Triple1, Triple2 };
 
-  void startFrame(uint8_t byte, std::vector<RawFrame>* out);
-  void payloadByte(uint8_t byte, std::vector<RawFrame>* out);
-  void emit(FrameKind kind, std::vector<RawFrame>* out);
-  // The bytes so far were not a frame: report them and read `byte` afresh.
-  void reject(uint8_t byte, std::vector<RawFrame>* out);
-  bool endsWithTriple() const;
+    void startFrame(uint8_t byte, std::vector<RawFrame> *out);
+    void payloadByte(uint8_t byte, std::vector<RawFrame> *out);
+    void emit(FrameKind kind, std::vector<RawFrame> *out);
+    // The bytes so far were not a frame: report them and read `byte` afresh.
+    void reject(uint8_t byte, std::vector<RawFrame> *out);
+    bool endsWithTriple() const;
 
-  Codes codes_;
-  State state_ = State::Idle;
-  FrameKind pending_ = FrameKind::Unknown;
-  RawFrame current_;
-  uint8_t tail_[3] = {0, 0, 0};  // last three payload-state bytes
-  size_t tailCount_ = 0;
+    Codes codes_;
+    State state_ = State::Idle;
+    FrameKind pending_ = FrameKind::Unknown;
+    RawFrame current_;
+    uint8_t tail_[3] = {0, 0, 0};  // last three payload-state bytes
+    size_t tailCount_ = 0;
 };
 
 std::string frameKindName(FrameKind kind);

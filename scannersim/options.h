@@ -10,9 +10,8 @@ namespace scannersim {
 enum class ParseResult { Run, Help, Error };
 
 // Fills *options from argv. On Error, *error says why.
-ParseResult parseCommandLine(int argc, char** argv, Options* options,
-                             std::string* error);
+ParseResult parseCommandLine(int argc, char **argv, Options *options, std::string *error);
 
-const char* usageText();
+const char *usageText();
 
 }  // namespace scannersim

@@ -10,27 +10,27 @@
 namespace scannersim {
 
 class LineFile {
- public:
-  LineFile() = default;
-  ~LineFile() { close(); }
-  LineFile(const LineFile&) = delete;
-  LineFile& operator=(const LineFile&) = delete;
+public:
+    LineFile() = default;
+    ~LineFile() { close(); }
+    LineFile(const LineFile &) = delete;
+    LineFile &operator=(const LineFile &) = delete;
 
-  bool open(const std::string& path, std::string* error);
-  void write(const std::string& line);  // adds the newline
-  void close();
-  bool isOpen() const { return file_ != nullptr; }
+    bool open(const std::string &path, std::string *error);
+    void write(const std::string &line);  // adds the newline
+    void close();
+    bool isOpen() const { return file_ != nullptr; }
 
- private:
-  FILE* file_ = nullptr;
+private:
+    FILE *file_ = nullptr;
 };
 
 // "< Status \"s0\" | 73 30"
-std::string receivedLine(const Frame& frame);
+std::string receivedLine(const Frame &frame);
 // "> LongStatus \"0000...\" | 30 30 ... 0d 0a"
-std::string sentLine(const std::string& name, const std::string& detail,
-                     const std::string& text, const std::string& bytes);
+std::string sentLine(const std::string &name, const std::string &detail, const std::string &text,
+                     const std::string &bytes);
 // "sheet 3 line 5 hopper=alternate length=1038 print=\"00:01/18/05 ...\""
-std::string sheetLine(const Sheet& sheet);
+std::string sheetLine(const Sheet &sheet);
 
 }  // namespace scannersim

@@ -205,7 +205,8 @@ std::vector<std::string> messages(const std::string &errors)
     size_t start = 0;
     while (start <= errors.size()) {
         size_t end = errors.find('\r', start);
-        std::string piece = errors.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        std::string piece =
+            errors.substr(start, end == std::string::npos ? std::string::npos : end - start);
         size_t first = piece.find_first_not_of(' ');
         size_t last = piece.find_last_not_of(' ');
         if (first != std::string::npos)

@@ -32,12 +32,11 @@ TEST(Records, EndOfRecordAndStrayBytes)
     struct Case {
         std::string bytes, record;
     } cases[] = {
-        {"G\r\n", "G"},
-        {"\nG\r\n", "G"},               // a leading LF is skipped
-        {"A\nB\r\n", "A\nB"},           // only a leading one
-        {"AB\rCD\r\n", "ABD"},          // a stray CR takes the byte after it along
-        {"\r\n", ""},                   // an empty record
-        {"\xc1\xe2\r\n", "Ab"},         // bit 7 is cleared
+        {"G\r\n", "G"},         {"\nG\r\n", "G"},  // a leading LF is skipped
+        {"A\nB\r\n", "A\nB"},                      // only a leading one
+        {"AB\rCD\r\n", "ABD"},                     // a stray CR takes the byte after it along
+        {"\r\n", ""},                              // an empty record
+        {"\xc1\xe2\r\n", "Ab"},                    // bit 7 is cleared
     };
     for (const Case &c : cases) {
         Read got = readfrom(wire, c.bytes);
@@ -50,7 +49,7 @@ TEST(Records, RunLengthGroupsExpand)
 {
     Wire wire;
     EXPECT_EQ(readfrom(wire, "\x15\x45X\r\n").record, "XXXXX");  // low six bits of 0x45
-    EXPECT_EQ(readfrom(wire, "A\x15\x40X\r\n").record, "A");      // a count of 0
+    EXPECT_EQ(readfrom(wire, "A\x15\x40X\r\n").record, "A");     // a count of 0
     EXPECT_EQ(readfrom(wire, "\x15\x03Y\r\n").record, "YYY");
     // The repeated byte is data whatever it is.
     EXPECT_EQ(readfrom(wire, std::string("\x15\x02\r\r\n")).record, "\r\r");

@@ -86,9 +86,9 @@ TEST_F(SheetCheck, EveryDocumentLengthGivesTheSameOutputLength)
     const struct {
         const char *document;
         int length;
-    } documents[] = {{"01", 1038}, {"02", 695}, {"03", 827}, {"04", 329}, {"05", 905},
-                     {"06", 1169}, {"08", 1054}, {"10", 1038}, {"11", 1180}, {"12", 1179},
-                     {"13", 897}, {"14", 226}};
+    } documents[] = {{"01", 1038}, {"02", 695},  {"03", 827},  {"04", 329},
+                     {"05", 905},  {"06", 1169}, {"08", 1054}, {"10", 1038},
+                     {"11", 1180}, {"12", 1179}, {"13", 897},  {"14", 226}};
     for (const auto &document : documents) {
         std::string record(static_cast<size_t>(document.length), '0');
         record.replace(11, 2, document.document);
@@ -122,7 +122,8 @@ TEST_F(SheetCheck, WrongLengthIsRejectedWithBothLengths)
                                     "/1038).  Rescan sheet.  Press <ENTER>.");
     }
     // Twelve characters: the document number is the one at offset 11.
-    Checked got = check("00000000000" "4");
+    Checked got = check("00000000000"
+                        "4");
     EXPECT_EQ(got.shown.at(0), "S2:  Invalid record (12/329).  Rescan sheet.  Press <ENTER>.");
 }
 

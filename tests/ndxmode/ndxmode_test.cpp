@@ -38,38 +38,48 @@ struct Result {
     std::string out;
 };
 
-Bytes readFile(const std::string &path) {
+Bytes readFile(const std::string &path)
+{
     std::ifstream in(path, std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-void writeFile(const std::string &path, const Bytes &data) {
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char *>(data.data()),
-                                                static_cast<std::streamsize>(data.size()));
+void writeFile(const std::string &path, const Bytes &data)
+{
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char *>(data.data()),
+               static_cast<std::streamsize>(data.size()));
 }
 
-std::set<std::string> listDir(const std::string &dir) {
+std::set<std::string> listDir(const std::string &dir)
+{
     std::set<std::string> names;
     if (DIR *d = opendir(dir.c_str())) {
-        while (dirent *e = readdir(d)) names.insert(e->d_name);
+        while (dirent *e = readdir(d))
+            names.insert(e->d_name);
         closedir(d);
     }
     return names;
 }
 
 // The lines the program is expected to print, with the target's line ending.
-std::string lines(const Strings &text) {
+std::string lines(const Strings &text)
+{
     std::string out;
-    for (const auto &line : text) out += line + (target == "windows" ? "\r\n" : "\n");
+    for (const auto &line : text)
+        out += line + (target == "windows" ? "\r\n" : "\n");
     return out;
 }
 
 // An index file: random bytes, byte 17 of every block set to `mode17`, and
 // the header count in block 0 stored little-endian.
-Bytes makeIndex(int count, size_t size, unsigned char mode17 = 0x5a, unsigned seed = 7) {
+Bytes makeIndex(int count, size_t size, unsigned char mode17 = 0x5a, unsigned seed = 7)
+{
     Bytes data(size < 64 ? 64 : size);
-    for (auto &b : data) b = static_cast<unsigned char>((seed = seed * 1103515245u + 12345u) >> 16);
-    for (size_t at = 17; at < data.size(); at += 64) data[at] = mode17;
+    for (auto &b : data)
+        b = static_cast<unsigned char>((seed = seed * 1103515245u + 12345u) >> 16);
+    for (size_t at = 17; at < data.size(); at += 64)
+        data[at] = mode17;
     data[60] = static_cast<unsigned char>(count & 0xff);
     data[61] = static_cast<unsigned char>((count >> 8) & 0xff);
     data.resize(size);
@@ -77,27 +87,32 @@ Bytes makeIndex(int count, size_t size, unsigned char mode17 = 0x5a, unsigned se
 }
 
 // What a switched file must hold: byte 17 of blocks 0 to count set, all else as it was.
-Bytes switched(Bytes data, int count, unsigned char mode) {
+Bytes switched(Bytes data, int count, unsigned char mode)
+{
     for (size_t at = 17; at < data.size() && at < (static_cast<size_t>(count) + 1) * 64; at += 64)
         data[at] = mode;
     return data;
 }
 
-::testing::AssertionResult sameBytes(const Bytes &got, const Bytes &want) {
+::testing::AssertionResult sameBytes(const Bytes &got, const Bytes &want)
+{
     if (got.size() != want.size())
-        return ::testing::AssertionFailure() << "size " << got.size() << ", expected " << want.size();
+        return ::testing::AssertionFailure()
+               << "size " << got.size() << ", expected " << want.size();
     for (size_t i = 0; i < got.size(); i++)
         if (got[i] != want[i])
-            return ::testing::AssertionFailure() << "offset " << i << " holds " << int(got[i])
-                                                 << ", expected " << int(want[i]);
+            return ::testing::AssertionFailure()
+                   << "offset " << i << " holds " << int(got[i]) << ", expected " << int(want[i]);
     return ::testing::AssertionSuccess();
 }
 
 // A file name of exactly `length` characters that names "x.ndx" in the work
 // directory "w": "./" repeated, before "x.ndx" or "../w/x.ndx" as the parity needs.
-std::string longName(size_t length) {
+std::string longName(size_t length)
+{
     std::string name = length % 2 ? "x.ndx" : "../w/x.ndx";
-    while (name.size() < length) name = "./" + name;
+    while (name.size() < length)
+        name = "./" + name;
     return name;
 }
 
@@ -105,7 +120,8 @@ class Ndxmode : public ::testing::Test {
 protected:
     std::string dir, scratch;
 
-    void SetUp() override {
+    void SetUp() override
+    {
         const char *tmp = getenv("TMPDIR");
         std::string base = std::string(tmp && *tmp ? tmp : "/tmp") + "/ndxmode-XXXXXX";
         std::vector<char> name(base.begin(), base.end());
@@ -116,7 +132,8 @@ protected:
         ASSERT_EQ(mkdir(dir.c_str(), 0700), 0);
     }
 
-    void TearDown() override {
+    void TearDown() override
+    {
         std::string rm = "rm -rf '" + scratch + "'";
         EXPECT_EQ(system(rm.c_str()), 0);
     }
@@ -125,12 +142,14 @@ protected:
 
     // Runs the program in the work directory; output goes to a file outside
     // it so that helpers of an emulator cannot hold a pipe open.
-    Result run(const Strings &args) const {
+    Result run(const Strings &args) const
+    {
         std::string outPath = scratch + "/stdout", errPath = scratch + "/stderr";
         Strings words = command;
         words.insert(words.end(), args.begin(), args.end());
         std::vector<char *> argv;
-        for (auto &w : words) argv.push_back(const_cast<char *>(w.c_str()));
+        for (auto &w : words)
+            argv.push_back(const_cast<char *>(w.c_str()));
         argv.push_back(nullptr);
         pid_t pid = fork();
         if (pid == 0) {
@@ -144,7 +163,8 @@ protected:
             _exit(121);
         }
         int status = 0;
-        if (pid < 0 || waitpid(pid, &status, 0) != pid) return {-1, ""};
+        if (pid < 0 || waitpid(pid, &status, 0) != pid)
+            return {-1, ""};
         Bytes out = readFile(outPath);
         return {WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status),
                 std::string(out.begin(), out.end())};
@@ -153,7 +173,8 @@ protected:
 
 // Usage: fewer than two arguments, whatever they are.
 
-TEST_F(Ndxmode, FewerThanTwoArgumentsShowUsage) {
+TEST_F(Ndxmode, FewerThanTwoArgumentsShowUsage)
+{
     writeFile(path("x.ndx"), makeIndex(0, 512));
     const Bytes before = readFile(path("x.ndx"));
     Result none = run({});
@@ -168,7 +189,8 @@ TEST_F(Ndxmode, FewerThanTwoArgumentsShowUsage) {
     name.erase(0, 7);
     // The invocation name: the path given, or its Windows form under wine.
     std::string program = command.back(), shown = name;
-    for (auto &c : shown) c = c == '\\' ? '/' : c;
+    for (auto &c : shown)
+        c = c == '\\' ? '/' : c;
     if (command.size() == 1) {
         EXPECT_EQ(name, program);
     }
@@ -196,30 +218,39 @@ struct Case {
     int mode;
 };
 
-std::ostream &operator<<(std::ostream &os, const Case &c) { return os << c.what; }
+std::ostream &operator<<(std::ostream &os, const Case &c)
+{
+    return os << c.what;
+}
 
-std::string expand(std::string s) {
+std::string expand(std::string s)
+{
     for (size_t len : {255u, 256u}) {
         std::string token = "{" + std::to_string(len) + "}";
-        for (size_t at; (at = s.find(token)) != std::string::npos;) s.replace(at, token.size(), longName(len));
+        for (size_t at; (at = s.find(token)) != std::string::npos;)
+            s.replace(at, token.size(), longName(len));
     }
     return s;
 }
 
 class Runs : public Ndxmode, public ::testing::WithParamInterface<Case> {};
 
-TEST_P(Runs, ResultOutputAndFile) {
+TEST_P(Runs, ResultOutputAndFile)
+{
     const Case &c = GetParam();
     const Bytes before = makeIndex(c.count, c.size);
     writeFile(path("x.ndx"), before);
     const auto names = listDir(dir);
     Strings args, out;
-    for (const auto &a : c.args) args.push_back(expand(a));
-    for (const auto &o : c.out) out.push_back(expand(o));
+    for (const auto &a : c.args)
+        args.push_back(expand(a));
+    for (const auto &o : c.out)
+        out.push_back(expand(o));
     Result r = run(args);
     EXPECT_EQ(r.status, c.status);
     EXPECT_EQ(r.out, lines(out));
-    const Bytes want = c.mode < 0 ? before : switched(before, c.count, static_cast<unsigned char>(c.mode));
+    const Bytes want =
+        c.mode < 0 ? before : switched(before, c.count, static_cast<unsigned char>(c.mode));
     EXPECT_TRUE(sameBytes(readFile(path("x.ndx")), want));
     EXPECT_EQ(listDir(dir), names) << "files were created or removed";
 }
@@ -228,76 +259,121 @@ const char *const noMode = "ERROR: neither of mode -On or -Off was specified.";
 const char *const noFirst = "ERROR: COuld not read first header form index file.";
 const char *const hasData = "ERROR: Index file contains index data.";
 
-INSTANTIATE_TEST_SUITE_P(Arguments, Runs, ::testing::Values(
-    Case{"mode after file", 2, 640, {"x.ndx", "-On"}, 0, {}, 4},
-    Case{"last mode wins, on", 2, 640, {"x.ndx", "-Off", "-On"}, 0, {}, 4},
-    Case{"last mode wins, off", 2, 640, {"-On", "x.ndx", "-Off"}, 0, {}, 0},
-    Case{"last file wins", 2, 640, {"-On", "missing.ndx", "x.ndx"}, 0, {}, 4},
-    Case{"no mode", 2, 640, {"x.ndx", "x.ndx"}, 254, {noMode}, -1},
-    Case{"capitals are no mode", 2, 640, {"-ON", "x.ndx"}, 254, {noMode}, -1},
-    Case{"small letters are no mode", 2, 640, {"-off", "x.ndx"}, 254, {noMode}, -1},
-    Case{"capitals are a file name", 2, 640, {"x.ndx", "-On", "-OFF"}, 253,
-         {"ERROR: Cannot open index file -OFF."}, -1},
-    Case{"missing file not created", 2, 640, {"-Off", "missing.ndx"}, 253,
-         {"ERROR: Cannot open index file missing.ndx."}, -1},
-    Case{"directory", 2, 640, {"-On", "."}, 253, {"ERROR: Cannot open index file .."}, -1}));
+INSTANTIATE_TEST_SUITE_P(
+    Arguments, Runs,
+    ::testing::Values(
+        Case{"mode after file", 2, 640, {"x.ndx", "-On"}, 0, {}, 4},
+        Case{"last mode wins, on", 2, 640, {"x.ndx", "-Off", "-On"}, 0, {}, 4},
+        Case{"last mode wins, off", 2, 640, {"-On", "x.ndx", "-Off"}, 0, {}, 0},
+        Case{"last file wins", 2, 640, {"-On", "missing.ndx", "x.ndx"}, 0, {}, 4},
+        Case{"no mode", 2, 640, {"x.ndx", "x.ndx"}, 254, {noMode}, -1},
+        Case{"capitals are no mode", 2, 640, {"-ON", "x.ndx"}, 254, {noMode}, -1},
+        Case{"small letters are no mode", 2, 640, {"-off", "x.ndx"}, 254, {noMode}, -1},
+        Case{"capitals are a file name",
+             2,
+             640,
+             {"x.ndx", "-On", "-OFF"},
+             253,
+             {"ERROR: Cannot open index file -OFF."},
+             -1},
+        Case{"missing file not created",
+             2,
+             640,
+             {"-Off", "missing.ndx"},
+             253,
+             {"ERROR: Cannot open index file missing.ndx."},
+             -1},
+        Case{"directory", 2, 640, {"-On", "."}, 253, {"ERROR: Cannot open index file .."}, -1}));
 
 // Names are taken up to 255 characters; a longer chosen name is refused
 // without opening anything, after the argument checks.
-INSTANTIATE_TEST_SUITE_P(LongName, Runs, ::testing::Values(
-    Case{"255 characters", 0, 512, {"-On", "{255}"}, 0, {}, 4},
-    Case{"256 characters", 0, 512, {"-On", "{256}"}, 253, {"ERROR: Cannot open index file {256}."}, -1},
-    Case{"256 not chosen", 0, 512, {"-On", "{256}", "x.ndx"}, 0, {}, 4},
-    Case{"256 without mode", 0, 512, {"{256}", "x.ndx"}, 254, {noMode}, -1}));
+INSTANTIATE_TEST_SUITE_P(
+    LongName, Runs,
+    ::testing::Values(Case{"255 characters", 0, 512, {"-On", "{255}"}, 0, {}, 4},
+                      Case{"256 characters",
+                           0,
+                           512,
+                           {"-On", "{256}"},
+                           253,
+                           {"ERROR: Cannot open index file {256}."},
+                           -1},
+                      Case{"256 not chosen", 0, 512, {"-On", "{256}", "x.ndx"}, 0, {}, 4},
+                      Case{"256 without mode", 0, 512, {"{256}", "x.ndx"}, 254, {noMode}, -1}));
 
-INSTANTIATE_TEST_SUITE_P(FirstHeader, Runs, ::testing::Values(
-    Case{"empty", 0, 0, {"-On", "x.ndx"}, 252, {noFirst}, -1},
-    Case{"one byte", 0, 1, {"-On", "x.ndx"}, 252, {noFirst}, -1},
-    Case{"63 bytes", 0, 63, {"-On", "x.ndx"}, 252, {noFirst}, -1},
-    Case{"64 bytes", 0, 64, {"-On", "x.ndx"}, 0, {}, 4}));
+INSTANTIATE_TEST_SUITE_P(
+    FirstHeader, Runs,
+    ::testing::Values(Case{"empty", 0, 0, {"-On", "x.ndx"}, 252, {noFirst}, -1},
+                      Case{"one byte", 0, 1, {"-On", "x.ndx"}, 252, {noFirst}, -1},
+                      Case{"63 bytes", 0, 63, {"-On", "x.ndx"}, 252, {noFirst}, -1},
+                      Case{"64 bytes", 0, 64, {"-On", "x.ndx"}, 0, {}, 4}));
 
 // The header-only limit ((count + 8) / 2) * 128 at its worked
 // values; 300 and 1000 need the high byte of the count.
-INSTANTIATE_TEST_SUITE_P(Limit, Runs, ::testing::Values(
-    Case{"count 0 at 512", 0, 512, {"-On", "x.ndx"}, 0, {}, 4},
-    Case{"count 0 over 512", 0, 513, {"-On", "x.ndx"}, 251, {hasData}, -1},
-    Case{"count 1 at 512", 1, 512, {"-Off", "x.ndx"}, 0, {}, 0},
-    Case{"count 1 over 512", 1, 513, {"-Off", "x.ndx"}, 251, {hasData}, -1},
-    Case{"count 2 at 640", 2, 640, {"-On", "x.ndx"}, 0, {}, 4},
-    Case{"count 3 at 640", 3, 640, {"-On", "x.ndx"}, 0, {}, 4},
-    Case{"count 3 over 640", 3, 641, {"-On", "x.ndx"}, 251, {hasData}, -1},
-    Case{"count 10 at 1152", 10, 1152, {"-On", "x.ndx"}, 0, {}, 4},
-    Case{"count 10 over 1152", 10, 1153, {"-On", "x.ndx"}, 251, {hasData}, -1},
-    Case{"count 300 at 19712", 300, 19712, {"-On", "x.ndx"}, 0, {}, 4},
-    Case{"count 300 over 19712", 300, 19713, {"-On", "x.ndx"}, 251, {hasData}, -1},
-    Case{"count 1000 at 64512", 1000, 64512, {"-Off", "x.ndx"}, 0, {}, 0}));
+INSTANTIATE_TEST_SUITE_P(
+    Limit, Runs,
+    ::testing::Values(Case{"count 0 at 512", 0, 512, {"-On", "x.ndx"}, 0, {}, 4},
+                      Case{"count 0 over 512", 0, 513, {"-On", "x.ndx"}, 251, {hasData}, -1},
+                      Case{"count 1 at 512", 1, 512, {"-Off", "x.ndx"}, 0, {}, 0},
+                      Case{"count 1 over 512", 1, 513, {"-Off", "x.ndx"}, 251, {hasData}, -1},
+                      Case{"count 2 at 640", 2, 640, {"-On", "x.ndx"}, 0, {}, 4},
+                      Case{"count 3 at 640", 3, 640, {"-On", "x.ndx"}, 0, {}, 4},
+                      Case{"count 3 over 640", 3, 641, {"-On", "x.ndx"}, 251, {hasData}, -1},
+                      Case{"count 10 at 1152", 10, 1152, {"-On", "x.ndx"}, 0, {}, 4},
+                      Case{"count 10 over 1152", 10, 1153, {"-On", "x.ndx"}, 251, {hasData}, -1},
+                      Case{"count 300 at 19712", 300, 19712, {"-On", "x.ndx"}, 0, {}, 4},
+                      Case{
+                          "count 300 over 19712", 300, 19713, {"-On", "x.ndx"}, 251, {hasData}, -1},
+                      Case{"count 1000 at 64512", 1000, 64512, {"-Off", "x.ndx"}, 0, {}, 0}));
 
 // A negative count is a damaged header: over its limit the file holds
 // index data, within it the first header is refused; nothing is written.
-INSTANTIATE_TEST_SUITE_P(NegativeCount, Runs, ::testing::Values(
-    Case{"-1 at 384", -1, 384, {"-On", "x.ndx"}, 252, {noFirst}, -1},
-    Case{"-1 over 384", -1, 385, {"-On", "x.ndx"}, 251, {hasData}, -1},
-    Case{"-2 at 384", -2, 384, {"-On", "x.ndx"}, 252, {noFirst}, -1},
-    Case{"-4 at 256", -4, 256, {"-On", "x.ndx"}, 252, {noFirst}, -1},
-    Case{"-4 over 256", -4, 257, {"-On", "x.ndx"}, 251, {hasData}, -1},
-    Case{"-6 at 128", -6, 128, {"-Off", "x.ndx"}, 252, {noFirst}, -1},
-    Case{"-6 over 128", -6, 129, {"-Off", "x.ndx"}, 251, {hasData}, -1},
-    Case{"-7 one block", -7, 64, {"-On", "x.ndx"}, 251, {hasData}, -1},
-    Case{"-32768 one block", -32768, 64, {"-On", "x.ndx"}, 251, {hasData}, -1}));
+INSTANTIATE_TEST_SUITE_P(
+    NegativeCount, Runs,
+    ::testing::Values(Case{"-1 at 384", -1, 384, {"-On", "x.ndx"}, 252, {noFirst}, -1},
+                      Case{"-1 over 384", -1, 385, {"-On", "x.ndx"}, 251, {hasData}, -1},
+                      Case{"-2 at 384", -2, 384, {"-On", "x.ndx"}, 252, {noFirst}, -1},
+                      Case{"-4 at 256", -4, 256, {"-On", "x.ndx"}, 252, {noFirst}, -1},
+                      Case{"-4 over 256", -4, 257, {"-On", "x.ndx"}, 251, {hasData}, -1},
+                      Case{"-6 at 128", -6, 128, {"-Off", "x.ndx"}, 252, {noFirst}, -1},
+                      Case{"-6 over 128", -6, 129, {"-Off", "x.ndx"}, 251, {hasData}, -1},
+                      Case{"-7 one block", -7, 64, {"-On", "x.ndx"}, 251, {hasData}, -1},
+                      Case{"-32768 one block", -32768, 64, {"-On", "x.ndx"}, 251, {hasData}, -1}));
 
 // Every header block is read before any is written.
-INSTANTIATE_TEST_SUITE_P(ShortHeaders, Runs, ::testing::Values(
-    Case{"count 3, ends after block 1", 3, 128, {"-On", "x.ndx"}, 250,
-         {"ERROR: Could not read header #2"}, -1},
-    Case{"count 3, ends inside block 2", 3, 150, {"-On", "x.ndx"}, 250,
-         {"ERROR: Could not read header #2"}, -1},
-    Case{"count 3, ends inside block 3", 3, 255, {"-Off", "x.ndx"}, 250,
-         {"ERROR: Could not read header #3"}, -1},
-    Case{"count 1, one block", 1, 64, {"-On", "x.ndx"}, 250, {"ERROR: Could not read header #1"}, -1}));
+INSTANTIATE_TEST_SUITE_P(ShortHeaders, Runs,
+                         ::testing::Values(Case{"count 3, ends after block 1",
+                                                3,
+                                                128,
+                                                {"-On", "x.ndx"},
+                                                250,
+                                                {"ERROR: Could not read header #2"},
+                                                -1},
+                                           Case{"count 3, ends inside block 2",
+                                                3,
+                                                150,
+                                                {"-On", "x.ndx"},
+                                                250,
+                                                {"ERROR: Could not read header #2"},
+                                                -1},
+                                           Case{"count 3, ends inside block 3",
+                                                3,
+                                                255,
+                                                {"-Off", "x.ndx"},
+                                                250,
+                                                {"ERROR: Could not read header #3"},
+                                                -1},
+                                           Case{"count 1, one block",
+                                                1,
+                                                64,
+                                                {"-On", "x.ndx"},
+                                                250,
+                                                {"ERROR: Could not read header #1"},
+                                                -1}));
 
 // Switching: only byte 17 of the header blocks changes, and only to the mode.
 
-TEST_F(Ndxmode, OnTwiceEqualsOnce) {
+TEST_F(Ndxmode, OnTwiceEqualsOnce)
+{
     writeFile(path("x.ndx"), makeIndex(5, 768, 0x11));
     ASSERT_EQ(run({"-On", "x.ndx"}).status, 0);
     const Bytes once = readFile(path("x.ndx"));
@@ -308,7 +384,8 @@ TEST_F(Ndxmode, OnTwiceEqualsOnce) {
     EXPECT_TRUE(sameBytes(readFile(path("x.ndx")), once));
 }
 
-TEST_F(Ndxmode, OffAfterOnRestoresTheFile) {
+TEST_F(Ndxmode, OffAfterOnRestoresTheFile)
+{
     const Bytes original = makeIndex(5, 768, 0);
     writeFile(path("x.ndx"), original);
     ASSERT_EQ(run({"-On", "x.ndx"}).status, 0);
@@ -319,7 +396,8 @@ TEST_F(Ndxmode, OffAfterOnRestoresTheFile) {
     EXPECT_TRUE(sameBytes(readFile(path("x.ndx")), original));
 }
 
-TEST_F(Ndxmode, CaseChangedModeNamesTheFile) {
+TEST_F(Ndxmode, CaseChangedModeNamesTheFile)
+{
     for (const char *name : {"-ON", "-off"}) {
         const Bytes before = makeIndex(1, 128, 0x33);
         writeFile(path(name), before);
@@ -331,7 +409,8 @@ TEST_F(Ndxmode, CaseChangedModeNamesTheFile) {
     }
 }
 
-TEST_F(Ndxmode, OnlyTheLastFileIsSwitched) {
+TEST_F(Ndxmode, OnlyTheLastFileIsSwitched)
+{
     const Bytes a = makeIndex(2, 640, 0x22, 1), b = makeIndex(2, 640, 0x22, 2);
     writeFile(path("a.ndx"), a);
     writeFile(path("b.ndx"), b);
@@ -341,7 +420,8 @@ TEST_F(Ndxmode, OnlyTheLastFileIsSwitched) {
     EXPECT_TRUE(sameBytes(readFile(path("b.ndx")), switched(b, 2, 4)));
 }
 
-TEST_F(Ndxmode, WriteFailureNamesTheBlock) {
+TEST_F(Ndxmode, WriteFailureNamesTheBlock)
+{
     // Reads give zeros (count 0, size 0); every write fails.
     Result r = run({"-On", "/dev/full"});
     EXPECT_EQ(r.status, 249);
@@ -349,15 +429,18 @@ TEST_F(Ndxmode, WriteFailureNamesTheBlock) {
 }
 
 // The program image carries its build's identification strings and no other's.
-TEST(Identification, StringsInImage) {
+TEST(Identification, StringsInImage)
+{
     const Bytes image = readFile(command.back());
     ASSERT_FALSE(image.empty()) << command.back();
     const std::string text(image.begin(), image.end());
     const Strings all = {"@(#)V10.30", "@(#)M007", "@(#)PLX2", "@(#)PI05",
                          "@(#)V10.31", "@(#)M006", "@(#)PMS1"};
     Strings want = {"@(#)V10.30", "@(#)M007", "@(#)PLX2"};
-    if (target == "windows") want = {"@(#)V10.31", "@(#)M006", "@(#)PMS1"};
-    if (target == "sco") want = {"@(#)V10.30", "@(#)M007", "@(#)PI05"};
+    if (target == "windows")
+        want = {"@(#)V10.31", "@(#)M006", "@(#)PMS1"};
+    if (target == "sco")
+        want = {"@(#)V10.30", "@(#)M007", "@(#)PI05"};
     for (const auto &id : all) {
         bool expected = std::find(want.begin(), want.end(), id) != want.end();
         EXPECT_EQ(text.find(id + '\0') != std::string::npos, expected) << id;
@@ -366,11 +449,14 @@ TEST(Identification, StringsInImage) {
 
 }  // namespace
 
-int main(int argc, char **argv) {
+int main(int argc, char **argv)
+{
     ::testing::InitGoogleTest(&argc, argv);
     int i = 1;
-    if (i < argc && strncmp(argv[i], "--target=", 9) == 0) target = argv[i++] + 9;
-    for (; i < argc; i++) command.push_back(argv[i]);
+    if (i < argc && strncmp(argv[i], "--target=", 9) == 0)
+        target = argv[i++] + 9;
+    for (; i < argc; i++)
+        command.push_back(argv[i]);
     if (command.empty() || (target != "linux" && target != "windows" && target != "sco")) {
         fprintf(stderr, "usage: %s [--target=linux|windows|sco] [EMULATOR...] PROGRAM\n", argv[0]);
         return 2;

@@ -35,7 +35,8 @@ std::string dump(const std::string &trace, const std::string &heading)
 }
 
 const char settingsHeading[] = "Port Communication Settings\n===========================";
-const char resetHeading[] = "Resetting Scanner Port To Default Settings\n==========================================";
+const char resetHeading[] =
+    "Resetting Scanner Port To Default Settings\n==========================================";
 
 }  // namespace
 
@@ -45,29 +46,84 @@ TEST(SerialLink, LineSettingsAskedOfTheDeviceAndDumpedInTheTrace)
         std::string name;
         std::vector<std::string> args;
         std::string cfg;
-        bool recorder;      // the scanner judges size and parity too
+        bool recorder;        // the scanner judges size and parity too
         std::string scanner;  // its own line: its answers are garbled unless the host matches
         int status;
-        std::string seen;   // what the scanner saw asked
+        std::string seen;  // what the scanner saw asked
         std::string dump;
     } cases[] = {
-        {"built-in", {}, "", true, "19200:7O2", 0, "19200:7O2", "\nBAUD: 19200\nSIZE: 7\nPARITY: Odd\nSTOPS: 2"},
-        {"-b 9600:8N1", {"-b", "9600:8N1"}, "", true, "9600:8N1", 0, "9600:8N1",
+        {"built-in",
+         {},
+         "",
+         true,
+         "19200:7O2",
+         0,
+         "19200:7O2",
+         "\nBAUD: 19200\nSIZE: 7\nPARITY: Odd\nSTOPS: 2"},
+        {"-b 9600:8N1",
+         {"-b", "9600:8N1"},
+         "",
+         true,
+         "9600:8N1",
+         0,
+         "9600:8N1",
          "\nBAUD: 9600\nSIZE: 8\nPARITY: None\nSTOPS: 1"},
-        {"any other speed and size", {"-b", "2400:6E1"}, "", true, "9600:8E1", 0, "9600:8E1",
+        {"any other speed and size",
+         {"-b", "2400:6E1"},
+         "",
+         true,
+         "9600:8E1",
+         0,
+         "9600:8E1",
          "\nBAUD: 9600\nSIZE: 8\nPARITY: Even\nSTOPS: 1"},
-        {"speed only", {"-b", "38400"}, "", true, "38400:7O2", 0, "38400:7O2",
+        {"speed only",
+         {"-b", "38400"},
+         "",
+         true,
+         "38400:7O2",
+         0,
+         "38400:7O2",
          "\nBAUD: 38400\nSIZE: 7\nPARITY: Odd\nSTOPS: 2"},
-        {"configuration file", {}, cfgWithLine(38400, 8, 1, 1), true, "38400:8E1", 0, "38400:8E1",
+        {"configuration file",
+         {},
+         cfgWithLine(38400, 8, 1, 1),
+         true,
+         "38400:8E1",
+         0,
+         "38400:8E1",
          "\nBAUD: 38400\nSIZE: 8\nPARITY: Even\nSTOPS: 1"},
-        {"option over configuration file", {"-b", "9600:7N2"}, cfgWithLine(38400, 8, 1, 1), true, "9600:7N2", 0,
-         "9600:7N2", "\nBAUD: 9600\nSIZE: 7\nPARITY: None\nSTOPS: 2"},
+        {"option over configuration file",
+         {"-b", "9600:7N2"},
+         cfgWithLine(38400, 8, 1, 1),
+         true,
+         "9600:7N2",
+         0,
+         "9600:7N2",
+         "\nBAUD: 9600\nSIZE: 7\nPARITY: None\nSTOPS: 2"},
         // 0 and unknown values keep what the device has: the scanner's own.
-        {"device's own settings kept", {}, cfgWithLine(0, 0, 4, 3), true, "38400:8N1", 0, "38400:8N1",
+        {"device's own settings kept",
+         {},
+         cfgWithLine(0, 0, 4, 3),
+         true,
+         "38400:8N1",
+         0,
+         "38400:8N1",
          "\nBAUD: 38400\nSIZE: 8\nPARITY: None\nSTOPS: 1"},
-        {"speed as the device has it", {"-b", "38400"}, "", false, "38400:7O2", 0, "38400:8N2",
+        {"speed as the device has it",
+         {"-b", "38400"},
+         "",
+         false,
+         "38400:7O2",
+         0,
+         "38400:8N2",
          "\nBAUD: 38400\nSIZE: 7\nPARITY: Odd\nSTOPS: 2"},
-        {"scanner on another line", {}, "", true, "9600:8N1", 99, "19200:7O2",
+        {"scanner on another line",
+         {},
+         "",
+         true,
+         "9600:8N1",
+         99,
+         "19200:7O2",
          "\nBAUD: 19200\nSIZE: 7\nPARITY: Odd\nSTOPS: 2"},
     };
     for (const Case &c : cases) {
@@ -181,7 +237,8 @@ TEST(SerialLink, OpenThatHangsIsGivenUpAfterFourSeconds)
 
     Result run = runStation(dir, {"-d", device, "-x"}, env);
     EXPECT_EQ(run.status, 88);
-    EXPECT_EQ(run.messages, std::vector<std::string>{"S12:  Connection to scanner timed out.  Press <ENTER>."});
+    EXPECT_EQ(run.messages,
+              std::vector<std::string>{"S12:  Connection to scanner timed out.  Press <ENTER>."});
     EXPECT_GE(run.seconds, 3.5);
     EXPECT_LT(run.seconds, 7.0);
     EXPECT_NE(run.trace.find("\n\nPROGRAM TERMINATED.  RETURN VALUE = 88."), std::string::npos);
@@ -201,7 +258,8 @@ TEST(SerialLink, ScannerHangingUpEndsTheRunAfterSixteenReadAttempts)
 
     Result run = runStation(dir, {"-d", sim.device, "-r"});
     EXPECT_EQ(run.status, 99);
-    EXPECT_EQ(run.messages, std::vector<std::string>{"S7:  No Communication with scanner.  Press <ENTER>."});
+    EXPECT_EQ(run.messages,
+              std::vector<std::string>{"S7:  No Communication with scanner.  Press <ENTER>."});
     EXPECT_EQ(received(*sim), resetBytes);
     EXPECT_GE(run.seconds, 15.5);
     EXPECT_LT(run.seconds, 25.0);

@@ -35,7 +35,8 @@ std::vector<std::string> afterLast(const scannersim::Scanner &scanner, const std
 {
     auto frames = frameList(scanner);
     auto last = std::find(frames.rbegin(), frames.rend(), frame);
-    return last == frames.rend() ? std::vector<std::string>{} : std::vector<std::string>(last.base(), frames.end());
+    return last == frames.rend() ? std::vector<std::string>{}
+                                 : std::vector<std::string>(last.base(), frames.end());
 }
 
 // The long status of a stopped scanner in wait mode with an empty hopper.
@@ -57,7 +58,8 @@ bool shown(const Result &run, const std::string &message)
 
 TEST(ModeChanges, OneChangeFrameIntoWaitModeAndOneOutOfIt)
 {
-    const std::vector<std::string> toDownload = {"ModeChange d", "Handshake", "Status s0", "Initiate"};
+    const std::vector<std::string> toDownload = {"ModeChange d", "Handshake", "Status s0",
+                                                 "Initiate"};
     const std::vector<std::string> toWait = {"ModeChange w", "Handshake", "Status s0"};
     struct Case {
         char mode;
@@ -119,15 +121,23 @@ TEST(ModeChanges, HandshakeByteFollowsTheChangeFrameAsTheStatusAsks)
         Result run = runStation(dir, {"-d", sim.device, "-x"});
         EXPECT_EQ(run.status, 0);
         EXPECT_EQ(run.messages, std::vector<std::string>{refusedStart});
-        EXPECT_EQ(received(*sim), resetBytes + "s3" "s0" "s0" "ed\x04\r\n" + c.byte + "s0" "\x11");
+        EXPECT_EQ(received(*sim), resetBytes +
+                                      "s3"
+                                      "s0"
+                                      "s0"
+                                      "ed\x04\r\n" +
+                                      c.byte +
+                                      "s0"
+                                      "\x11");
         EXPECT_NE(run.trace.find("\nFunction call to switchmode().  Switching to d."
                                  "\nFunction call to getstatus(s0)."
                                  "\nFunction call to readrecord()."
-                                 "\nReadrecord OK:  " + waitStatus(c.handshake) +
+                                 "\nReadrecord OK:  " +
+                                 waitStatus(c.handshake) +
                                  "\nFunction call to waitchange()."
                                  "\nFunction call to DlScanControl()."
-                                 "\nFunction call to DlEnd()." + c.trace +
-                                 "\nFunction call to getstatus(s0)."),
+                                 "\nFunction call to DlEnd()." +
+                                 c.trace + "\nFunction call to getstatus(s0)."),
                   std::string::npos)
             << run.trace;
     }
@@ -145,7 +155,11 @@ TEST(ModeChanges, ModeNotTakenGivesItsTimeOutAfterElevenPolls)
         {'d', "w", {}, "S11:  Scanner not ready.  Check scanner LCD panel.  Press <ENTER>.", 0},
         {'w', "d", {}, "S8:  Timed out switching to download mode.  Press <ENTER>.", 0},
         // Memory initialisation switches to translate mode.
-        {'w', "t", {"-r", "-f", "form"}, "S9:  Timed out switching to translate mode.  Press <ENTER>.", 88},
+        {'w',
+         "t",
+         {"-r", "-f", "form"},
+         "S9:  Timed out switching to translate mode.  Press <ENTER>.",
+         88},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.message);
@@ -186,7 +200,8 @@ TEST(IdleWait, BusyScannerIsPolledAndPromptedForOnceAtTheThirdBusyAnswer)
 
         Result run = runStation(dir, {"-d", sim.device, "-r"});
         EXPECT_EQ(run.status, 0);
-        EXPECT_EQ(std::count(run.messages.begin(), run.messages.end(), busyPrompt), c.prompts) << run.errors;
+        EXPECT_EQ(std::count(run.messages.begin(), run.messages.end(), busyPrompt), c.prompts)
+            << run.errors;
         EXPECT_EQ(countFrames(*sim, "Status s3"), c.busy + 1);
     }
 }

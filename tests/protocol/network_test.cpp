@@ -82,13 +82,18 @@ std::vector<std::string> netArgs(const std::vector<std::string> &more)
 
 // markfeed with its own /etc/services, in a mount namespace of its own, so
 // that the machine's file is never touched.
-Result runWithServices(const TempDir &dir, const std::string &services, const std::vector<std::string> &args)
+Result runWithServices(const TempDir &dir, const std::string &services,
+                       const std::vector<std::string> &args)
 {
     writeFile(dir.file("services"), services);
     RunOptions options;
     options.program = "/usr/bin/unshare";
-    options.args = {"-m", "/bin/sh", "-c", "mount --bind \"$0\" /etc/services && exec \"$@\"",
-                    dir.file("services"), markfeedPath()};
+    options.args = {"-m",
+                    "/bin/sh",
+                    "-c",
+                    "mount --bind \"$0\" /etc/services && exec \"$@\"",
+                    dir.file("services"),
+                    markfeedPath()};
     options.args.insert(options.args.end(), args.begin(), args.end());
     options.cwd = dir.path();
     options.input = RunOptions::File;
@@ -98,7 +103,8 @@ Result runWithServices(const TempDir &dir, const std::string &services, const st
 
 bool privateMountsWork()
 {
-    return std::system("unshare -m /bin/sh -c 'mount --bind /dev/null /etc/services' >/dev/null 2>&1") == 0;
+    return std::system(
+               "unshare -m /bin/sh -c 'mount --bind /dev/null /etc/services' >/dev/null 2>&1") == 0;
 }
 
 }  // namespace
@@ -123,8 +129,8 @@ TEST(NetworkLink, PortNumberInNetworkOrderWithPAndAsWrittenWithout)
     // Without -p the bytes are exchanged, where nothing listens yet.
     run = runStation(dir, netArgs({"-u", port, "-r"}));
     EXPECT_EQ(run.status, 88);
-    EXPECT_EQ(run.messages,
-              std::vector<std::string>{"S15:  Connection refused on 127.0.0.1 port " + port + ".  Press <ENTER>."});
+    EXPECT_EQ(run.messages, std::vector<std::string>{"S15:  Connection refused on 127.0.0.1 port " +
+                                                     port + ".  Press <ENTER>."});
 
     pair.exchanged = tryTcpScanner({}, swapped(pair.port));
     ASSERT_TRUE(pair.exchanged) << "port " << swapped(pair.port) << " taken";
@@ -149,7 +155,8 @@ TEST(NetworkLink, ServiceNameFromTheServicesFile)
         Result run = runWithServices(dir, "scanner 9100/tcp\n", netArgs({"-r"}));
         EXPECT_EQ(run.status, 88);
         EXPECT_EQ(run.messages,
-                  std::vector<std::string>{"S14:  Entry sheetsrv missing in /etc/services file.  Press <ENTER>."});
+                  std::vector<std::string>{
+                      "S14:  Entry sheetsrv missing in /etc/services file.  Press <ENTER>."});
     }
     {
         SCOPED_TRACE("named service with a udp entry only");
@@ -157,7 +164,8 @@ TEST(NetworkLink, ServiceNameFromTheServicesFile)
         Result run = runWithServices(dir, services, netArgs({"-u", "scanner", "-r"}));
         EXPECT_EQ(run.status, 88);
         EXPECT_EQ(run.messages,
-                  std::vector<std::string>{"S14:  Entry scanner missing in /etc/services file.  Press <ENTER>."});
+                  std::vector<std::string>{
+                      "S14:  Entry scanner missing in /etc/services file.  Press <ENTER>."});
     }
     {
         SCOPED_TRACE("default service with -p: the entry's port");
@@ -165,10 +173,12 @@ TEST(NetworkLink, ServiceNameFromTheServicesFile)
         Result run = runWithServices(dir, services, netArgs({"-p", "-s"}));
         EXPECT_EQ(run.status, 0) << run.errors;
         EXPECT_EQ(run.messages,
-                  (std::vector<std::string>{connected, "Scanner on /net/127.0.0.1 communicating on port sheetsrv.  "
-                                                       "Press <ENTER>."}));
+                  (std::vector<std::string>{
+                      connected, "Scanner on /net/127.0.0.1 communicating on port sheetsrv.  "
+                                 "Press <ENTER>."}));
         EXPECT_EQ(run.data, "sheetsrv\r\n");
-        EXPECT_EQ(frameList(*pair.named), (std::vector<std::string>{"Status s0", "Status s1", "Status s3"}));
+        EXPECT_EQ(frameList(*pair.named),
+                  (std::vector<std::string>{"Status s0", "Status s1", "Status s3"}));
     }
     {
         SCOPED_TRACE("default service without -p: its bytes exchanged");
@@ -204,7 +214,8 @@ TEST(NetworkLink, ConnectThatHangsIsGivenUpAfterFourSeconds)
     TempDir dir;
     Result run = runStation(dir, netArgs({"-u", std::to_string(port), "-p", "-x"}));
     EXPECT_EQ(run.status, 88);
-    EXPECT_EQ(run.messages, std::vector<std::string>{"S12:  Connection to scanner timed out.  Press <ENTER>."});
+    EXPECT_EQ(run.messages,
+              std::vector<std::string>{"S12:  Connection to scanner timed out.  Press <ENTER>."});
     EXPECT_GE(run.seconds, 3.5);
     EXPECT_LT(run.seconds, 7.0);
     for (int s : queued)
@@ -227,8 +238,8 @@ TEST(NetworkLink, CommunicationTestWritesTheServiceWhenAllThreeAnswersFit)
     Result run = runStation(dir, netArgs({"-s", "-u", port, "-p", "-x"}));
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.messages, (std::vector<std::string>{
-                                connected, "Scanner on /net/127.0.0.1 communicating on port " + port +
-                                               ".  Press <ENTER>."}));
+                                connected, "Scanner on /net/127.0.0.1 communicating on port " +
+                                               port + ".  Press <ENTER>."}));
     EXPECT_EQ(run.data, port + "\r\n");
     EXPECT_EQ(frameList(*sim), (std::vector<std::string>{"Status s0", "Status s1", "Status s3"}));
     EXPECT_NE(run.trace.find("\nFunction call to testparity()."
@@ -252,7 +263,11 @@ TEST(NetworkLink, CommunicationTestFailsAtTheFirstAnswerThatDoesNotFit)
     } cases[] = {
         {"no answer", {"-w", "-4"}, "", "", "s0", "\nReadrecord failed:  "},
         {"short status of two", {}, fits, "00\r\n", "s0s1", "\nReadrecord failed:  00"},
-        {"long status cut to the buffer", {}, sixty + "\r\n", "", "s0",
+        {"long status cut to the buffer",
+         {},
+         sixty + "\r\n",
+         "",
+         "s0",
          "\nReadrecord failed:  " + sixty.substr(0, 52)},
     };
     for (const Case &c : cases) {
@@ -270,7 +285,8 @@ TEST(NetworkLink, CommunicationTestFailsAtTheFirstAnswerThatDoesNotFit)
         EXPECT_EQ(run.messages, (std::vector<std::string>{connected, testFailed}));
         EXPECT_EQ(run.data, "");
         EXPECT_EQ(line.received(), c.requests);
-        EXPECT_NE(run.trace.find(c.failure + "\nShowmsg:  " + testFailed), std::string::npos) << run.trace;
+        EXPECT_NE(run.trace.find(c.failure + "\nShowmsg:  " + testFailed), std::string::npos)
+            << run.trace;
     }
 
     SCOPED_TRACE("answers garbled by a line set up wrong");
@@ -296,8 +312,11 @@ TEST(NetworkLink, ScannerBehindATerminalServer)
     TempDir dir;
     int port = freePort();
     writeFile(dir.file("ser2net.yaml"), "connection: &scanner\n"
-                                        "  accepter: tcp,127.0.0.1," + std::to_string(port) + "\n"
-                                        "  connector: serialdev," + sim.device + ",19200o72,local\n");
+                                        "  accepter: tcp,127.0.0.1," +
+                                            std::to_string(port) +
+                                            "\n"
+                                            "  connector: serialdev," +
+                                            sim.device + ",19200o72,local\n");
     RunOptions server;
     server.program = SER2NET;
     server.args = {"-n", "-u", "-P", dir.file("ser2net.pid"), "-c", dir.file("ser2net.yaml")};
@@ -317,7 +336,10 @@ TEST(NetworkLink, ScannerBehindATerminalServer)
     run = runStation(dir, netArgs({"-s", "-u", service, "-p"}));
     EXPECT_EQ(run.status, 0) << run.errors;
     EXPECT_EQ(run.data, service + "\r\n");
-    EXPECT_EQ(received(*sim), resetBytes + "s3" "s0" "s1" "s3");
+    EXPECT_EQ(received(*sim), resetBytes + "s3"
+                                           "s0"
+                                           "s1"
+                                           "s3");
     scannersim::LineSettings seen;
     ASSERT_TRUE(sim->lineSeen(&seen));
     EXPECT_EQ(seen.baud, 19200);

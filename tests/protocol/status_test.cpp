@@ -60,9 +60,11 @@ TEST(StatusAnswers, WrongLengthOrNoAnswerEndsTheRunWith99)
         EXPECT_EQ(run.status, 99);
         EXPECT_EQ(run.messages, std::vector<std::string>{c.message});
         EXPECT_EQ(line.received(), resetBytes + c.requests);
-        EXPECT_NE(run.trace.find("\nShowmsg:  " + c.message + "\n\nResetting Scanner Port To Default Settings"),
+        EXPECT_NE(run.trace.find("\nShowmsg:  " + c.message +
+                                 "\n\nResetting Scanner Port To Default Settings"),
                   std::string::npos);
-        const std::string banner = "\n\nPROGRAM TERMINATED.  RETURN VALUE = 99.\n=======================================\n";
+        const std::string banner = "\n\nPROGRAM TERMINATED.  RETURN VALUE = "
+                                   "99.\n=======================================\n";
         EXPECT_EQ(tail(run.trace, banner.size()), banner);
         if (c.message == s7) {
             // -w -3 makes the five-second wait for a character two seconds.
@@ -81,8 +83,14 @@ TEST(ScannerRecords, AnswerIsPiecedTogetherFromTheBytesAsReceived)
     } cases[] = {
         {"leading line feed skipped", "\n0000\r\n", "0000"},
         {"carriage return and the byte after it dropped", "00\rX00\r\n", "0000"},
-        {"run-length group", "\x15\x44" "0\r\n", "0000"},
-        {"group of three in the middle", "0\x15\x03" "0\r\n", "0000"},
+        {"run-length group",
+         "\x15\x44"
+         "0\r\n",
+         "0000"},
+        {"group of three in the middle",
+         "0\x15\x03"
+         "0\r\n",
+         "0000"},
         {"group of none", "0\x15\x40Z000\r\n", "0000"},
         {"control byte in a group is data", "\x15\x01\r000\r\n", "\r000"},
         {"top bit cleared", "\xb0\xb0\xb0\xb0\x8d\x8a", "0000"},
@@ -94,9 +102,12 @@ TEST(ScannerRecords, AnswerIsPiecedTogetherFromTheBytesAsReceived)
         line.on("s3", {c.answer});
         line.start();
 
-        Result run = runStation(dir, {"-d", "/net/127.0.0.1", "-u", std::to_string(line.port()), "-p", "-r", "-x"});
+        Result run = runStation(
+            dir, {"-d", "/net/127.0.0.1", "-u", std::to_string(line.port()), "-p", "-r", "-x"});
         EXPECT_EQ(run.status, 0) << run.errors;
-        const std::string last = "\nFunction call to getstatus(s3).\nFunction call to readrecord().\nReadrecord OK:  " + c.record;
+        const std::string last =
+            "\nFunction call to getstatus(s3).\nFunction call to readrecord().\nReadrecord OK:  " +
+            c.record;
         EXPECT_EQ(tail(run.trace, last.size()), last);
     }
 }
@@ -107,13 +118,23 @@ TEST(ScannerRecords, ControlBytesAsRunLengthCountsSurviveTheSerialLine)
 {
     TempDir dir;
     ScriptedLine line(ScriptedLine::Pty, true);
-    const std::string thirteen = "\x15\x0d" "0";
-    line.on("s3", {"0\x15\x03" "0\r\n"});
+    const std::string thirteen = "\x15\x0d"
+                                 "0";
+    line.on("s3", {"0\x15\x03"
+                   "0\r\n"});
     line.on("s0", {
-        "\x15\x1c" "0" "000000" "N" + thirteen + "w0\r\n",    // 28 + 6, wait mode
-        "\x15\x1a" "0" "00000000" "N" + thirteen + "w0\r\n",  // 26 + 8, wait mode
-        std::string(34, '0') + "N" + std::string(13, '0') + "d0\r\n",
-    });
+                      "\x15\x1c"
+                      "0"
+                      "000000"
+                      "N" +
+                          thirteen + "w0\r\n",  // 28 + 6, wait mode
+                      "\x15\x1a"
+                      "0"
+                      "00000000"
+                      "N" +
+                          thirteen + "w0\r\n",  // 26 + 8, wait mode
+                      std::string(34, '0') + "N" + std::string(13, '0') + "d0\r\n",
+                  });
     line.on("\x11", {"E\r\n"});
     line.start();
 
@@ -121,5 +142,10 @@ TEST(ScannerRecords, ControlBytesAsRunLengthCountsSurviveTheSerialLine)
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.messages,
               std::vector<std::string>{"S26:  Scanner Initialization failed [E].  Press <ENTER>."});
-    EXPECT_EQ(line.received(), resetBytes + "s3" "s0" "s0" "ed\x04\r\n" "s0" "\x11");
+    EXPECT_EQ(line.received(), resetBytes + "s3"
+                                            "s0"
+                                            "s0"
+                                            "ed\x04\r\n"
+                                            "s0"
+                                            "\x11");
 }

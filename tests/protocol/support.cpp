@@ -115,12 +115,11 @@ std::map<std::string, std::string> preload(const std::string &library)
     // A sanitized markfeed refuses a library loaded ahead of its runtime.
     const char *asan = getenv("ASAN_OPTIONS");
     std::string options = asan != nullptr && asan[0] != '\0' ? std::string(asan) + ":" : "";
-    return {{"LD_PRELOAD", library},
-            {"ASAN_OPTIONS", options + "verify_asan_link_order=0"}};
+    return {{"LD_PRELOAD", library}, {"ASAN_OPTIONS", options + "verify_asan_link_order=0"}};
 }
 
 Result runStation(const harness::TempDir &dir, const std::vector<std::string> &args,
-               const std::map<std::string, std::string> &env, double limit)
+                  const std::map<std::string, std::string> &env, double limit)
 {
     harness::RunOptions options;
     options.args = args;
@@ -192,7 +191,8 @@ ScriptedLine::ScriptedLine(Kind kind, bool isig) : kind_(kind)
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         socklen_t length = sizeof address;
-        if (listen_ < 0 || bind(listen_, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 ||
+        if (listen_ < 0 ||
+            bind(listen_, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 ||
             listen(listen_, 4) != 0 ||
             getsockname(listen_, reinterpret_cast<sockaddr *>(&address), &length) != 0)
             throw std::runtime_error("listen");
@@ -301,9 +301,11 @@ void ScriptedLine::take(const char *bytes, size_t count)
         pending_ += bytes[i];
         for (Rule &rule : rules_) {
             if (pending_.size() < rule.request.size() ||
-                pending_.compare(pending_.size() - rule.request.size(), std::string::npos, rule.request) != 0)
+                pending_.compare(pending_.size() - rule.request.size(), std::string::npos,
+                                 rule.request) != 0)
                 continue;
-            const std::string &answer = rule.answers.at(std::min(rule.next, rule.answers.size() - 1));
+            const std::string &answer =
+                rule.answers.at(std::min(rule.next, rule.answers.size() - 1));
             rule.next++;
             send(answer);
             pending_.clear();

@@ -66,7 +66,7 @@ struct Result {
 // Runs markfeed in dir with standard input from /dev/null in a session of
 // its own (no controlling terminal), so every key wait goes on at once.
 Result runStation(const harness::TempDir &dir, const std::vector<std::string> &args,
-               const std::map<std::string, std::string> &env = {}, double limit = 30);
+                  const std::map<std::string, std::string> &env = {}, double limit = 30);
 // Collects a station that the test drove itself.
 Result finish(harness::Station &station, const harness::TempDir &dir, double limit = 30);
 
@@ -78,7 +78,10 @@ std::vector<std::string> traceLines(const std::string &trace);
 // The port numbers of a free loopback TCP port (bound once, then released).
 int freePort();
 // A port with its two bytes exchanged.
-inline int swapped(int port) { return ((port & 0xff) << 8) | ((port >> 8) & 0xff); }
+inline int swapped(int port)
+{
+    return ((port & 0xff) << 8) | ((port >> 8) & 0xff);
+}
 
 // A scanner line that answers as scripted: each time the bytes received
 // since the last answer end with a request, the next of its answers is sent
@@ -113,8 +116,8 @@ private:
     void send(const std::string &bytes);
 
     Kind kind_;
-    int master_ = -1, slave_ = -1;         // pty
-    int listen_ = -1, connection_ = -1;    // tcp
+    int master_ = -1, slave_ = -1;       // pty
+    int listen_ = -1, connection_ = -1;  // tcp
     int wake_[2] = {-1, -1};
     int port_ = 0;
     std::string device_;

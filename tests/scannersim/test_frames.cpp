@@ -10,163 +10,184 @@ using namespace scannersim;
 
 namespace {
 
-std::vector<RawFrame> parse(const std::string& bytes, const Codes& codes = Codes()) {
-  FrameParser parser(codes);
-  std::vector<RawFrame> frames;
-  for (char c : bytes) parser.feed(uint8_t(c), &frames);
-  return frames;
+std::vector<RawFrame> parse(const std::string &bytes, const Codes &codes = Codes())
+{
+    FrameParser parser(codes);
+    std::vector<RawFrame> frames;
+    for (char c : bytes)
+        parser.feed(uint8_t(c), &frames);
+    return frames;
 }
 
-std::vector<std::string> names(const std::vector<RawFrame>& frames) {
-  std::vector<std::string> out;
-  for (const RawFrame& f : frames) out.push_back(frameKindName(f.kind));
-  return out;
+std::vector<std::string> names(const std::vector<RawFrame> &frames)
+{
+    std::vector<std::string> out;
+    for (const RawFrame &f : frames)
+        out.push_back(frameKindName(f.kind));
+    return out;
 }
 
 }  // namespace
 
-TEST(Frames, ResetSequenceAndStatusRequest) {
-  std::vector<RawFrame> frames =
-      parse(std::string("\x14\x04\r\n\x12\x0e\x07\x60\x04s3"));
-  EXPECT_EQ(names(frames),
-            (std::vector<std::string>{"SelectScanner", "End", "Release", "Stop",
-                                      "Display", "Status"}));
-  EXPECT_EQ(frames[1].bytes, "\x04\r\n");
-  EXPECT_EQ(frames[5].payload, "3");
+TEST(Frames, ResetSequenceAndStatusRequest)
+{
+    std::vector<RawFrame> frames = parse(std::string("\x14\x04\r\n\x12\x0e\x07\x60\x04s3"));
+    EXPECT_EQ(names(frames), (std::vector<std::string>{"SelectScanner", "End", "Release", "Stop",
+                                                       "Display", "Status"}));
+    EXPECT_EQ(frames[1].bytes, "\x04\r\n");
+    EXPECT_EQ(frames[5].payload, "3");
 }
 
-TEST(Frames, PayloadRunsToTheTripleWhateverItHolds) {
-  std::string dlf = std::string("\x1c") + "A\r\nB\x04\rC\x04\x04\r" + "\x11s0" +
-                    "\x04\r\n";
-  std::vector<RawFrame> frames = parse(dlf + "s0");
-  ASSERT_EQ(frames.size(), 2u);
-  EXPECT_EQ(frames[0].kind, FrameKind::Download);
-  EXPECT_EQ(frames[0].payload, "A\r\nB\x04\rC\x04\x04\r\x11s0");
-  EXPECT_EQ(frames[0].bytes, dlf);
-  EXPECT_EQ(frames[1].kind, FrameKind::Status);
+TEST(Frames, PayloadRunsToTheTripleWhateverItHolds)
+{
+    std::string dlf = std::string("\x1c") + "A\r\nB\x04\rC\x04\x04\r" + "\x11s0" + "\x04\r\n";
+    std::vector<RawFrame> frames = parse(dlf + "s0");
+    ASSERT_EQ(frames.size(), 2u);
+    EXPECT_EQ(frames[0].kind, FrameKind::Download);
+    EXPECT_EQ(frames[0].payload, "A\r\nB\x04\rC\x04\x04\r\x11s0");
+    EXPECT_EQ(frames[0].bytes, dlf);
+    EXPECT_EQ(frames[1].kind, FrameKind::Status);
 }
 
-TEST(Frames, EmptyPayloadAndPrintFrames) {
-  std::vector<RawFrame> frames = parse(std::string("\x1c\x04\r\n1" "00\x04\r\n" "2\x04\r\n"));
-  ASSERT_EQ(frames.size(), 3u);
-  EXPECT_EQ(frames[0].payload, "");
-  EXPECT_EQ(frames[1].kind, FrameKind::PrintPos);
-  EXPECT_EQ(frames[1].payload, "00");
-  EXPECT_EQ(frames[2].kind, FrameKind::PrintData);
-  EXPECT_EQ(frames[2].payload, "");
+TEST(Frames, EmptyPayloadAndPrintFrames)
+{
+    std::vector<RawFrame> frames = parse(std::string("\x1c\x04\r\n1"
+                                                     "00\x04\r\n"
+                                                     "2\x04\r\n"));
+    ASSERT_EQ(frames.size(), 3u);
+    EXPECT_EQ(frames[0].payload, "");
+    EXPECT_EQ(frames[1].kind, FrameKind::PrintPos);
+    EXPECT_EQ(frames[1].payload, "00");
+    EXPECT_EQ(frames[2].kind, FrameKind::PrintData);
+    EXPECT_EQ(frames[2].payload, "");
 }
 
-TEST(Frames, ModeChangeRunAndSingleBytes) {
-  std::vector<RawFrame> frames =
-      parse(std::string("ed\x04\r\n\x1d" "1,2\n\x04\r\n\x11r\x1b\x12\x0e"));
-  EXPECT_EQ(names(frames),
-            (std::vector<std::string>{"ModeChange", "RunParameters", "Initiate",
-                                      "Start", "AltHopper", "Release", "Stop"}));
-  EXPECT_EQ(frames[0].payload, "d");
-  EXPECT_EQ(frames[1].payload, "1,2\n");
+TEST(Frames, ModeChangeRunAndSingleBytes)
+{
+    std::vector<RawFrame> frames = parse(std::string("ed\x04\r\n\x1d"
+                                                     "1,2\n\x04\r\n\x11r\x1b\x12\x0e"));
+    EXPECT_EQ(names(frames), (std::vector<std::string>{"ModeChange", "RunParameters", "Initiate",
+                                                       "Start", "AltHopper", "Release", "Stop"}));
+    EXPECT_EQ(frames[0].payload, "d");
+    EXPECT_EQ(frames[1].payload, "1,2\n");
 }
 
-TEST(Frames, StrayBytesAreUnknownAndDoNotEatTheNextFrame) {
-  std::vector<RawFrame> frames = parse(std::string("\x7f\x07Xs0\x04\rs1"));
-  EXPECT_EQ(names(frames), (std::vector<std::string>{"Unknown", "Unknown", "Unknown",
-                                                     "Status", "Unknown", "Status"}));
-  EXPECT_EQ(frames[1].bytes, "\x07");
-  EXPECT_EQ(frames[4].bytes, "\x04\r");
+TEST(Frames, StrayBytesAreUnknownAndDoNotEatTheNextFrame)
+{
+    std::vector<RawFrame> frames = parse(std::string("\x7f\x07Xs0\x04\rs1"));
+    EXPECT_EQ(names(frames), (std::vector<std::string>{"Unknown", "Unknown", "Unknown", "Status",
+                                                       "Unknown", "Status"}));
+    EXPECT_EQ(frames[1].bytes, "\x07");
+    EXPECT_EQ(frames[4].bytes, "\x04\r");
 }
 
-TEST(Frames, AbandonGivesUpAPartialFrame) {
-  FrameParser parser{Codes()};
-  std::vector<RawFrame> frames;
-  for (char c : std::string("eq\x04")) parser.feed(uint8_t(c), &frames);
-  EXPECT_TRUE(parser.partial());
-  EXPECT_TRUE(parser.abandon(&frames));
-  ASSERT_EQ(frames.size(), 1u);
-  EXPECT_TRUE(frames[0].incomplete);
-  EXPECT_EQ(frames[0].bytes, "eq\x04");
-  EXPECT_FALSE(parser.abandon(&frames));
-  parser.feed('s', &frames);
-  parser.feed('0', &frames);
-  EXPECT_EQ(frames.back().kind, FrameKind::Status);
+TEST(Frames, AbandonGivesUpAPartialFrame)
+{
+    FrameParser parser{Codes()};
+    std::vector<RawFrame> frames;
+    for (char c : std::string("eq\x04"))
+        parser.feed(uint8_t(c), &frames);
+    EXPECT_TRUE(parser.partial());
+    EXPECT_TRUE(parser.abandon(&frames));
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_TRUE(frames[0].incomplete);
+    EXPECT_EQ(frames[0].bytes, "eq\x04");
+    EXPECT_FALSE(parser.abandon(&frames));
+    parser.feed('s', &frames);
+    parser.feed('0', &frames);
+    EXPECT_EQ(frames.back().kind, FrameKind::Status);
 }
 
-TEST(Frames, EndlessPayloadStaysBounded) {
-  FrameParser parser{Codes()};
-  std::vector<RawFrame> frames;
-  parser.feed(0x1c, &frames);
-  for (size_t i = 0; i < FrameParser::kMaxPayload + 5000; ++i) parser.feed('A', &frames);
-  for (char c : std::string("\x04\r\n")) parser.feed(uint8_t(c), &frames);
-  ASSERT_EQ(frames.size(), 1u);
-  EXPECT_LE(frames[0].bytes.size(), FrameParser::kMaxPayload + 4);
-  EXPECT_GT(frames[0].dropped, 0u);
-  EXPECT_EQ(frames[0].payload.size() + frames[0].dropped, FrameParser::kMaxPayload + 5000);
+TEST(Frames, EndlessPayloadStaysBounded)
+{
+    FrameParser parser{Codes()};
+    std::vector<RawFrame> frames;
+    parser.feed(0x1c, &frames);
+    for (size_t i = 0; i < FrameParser::kMaxPayload + 5000; ++i)
+        parser.feed('A', &frames);
+    for (char c : std::string("\x04\r\n"))
+        parser.feed(uint8_t(c), &frames);
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_LE(frames[0].bytes.size(), FrameParser::kMaxPayload + 4);
+    EXPECT_GT(frames[0].dropped, 0u);
+    EXPECT_EQ(frames[0].payload.size() + frames[0].dropped, FrameParser::kMaxPayload + 5000);
 }
 
-TEST(Frames, CodesFromAConfigurationFile) {
-  Codes codes;
-  codes.eoi = 0x05;
-  codes.statusControl = 'S';
-  codes.initiate = 0x16;
-  std::vector<RawFrame> frames = parse(std::string("S0ew\x05\r\n\x16\x07\x60\x05"), codes);
-  EXPECT_EQ(names(frames), (std::vector<std::string>{"Status", "ModeChange", "Initiate",
-                                                     "Display"}));
+TEST(Frames, CodesFromAConfigurationFile)
+{
+    Codes codes;
+    codes.eoi = 0x05;
+    codes.statusControl = 'S';
+    codes.initiate = 0x16;
+    std::vector<RawFrame> frames = parse(std::string("S0ew\x05\r\n\x16\x07\x60\x05"), codes);
+    EXPECT_EQ(names(frames),
+              (std::vector<std::string>{"Status", "ModeChange", "Initiate", "Display"}));
 }
 
-TEST(Status, LayoutAndLengths) {
-  LongStatusFlags f;
-  f.feed = 0x02;
-  f.error = 0x0C;
-  f.print = 0x08;
-  f.hopper = 0x03;
-  f.detail1 = 0x01;
-  f.handshake = 'I';
-  f.mode = 'd';
-  std::string s = longStatus(f);
-  ASSERT_EQ(s.size(), 50u);
-  EXPECT_EQ(s.substr(0, 10), "000000" "2<83");
-  EXPECT_EQ(s[32], '1');
-  EXPECT_EQ(s[34], 'I');
-  EXPECT_EQ(s[48], 'd');
-  EXPECT_EQ(s.substr(10, 22), std::string(22, '0'));
-  EXPECT_EQ(shortStatus().size(), 3u);
-  EXPECT_EQ(downloadStatus('?', 0x08, 0x01), "0?81");
+TEST(Status, LayoutAndLengths)
+{
+    LongStatusFlags f;
+    f.feed = 0x02;
+    f.error = 0x0C;
+    f.print = 0x08;
+    f.hopper = 0x03;
+    f.detail1 = 0x01;
+    f.handshake = 'I';
+    f.mode = 'd';
+    std::string s = longStatus(f);
+    ASSERT_EQ(s.size(), 50u);
+    EXPECT_EQ(s.substr(0, 10), "000000"
+                               "2<83");
+    EXPECT_EQ(s[32], '1');
+    EXPECT_EQ(s[34], 'I');
+    EXPECT_EQ(s[48], 'd');
+    EXPECT_EQ(s.substr(10, 22), std::string(22, '0'));
+    EXPECT_EQ(shortStatus().size(), 3u);
+    EXPECT_EQ(downloadStatus('?', 0x08, 0x01), "0?81");
 }
 
-TEST(Status, ConditionCodesMapToTheBitsTheHostDecodes) {
-  uint8_t a, b;
-  readCheckDetail(4, &a, &b);
-  EXPECT_EQ(a, 0x01);
-  readCheckDetail(3, &a, &b);
-  EXPECT_EQ(a, 0x02);
-  readCheckDetail(6, &a, &b);
-  EXPECT_EQ(b, 0x01);
-  readCheckDetail(5, &a, &b);
-  EXPECT_EQ(a | b, 0);
-  const uint8_t want2[] = {0x08, 0x04, 0x02, 0x01, 0, 0, 0};
-  const uint8_t want3[] = {0, 0, 0, 0, 0x04, 0x02, 0x01};
-  for (int code = 10; code <= 16; ++code) {
-    formErrorFlags(code, &a, &b);
-    EXPECT_EQ(a, want2[code - 10]) << code;
-    EXPECT_EQ(b, want3[code - 10]) << code;
-  }
+TEST(Status, ConditionCodesMapToTheBitsTheHostDecodes)
+{
+    uint8_t a, b;
+    readCheckDetail(4, &a, &b);
+    EXPECT_EQ(a, 0x01);
+    readCheckDetail(3, &a, &b);
+    EXPECT_EQ(a, 0x02);
+    readCheckDetail(6, &a, &b);
+    EXPECT_EQ(b, 0x01);
+    readCheckDetail(5, &a, &b);
+    EXPECT_EQ(a | b, 0);
+    const uint8_t want2[] = {0x08, 0x04, 0x02, 0x01, 0, 0, 0};
+    const uint8_t want3[] = {0, 0, 0, 0, 0x04, 0x02, 0x01};
+    for (int code = 10; code <= 16; ++code) {
+        formErrorFlags(code, &a, &b);
+        EXPECT_EQ(a, want2[code - 10]) << code;
+        EXPECT_EQ(b, want3[code - 10]) << code;
+    }
 }
 
-TEST(Wire, RunsOfThreeOrMoreAreGroupedWithARawCount) {
-  Codes codes;
-  EXPECT_EQ(frameAnswer("ABBBC", codes, true), "A\x15\x03" "BC\r\n");
-  EXPECT_EQ(frameAnswer("ABBC", codes, true), "ABBC\r\n");
-  EXPECT_EQ(frameAnswer(std::string(64, '0'), codes, true),
-            std::string("\x15\x3f" "0" "0\r\n"));
-  EXPECT_EQ(frameAnswer("A\rB", codes, true), "A\x15\x01\rB\r\n");
-  EXPECT_EQ(frameAnswer("A\rB", codes, false), "A\rB\r\n");
+TEST(Wire, RunsOfThreeOrMoreAreGroupedWithARawCount)
+{
+    Codes codes;
+    EXPECT_EQ(frameAnswer("ABBBC", codes, true), "A\x15\x03"
+                                                 "BC\r\n");
+    EXPECT_EQ(frameAnswer("ABBC", codes, true), "ABBC\r\n");
+    EXPECT_EQ(frameAnswer(std::string(64, '0'), codes, true), std::string("\x15\x3f"
+                                                                          "0"
+                                                                          "0\r\n"));
+    EXPECT_EQ(frameAnswer("A\rB", codes, true), "A\x15\x01\rB\r\n");
+    EXPECT_EQ(frameAnswer("A\rB", codes, false), "A\rB\r\n");
 }
 
-TEST(Wire, GarbledRecordsNeverKeepTheirLength) {
-  Codes codes;
-  for (size_t n = 0; n < 120; ++n) {
-    std::string text(n, 'G');
-    for (size_t i = 0; i < n; ++i) text[i] = char('!' + (i * 7) % 90);
-    std::string out = garble(text, codes);
-    EXPECT_NE(out.size(), n);
-    EXPECT_EQ(out.find_first_of(std::string("\r\n\x15")), std::string::npos);
-  }
+TEST(Wire, GarbledRecordsNeverKeepTheirLength)
+{
+    Codes codes;
+    for (size_t n = 0; n < 120; ++n) {
+        std::string text(n, 'G');
+        for (size_t i = 0; i < n; ++i)
+            text[i] = char('!' + (i * 7) % 90);
+        std::string out = garble(text, codes);
+        EXPECT_NE(out.size(), n);
+        EXPECT_EQ(out.find_first_of(std::string("\r\n\x15")), std::string::npos);
+    }
 }

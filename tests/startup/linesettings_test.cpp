@@ -19,11 +19,13 @@ using startup::runOnLine;
 namespace {
 
 const char portHeading[] = "\n\nPort Communication Settings\n===========================";
-const char resetHeading[] = "\n\nResetting Scanner Port To Default Settings\n==========================================";
+const char resetHeading[] =
+    "\n\nResetting Scanner Port To Default Settings\n==========================================";
 
 std::string dump(const char *baud, const char *size, const char *parity, const char *stops)
 {
-    return std::string("\nBAUD: ") + baud + "\nSIZE: " + size + "\nPARITY: " + parity + "\nSTOPS: " + stops;
+    return std::string("\nBAUD: ") + baud + "\nSIZE: " + size + "\nPARITY: " + parity +
+           "\nSTOPS: " + stops;
 }
 
 TEST(LineSettings, BuiltInSettingsAndThePortGivenBackAtTheEnd)
@@ -45,7 +47,8 @@ TEST(LineSettings, BuiltInSettingsAndThePortGivenBackAtTheEnd)
               std::vector<std::string>{"S6:  No communication with scanner.  Press <ENTER>."});
     EXPECT_EQ(dumpAfter(run.trace, portHeading), dump("19200", "7", "Odd", "2"));
     EXPECT_EQ(dumpAfter(run.trace, resetHeading), dump("9600", "8", "None", "2"));
-    EXPECT_NE(run.trace.find("\n\nPROGRAM TERMINATED.  RETURN VALUE = 99.\n=======================================\n"),
+    EXPECT_NE(run.trace.find("\n\nPROGRAM TERMINATED.  RETURN VALUE = "
+                             "99.\n=======================================\n"),
               std::string::npos);
 
     struct termios after;
@@ -58,8 +61,8 @@ TEST(LineSettings, BuiltInSettingsAndThePortGivenBackAtTheEnd)
 
 // The file's settings for the tests below: its own status request codes,
 // and 38400 baud, 8 bits, even parity, one stop bit.
-const std::vector<std::pair<int, long>> fileSettings = {
-    {8, 'S'}, {24, '4'}, {26, 38400}, {27, 8}, {28, 1}, {29, 1}};
+const std::vector<std::pair<int, long>> fileSettings = {{8, 'S'}, {24, '4'}, {26, 38400},
+                                                        {27, 8},  {28, 1},   {29, 1}};
 
 TEST(LineSettings, FileSettingsReachTheLine)
 {

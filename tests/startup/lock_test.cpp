@@ -85,8 +85,9 @@ TEST(Lock, OnlyTheByteAfterTheWordLockCounts)
         ASSERT_TRUE(holder.holding());
         auto run = quickRun(dir, {"-d", device});
         EXPECT_EQ(run.status, 88);
-        EXPECT_EQ(messages(run.errors),
-                  std::vector<std::string>{"S21:  Unable to open device /dev/tty1a.  Press <ENTER>."});
+        EXPECT_EQ(
+            messages(run.errors),
+            std::vector<std::string>{"S21:  Unable to open device /dev/tty1a.  Press <ENTER>."});
     }
 }
 

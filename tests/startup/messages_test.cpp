@@ -38,7 +38,8 @@ TEST(MessageLine, ScannerInUseIsCentredAndWaitsForAnyKey)
     options.cwd = dir.path();
     options.args = {"-d", "/dev/tty1a"};
     Station station(options);
-    const std::string line = std::string(17, ' ') + "S46:  Scanner currently in use.  Press <ENTER>." +
+    const std::string line = std::string(17, ' ') +
+                             "S46:  Scanner currently in use.  Press <ENTER>." +
                              std::string(15, ' ');
     ASSERT_EQ(line.size(), 79u);
     ASSERT_TRUE(station.waitFor("S46", 10));
@@ -201,9 +202,8 @@ TEST(ShowMessage, WritesEachMessageToTheTrace)
             return 0;
         },
         "\r", false);
-    EXPECT_EQ(readFile(path),
-              "\nShowmsg:  Downloading form definition file.  Please wait..."
-              "\nShowmsg:  S46:  Scanner currently in use.  Press <ENTER>.");
+    EXPECT_EQ(readFile(path), "\nShowmsg:  Downloading form definition file.  Please wait..."
+                              "\nShowmsg:  S46:  Scanner currently in use.  Press <ENTER>.");
 }
 
 TEST(KeyWait, KeyAlreadyTypedComesBackAtOnce)

@@ -14,15 +14,14 @@ namespace {
 // No such device exists on a Linux host, so the run ends at the open (S21).
 const char device[] = "/dev/tty1a";
 
-const std::string tty1aPaths =
-    "\nFILE PATHS"
-    "\n=========="
-    "\nScanner device     = /dev/tty1a"
-    "\nCfg config file    = d_tty1a.cfg"
-    "\nSemifore lock file = LOCK_tty1a"
-    "\nData output file   = SCAN.DAT"
-    "\nDebug file         = scantest.log"
-    "\n";
+const std::string tty1aPaths = "\nFILE PATHS"
+                               "\n=========="
+                               "\nScanner device     = /dev/tty1a"
+                               "\nCfg config file    = d_tty1a.cfg"
+                               "\nSemifore lock file = LOCK_tty1a"
+                               "\nData output file   = SCAN.DAT"
+                               "\nDebug file         = scantest.log"
+                               "\n";
 
 const char s21[] = "S21:  Unable to open device /dev/tty1a.  Press <ENTER>.";
 
@@ -63,7 +62,8 @@ TEST(Options, ArgumentsWithoutAnyKnownOptionStillRun)
         auto run = quickRun(dir, {only});
         EXPECT_EQ(run.status, 88);
         EXPECT_EQ(messages(run.errors),
-                  std::vector<std::string>{"S19:  Invalid device specified with -d option.  Press <ENTER>."});
+                  std::vector<std::string>{
+                      "S19:  Invalid device specified with -d option.  Press <ENTER>."});
         EXPECT_EQ(readFile(dir.file("LOCK_")), "lock");
         EXPECT_TRUE(fileExists(dir.file("SCAN.DAT")));
         EXPECT_TRUE(fileExists(dir.file("scantest.log")));
@@ -80,7 +80,8 @@ TEST(Options, ValueIsTheWholeNextArgumentWhateverItBeginsWith)
         auto run = quickRun(dir, {"-d", "-x"});
         EXPECT_EQ(run.status, 88);
         EXPECT_EQ(messages(run.errors),
-                  std::vector<std::string>{"S19:  Invalid device specified with -d option.  Press <ENTER>."});
+                  std::vector<std::string>{
+                      "S19:  Invalid device specified with -d option.  Press <ENTER>."});
         EXPECT_TRUE(fileExists(dir.file("scantest.log")));
         EXPECT_EQ(run.trace, "");
         EXPECT_EQ(readFile(dir.file("LOCK_")), "lock");
@@ -101,16 +102,18 @@ TEST(Options, ValueIsTheWholeNextArgumentWhateverItBeginsWith)
         TempDir dir;
         auto run = quickRun(dir, {"-l", "-d", device});
         EXPECT_EQ(run.status, 88);
-        EXPECT_EQ(messages(run.errors),
-                  (std::vector<std::string>{"S44:  Could not create scanner lock file.  Press <ENTER>.",
-                                            "Check permissions on -d/LOCK_.  Press <ENTER>."}));
+        EXPECT_EQ(
+            messages(run.errors),
+            (std::vector<std::string>{"S44:  Could not create scanner lock file.  Press <ENTER>.",
+                                      "Check permissions on -d/LOCK_.  Press <ENTER>."}));
     }
 }
 
 TEST(Options, LaterValueReplacesEarlier)
 {
     TempDir dir;
-    auto run = quickRun(dir, {"-x", "-d", "/dev/ttyQ9", "-o", "first.dat", "-d", device, "-o", "SCAN.DAT"});
+    auto run = quickRun(
+        dir, {"-x", "-d", "/dev/ttyQ9", "-o", "first.dat", "-d", device, "-o", "SCAN.DAT"});
     EXPECT_EQ(run.status, 88);
     EXPECT_EQ(filePaths(run.trace), tty1aPaths);
     EXPECT_FALSE(fileExists(dir.file("first.dat")));
@@ -123,15 +126,14 @@ TEST(Options, DeviceOfFiveCharactersOrFewerGivesAnEmptyPortName)
     EXPECT_EQ(run.status, 88);
     EXPECT_EQ(messages(run.errors),
               std::vector<std::string>{"S21:  Unable to open device /tty1.  Press <ENTER>."});
-    EXPECT_EQ(filePaths(run.trace),
-              "\nFILE PATHS"
-              "\n=========="
-              "\nScanner device     = /tty1"
-              "\nCfg config file    = d_.cfg"
-              "\nSemifore lock file = LOCK_"
-              "\nData output file   = SCAN.DAT"
-              "\nDebug file         = scantest.log"
-              "\n");
+    EXPECT_EQ(filePaths(run.trace), "\nFILE PATHS"
+                                    "\n=========="
+                                    "\nScanner device     = /tty1"
+                                    "\nCfg config file    = d_.cfg"
+                                    "\nSemifore lock file = LOCK_"
+                                    "\nData output file   = SCAN.DAT"
+                                    "\nDebug file         = scantest.log"
+                                    "\n");
     EXPECT_EQ(readFile(dir.file("LOCK_")), "lock");
 }
 

@@ -25,26 +25,25 @@ TEST(Paths, WholeTraceOfARunWhoseDeviceCannotBeOpened)
     auto run = quickRun(dir, {"-x", "-d", device});
     EXPECT_EQ(run.status, 88);
     // The never-opened port's settings are all zero: no speed line at all.
-    EXPECT_EQ(run.trace,
-              "\nFILE PATHS"
-              "\n=========="
-              "\nScanner device     = /dev/tty1a"
-              "\nCfg config file    = d_tty1a.cfg"
-              "\nSemifore lock file = LOCK_tty1a"
-              "\nData output file   = SCAN.DAT"
-              "\nDebug file         = scantest.log"
-              "\n"
-              "\nOpening device using DlOpenComm."
-              "\nFunction call to DlOpenComm()."
-              "\nShowmsg:  S21:  Unable to open device /dev/tty1a.  Press <ENTER>."
-              "\n\nResetting Scanner Port To Default Settings"
-              "\n=========================================="
-              "\nSIZE: ?"
-              "\nPARITY: None"
-              "\nSTOPS: 1"
-              "\n"
-              "\n\nPROGRAM TERMINATED.  RETURN VALUE = 88."
-              "\n=======================================\n");
+    EXPECT_EQ(run.trace, "\nFILE PATHS"
+                         "\n=========="
+                         "\nScanner device     = /dev/tty1a"
+                         "\nCfg config file    = d_tty1a.cfg"
+                         "\nSemifore lock file = LOCK_tty1a"
+                         "\nData output file   = SCAN.DAT"
+                         "\nDebug file         = scantest.log"
+                         "\n"
+                         "\nOpening device using DlOpenComm."
+                         "\nFunction call to DlOpenComm()."
+                         "\nShowmsg:  S21:  Unable to open device /dev/tty1a.  Press <ENTER>."
+                         "\n\nResetting Scanner Port To Default Settings"
+                         "\n=========================================="
+                         "\nSIZE: ?"
+                         "\nPARITY: None"
+                         "\nSTOPS: 1"
+                         "\n"
+                         "\n\nPROGRAM TERMINATED.  RETURN VALUE = 88."
+                         "\n=======================================\n");
     EXPECT_EQ(readFile(dir.file("LOCK_tty1a")), "lock");
     EXPECT_TRUE(fileExists(dir.file("SCAN.DAT")));
     EXPECT_EQ(readFile(dir.file("SCAN.DAT")), "");
@@ -59,17 +58,28 @@ TEST(Paths, DirectoryWithAndWithoutTrailingSlash)
         auto run = quickRun(dir, {"-x", "-d", device, "-l", data + slash, "-f", "demo"});
         EXPECT_EQ(run.status, 88);
         std::string trace = readFile(data + "/scantest.log");
-        EXPECT_EQ(filePaths(trace),
-                  "\nFILE PATHS"
-                  "\n=========="
-                  "\nScanner device     = /dev/tty1a"
-                  "\nCfg config file    = " + data + "/d_tty1a.cfg"
-                  "\nSemifore lock file = " + data + "/LOCK_tty1a"
-                  "\nData output file   = " + data + "/SCAN.DAT"
-                  "\nDownload file      = " + data + "/demo.dlf"
-                  "\nRuntime file       = " + data + "/demo.rtp"
-                  "\nDebug file         = " + data + "/scantest.log"
-                  "\n");
+        EXPECT_EQ(filePaths(trace), "\nFILE PATHS"
+                                    "\n=========="
+                                    "\nScanner device     = /dev/tty1a"
+                                    "\nCfg config file    = " +
+                                        data +
+                                        "/d_tty1a.cfg"
+                                        "\nSemifore lock file = " +
+                                        data +
+                                        "/LOCK_tty1a"
+                                        "\nData output file   = " +
+                                        data +
+                                        "/SCAN.DAT"
+                                        "\nDownload file      = " +
+                                        data +
+                                        "/demo.dlf"
+                                        "\nRuntime file       = " +
+                                        data +
+                                        "/demo.rtp"
+                                        "\nDebug file         = " +
+                                        data +
+                                        "/scantest.log"
+                                        "\n");
         EXPECT_EQ(readFile(data + "/LOCK_tty1a"), "lock");
         EXPECT_TRUE(fileExists(data + "/SCAN.DAT"));
         EXPECT_FALSE(fileExists(dir.file("scantest.log")));
@@ -98,15 +108,14 @@ TEST(Paths, ServiceIsPartOfTheLockNameOnly)
     TempDir dir;
     auto run = quickRun(dir, {"-x", "-d", device, "-u", "9100"});
     EXPECT_EQ(run.status, 88);
-    EXPECT_EQ(filePaths(run.trace),
-              "\nFILE PATHS"
-              "\n=========="
-              "\nScanner device     = /dev/tty1a"
-              "\nCfg config file    = d_tty1a.cfg"
-              "\nSemifore lock file = LOCK_tty1a_9100"
-              "\nData output file   = SCAN.DAT"
-              "\nDebug file         = scantest.log"
-              "\n");
+    EXPECT_EQ(filePaths(run.trace), "\nFILE PATHS"
+                                    "\n=========="
+                                    "\nScanner device     = /dev/tty1a"
+                                    "\nCfg config file    = d_tty1a.cfg"
+                                    "\nSemifore lock file = LOCK_tty1a_9100"
+                                    "\nData output file   = SCAN.DAT"
+                                    "\nDebug file         = scantest.log"
+                                    "\n");
     EXPECT_EQ(readFile(dir.file("LOCK_tty1a_9100")), "lock");
     EXPECT_FALSE(fileExists(dir.file("LOCK_tty1a")));
 }
@@ -135,17 +144,18 @@ TEST(Paths, NetworkScannerLocksPerHostAndServiceAndGetsNoTerminationBanner)
     // -p: the port number goes into the address in network byte order.
     auto run = quickRun(dir, {"-x", "-p", "-d", "/net/127.0.0.1", "-u", service});
     EXPECT_EQ(run.status, 88);
-    std::string refused = "S15:  Connection refused on 127.0.0.1 port " + service + ".  Press <ENTER>.";
+    std::string refused =
+        "S15:  Connection refused on 127.0.0.1 port " + service + ".  Press <ENTER>.";
     EXPECT_EQ(messages(run.errors), std::vector<std::string>{refused});
-    EXPECT_EQ(filePaths(run.trace),
-              "\nFILE PATHS"
-              "\n=========="
-              "\nScanner device     = /net/127.0.0.1"
-              "\nCfg config file    = d_127.0.0.1.cfg"
-              "\nSemifore lock file = LOCK_127.0.0.1_" + service +
-              "\nData output file   = SCAN.DAT"
-              "\nDebug file         = scantest.log"
-              "\n");
+    EXPECT_EQ(filePaths(run.trace), "\nFILE PATHS"
+                                    "\n=========="
+                                    "\nScanner device     = /net/127.0.0.1"
+                                    "\nCfg config file    = d_127.0.0.1.cfg"
+                                    "\nSemifore lock file = LOCK_127.0.0.1_" +
+                                        service +
+                                        "\nData output file   = SCAN.DAT"
+                                        "\nDebug file         = scantest.log"
+                                        "\n");
     EXPECT_EQ(readFile(dir.file("LOCK_127.0.0.1_" + service)), "lock");
     // Nothing to restore on a network link, and so no banner.
     const std::string last = "\nShowmsg:  " + refused;
@@ -172,12 +182,9 @@ TEST(Paths, TraceIsEmptiedOnEveryRunAndStaysEmptyWithoutX)
 TEST(Paths, EveryRunWithArgumentsEmptiesTheDataOutputFile)
 {
     const std::vector<std::vector<std::string>> runs = {
-        {"-d", device},
-        {"-q"},
-        {"-r", "-d", device},
-        {"-r", "-f", "demo", "-d", device},
-        {"-s", "-d", device},
-        {"-s", "-d", "/net/127.0.0.1", "-u", "nosuchservice"},
+        {"-d", device},       {"-q"},
+        {"-r", "-d", device}, {"-r", "-f", "demo", "-d", device},
+        {"-s", "-d", device}, {"-s", "-d", "/net/127.0.0.1", "-u", "nosuchservice"},
     };
     for (const auto &args : runs) {
         SCOPED_TRACE(args[0]);
@@ -231,16 +238,15 @@ TEST(Paths, DataOutputFileThatCannotBeOpenedIsS43)
     const std::string s43 = "S43:  Unable to open file missing/batch.dat.  Press <ENTER>.";
     EXPECT_EQ(messages(run.errors), std::vector<std::string>{s43});
     // The trace is open by then: the message and the banner, no paths.
-    EXPECT_EQ(run.trace,
-              "\nShowmsg:  " + s43 +
-              "\n\nResetting Scanner Port To Default Settings"
-              "\n=========================================="
-              "\nSIZE: ?"
-              "\nPARITY: None"
-              "\nSTOPS: 1"
-              "\n"
-              "\n\nPROGRAM TERMINATED.  RETURN VALUE = 88."
-              "\n=======================================\n");
+    EXPECT_EQ(run.trace, "\nShowmsg:  " + s43 +
+                             "\n\nResetting Scanner Port To Default Settings"
+                             "\n=========================================="
+                             "\nSIZE: ?"
+                             "\nPARITY: None"
+                             "\nSTOPS: 1"
+                             "\n"
+                             "\n\nPROGRAM TERMINATED.  RETURN VALUE = 88."
+                             "\n=======================================\n");
 }
 
 TEST(Paths, LockFileThatCannotBeCreatedIsS44AndTouchesNoOtherFile)

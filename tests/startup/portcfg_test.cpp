@@ -20,16 +20,40 @@ using startup::builtInSettings;
 namespace {
 
 // The settings in file position order.
-unsigned char *const codes[30] = {
-    &Eoi, &Eor1, &Eor2, &Start, &Stop, &Initiate, &PositiveResponse, &StatusControlCode,
-    &LongStatusRequest, &ShortStatusRequest, &BarCodeRequest, &ScannerControlCode,
-    &DownloadControlChar, &RunCode, &RelCode, &PrintPosCode, &PrintDataCode, &CompressCode,
-    &SelectScanner, &SelectAux, &AuxPortData, &SelectFromAux, nullptr,
-    &DownloadStatusRequest, &SelectStacker, nullptr, nullptr, nullptr, nullptr, nullptr};
-int *const numbers[30] = {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                          nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                          nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &DlDelay,
-                          nullptr, nullptr, &Baud, &Size, &Parity, &Stops, &NoWait};
+unsigned char *const codes[30] = {&Eoi,
+                                  &Eor1,
+                                  &Eor2,
+                                  &Start,
+                                  &Stop,
+                                  &Initiate,
+                                  &PositiveResponse,
+                                  &StatusControlCode,
+                                  &LongStatusRequest,
+                                  &ShortStatusRequest,
+                                  &BarCodeRequest,
+                                  &ScannerControlCode,
+                                  &DownloadControlChar,
+                                  &RunCode,
+                                  &RelCode,
+                                  &PrintPosCode,
+                                  &PrintDataCode,
+                                  &CompressCode,
+                                  &SelectScanner,
+                                  &SelectAux,
+                                  &AuxPortData,
+                                  &SelectFromAux,
+                                  nullptr,
+                                  &DownloadStatusRequest,
+                                  &SelectStacker,
+                                  nullptr,
+                                  nullptr,
+                                  nullptr,
+                                  nullptr,
+                                  nullptr};
+int *const numbers[30] = {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,  nullptr,
+                          nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,  nullptr,
+                          nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &DlDelay, nullptr,
+                          nullptr, &Baud,   &Size,   &Parity, &Stops,  &NoWait};
 
 std::vector<int> settings()
 {
@@ -141,7 +165,9 @@ TEST_F(PortConfig, AllThirtyPositionsInOrderAndNothingAfterThem)
     char hex[16];
     for (int position = 1; position <= 22; position++) {
         snprintf(hex, sizeof hex, "0x%X", 300 + position);
-        content += "control code: " + (position % 2 ? std::string(hex) : std::to_string(300 + position)) + "\n";
+        content +=
+            "control code: " + (position % 2 ? std::string(hex) : std::to_string(300 + position)) +
+            "\n";
         expected.push_back(44 + position);
     }
     content += "delay, seconds: 3\n";
@@ -149,7 +175,8 @@ TEST_F(PortConfig, AllThirtyPositionsInOrderAndNothingAfterThem)
     content += "download status: 0x134\nstacker: 0x1B\n";
     expected.push_back(0x34);
     expected.push_back(0x1B);
-    content += "speed: 9600\nsize: 8\nparity (one even, two odd, three none): 3\nstops: 1\nno wait: 0\n";
+    content +=
+        "speed: 9600\nsize: 8\nparity (one even, two odd, three none): 3\nstops: 1\nno wait: 0\n";
     for (int value : {9600, 8, 3, 1, 0})
         expected.push_back(value);
     content += "and a thirty-first: 42\n";
@@ -168,8 +195,14 @@ TEST_F(PortConfig, WholeNumbersAtTheIntegerPositions)
     for (int i = 0; i < 22; i++)
         content += std::to_string(builtInSettings[static_cast<size_t>(i)]) + "\n";
     content += "300\n51\n27\n0x141 0x1C200 9 0x100 70000\n";
-    EXPECT_EQ(read(content), builtInsWith({{23, 300}, {24, 51}, {25, 27}, {26, 0x141},
-                                            {27, 0x1C200}, {28, 9}, {29, 0x100}, {30, 70000}}));
+    EXPECT_EQ(read(content), builtInsWith({{23, 300},
+                                           {24, 51},
+                                           {25, 27},
+                                           {26, 0x141},
+                                           {27, 0x1C200},
+                                           {28, 9},
+                                           {29, 0x100},
+                                           {30, 70000}}));
 }
 
 TEST_F(PortConfig, ShortFileLeavesTheRest)

@@ -55,9 +55,9 @@ std::string cfgText(const std::vector<std::pair<int, long>> &changes);
 // empty.
 struct LineRun {
     int status = -1;
-    std::string line;      // bytes markfeed sent on the line
-    std::string trace;     // scantest.log after the run
-    std::string errors;    // standard error
+    std::string line;    // bytes markfeed sent on the line
+    std::string trace;   // scantest.log after the run
+    std::string errors;  // standard error
     bool requested = false;
     double secondsAfterRequest = -1;  // from the request to the end of the run
 };

@@ -106,7 +106,9 @@ KeyRun typeKey(Pty &pty, const char *term, const std::string &output, const std:
     if (pid == 0) {
         setsid();
         dup2(pty.slave(), 0);
-        dup2(output.empty() ? pty.slave() : open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
+        dup2(output.empty() ? pty.slave()
+                            : open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644),
+             1);
         dup2(open("/dev/null", O_WRONLY), 2);
         if (term)
             setenv("TERM", term, 1);

@@ -80,8 +80,10 @@ TEST(Values, LongestValuesThatFitAreTaken)
     auto run = quickRun(dir, {"-x", "-d", device});
     EXPECT_EQ(run.status, 88);
     // The screen shows 79 columns of it; the trace has it whole.
-    EXPECT_NE(run.trace.find("\nShowmsg:  S21:  Unable to open device " + device + ".  Press <ENTER>.\n"),
-              std::string::npos) << run.trace;
+    EXPECT_NE(
+        run.trace.find("\nShowmsg:  S21:  Unable to open device " + device + ".  Press <ENTER>.\n"),
+        std::string::npos)
+        << run.trace;
     EXPECT_EQ(readFile(dir.file("LOCK_" + std::string(44, 'd'))), "lock");
 
     // Service: 19 characters.

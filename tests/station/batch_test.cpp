@@ -136,10 +136,10 @@ TEST(StationBatch, MixedBatchAcceptsEveryDocumentAndRejectsEachFaultToTheAlterna
     Outcome outcome = runBatch(batch, {"-m", "12"});
     EXPECT_EQ(outcome.status, 0);
     EXPECT_EQ(outcome.messages,
-              (std::vector<std::string>{
-                  scanning(1), scanning(2), batch[1].rejection, scanning(2), scanning(3),
-                  batch[3].rejection, scanning(3), batch[4].rejection, scanning(3),
-                  batch[5].rejection, scanning(3), scanning(4), scanning(5)}));
+              (std::vector<std::string>{scanning(1), scanning(2), batch[1].rejection, scanning(2),
+                                        scanning(3), batch[3].rejection, scanning(3),
+                                        batch[4].rejection, scanning(3), batch[5].rejection,
+                                        scanning(3), scanning(4), scanning(5)}));
     expectSheetsAndData(outcome, batch);
     EXPECT_EQ(outcome.data.size(), 5u * 1220u);
 }
@@ -189,9 +189,9 @@ TEST(StationBatch, AlignmentFormSkipsDatasetAndChecksumButNotDocumentOrLength)
     Outcome outcome = runBatch(batch, {"-t", "-m", "12"});
     EXPECT_EQ(outcome.status, 0);
     EXPECT_EQ(outcome.messages,
-              (std::vector<std::string>{scanning(1), scanning(2), batch[1].rejection,
-                                        scanning(2), batch[2].rejection, scanning(2),
-                                        batch[3].rejection, scanning(2)}));
+              (std::vector<std::string>{scanning(1), scanning(2), batch[1].rejection, scanning(2),
+                                        batch[2].rejection, scanning(2), batch[3].rejection,
+                                        scanning(2)}));
     expectSheetsAndData(outcome, batch);
 }
 
@@ -215,8 +215,8 @@ TEST(StationBatch, WithoutDatasetOptionOnlyDatasetZeroPassesCompressedRecordsToo
     EXPECT_LT(record->bytes.size(), runs.size()) << "the record went out uncompressed";
     EXPECT_EQ(outcome.status, 0);
     EXPECT_EQ(outcome.messages,
-              (std::vector<std::string>{scanning(1), scanning(2), batch[1].rejection,
-                                        scanning(2), scanning(3), batch[3].rejection}));
+              (std::vector<std::string>{scanning(1), scanning(2), batch[1].rejection, scanning(2),
+                                        scanning(3), batch[3].rejection}));
     expectSheetsAndData(outcome, batch);
 }
 

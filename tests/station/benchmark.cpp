@@ -72,8 +72,7 @@ int main(int argc, char **argv)
     double recordChars = double(records[0].size() + 2);
     std::printf("markfeed exit status: %d, %d sheets of %zu characters\n", status, count,
                 records[0].size());
-    std::printf("measured:   %.1f sheets/min (%.3f s a sheet)\n", measured,
-                seconds / (count - 1));
+    std::printf("measured:   %.1f sheets/min (%.3f s a sheet)\n", measured, seconds / (count - 1));
     std::printf("line limit: %.1f sheets/min for the record alone (%.0f characters)\n",
                 60.0 * charsPerSecond / recordChars, recordChars);
     std::printf("            %.1f sheets/min for all the scanner sends (%.0f characters a sheet)\n",

@@ -168,9 +168,9 @@ void expectRestartBeforeRetry(const std::vector<scannersim::Frame> &frames)
     int retry = nthFrame(frames, "SheetRequest", 3);
     ASSERT_GT(failed, 0);
     ASSERT_GT(retry, failed);
-    EXPECT_EQ(namesBetween(frames, failed, retry),
-              (std::vector<std::string>{"SelectScanner", "End", "Release", "Stop", "Display",
-                                        "Start"}));
+    EXPECT_EQ(
+        namesBetween(frames, failed, retry),
+        (std::vector<std::string>{"SelectScanner", "End", "Release", "Stop", "Display", "Start"}));
 }
 
 TEST(StationJam, ClearedWithEnterRestartsAndRescansTheSameSheetNumber)
@@ -244,8 +244,7 @@ TEST(StationSheetAtPrint, NotReleasedOnTheFirstPassReleasedFromTheSecond)
     TempDir dir;
     Station station(stationRun(dir, sim.device(), {}));
     EXPECT_EQ(station.wait(15), 0);
-    EXPECT_EQ(messages(station.errors()),
-              (std::vector<std::string>{scanning(1), scanning(2)}));
+    EXPECT_EQ(messages(station.errors()), (std::vector<std::string>{scanning(1), scanning(2)}));
 
     // The status read by the first pass did report the sheet.
     std::vector<scannersim::Frame> answers = sim.answers();

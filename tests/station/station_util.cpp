@@ -84,8 +84,8 @@ std::vector<std::string> possibleStamps(time_t from, time_t to, long voucher, in
         localtime_r(&t, &local);
         char text[100];
         snprintf(text, sizeof text, "%02d/%02d/%02d %02d:%02d %ld, %d%14s", local.tm_mon + 1,
-                 local.tm_mday, local.tm_year % 100, local.tm_hour, local.tm_min, voucher,
-                 dataset, "");
+                 local.tm_mday, local.tm_year % 100, local.tm_hour, local.tm_min, voucher, dataset,
+                 "");
         stamps.push_back(text);
     }
     return stamps;

@@ -19,7 +19,7 @@ namespace stationtest {
 struct Layout {
     int document;
     int length;
-    int voucher;   // 7 characters
+    int voucher;  // 7 characters
     int dataset;
     int datasetwidth;
     int checksum;  // 2 characters
@@ -72,8 +72,8 @@ harness::RunOptions stationRun(const harness::TempDir &dir, const std::string &d
 
 // Waits for `text` to have been shown `count` times; the failure names what
 // was shown instead.
-::testing::AssertionResult shows(harness::Station &station, const std::string &text,
-                                 int count = 1, double seconds = 15);
+::testing::AssertionResult shows(harness::Station &station, const std::string &text, int count = 1,
+                                 double seconds = 15);
 
 // Byte-for-byte comparison that reports the first difference readably.
 ::testing::AssertionResult sameBytes(const std::string &expected, const std::string &actual);

@@ -13,75 +13,90 @@
 typedef int (*open_fn)(const char *, int, ...);
 typedef int (*openat_fn)(int, const char *, int, ...);
 
-static int blocked(const char *path) {
-  const char *target = getenv("BLOCKOPEN_PATH");
-  if (target == NULL || target[0] == '\0' || path == NULL) return 0;
-  if (strcmp(path, target) != 0) return 0;
-  pause();
-  errno = EINTR;
-  return 1;
+static int blocked(const char *path)
+{
+    const char *target = getenv("BLOCKOPEN_PATH");
+    if (target == NULL || target[0] == '\0' || path == NULL)
+        return 0;
+    if (strcmp(path, target) != 0)
+        return 0;
+    pause();
+    errno = EINTR;
+    return 1;
 }
 
 /* Only these flags carry a mode argument (O_TMPFILE shares bits with
  * O_DIRECTORY, so test all of its bits). */
-static mode_t mode_arg(int flags, va_list ap) {
-  if ((flags & O_CREAT) || (flags & O_TMPFILE) == O_TMPFILE)
-    return (mode_t)va_arg(ap, int);
-  return 0;
+static mode_t mode_arg(int flags, va_list ap)
+{
+    if ((flags & O_CREAT) || (flags & O_TMPFILE) == O_TMPFILE)
+        return (mode_t)va_arg(ap, int);
+    return 0;
 }
 
-static int forward(const char *name, const char *path, int flags, mode_t mode) {
-  open_fn real = (open_fn)dlsym(RTLD_NEXT, name);
-  if (real == NULL) {
-    errno = ENOSYS;
-    return -1;
-  }
-  return real(path, flags, mode);
+static int forward(const char *name, const char *path, int flags, mode_t mode)
+{
+    open_fn real = (open_fn)dlsym(RTLD_NEXT, name);
+    if (real == NULL) {
+        errno = ENOSYS;
+        return -1;
+    }
+    return real(path, flags, mode);
 }
 
-int open(const char *path, int flags, ...) {
-  va_list ap;
-  mode_t mode;
-  va_start(ap, flags);
-  mode = mode_arg(flags, ap);
-  va_end(ap);
-  if (blocked(path)) return -1;
-  return forward("open", path, flags, mode);
+int open(const char *path, int flags, ...)
+{
+    va_list ap;
+    mode_t mode;
+    va_start(ap, flags);
+    mode = mode_arg(flags, ap);
+    va_end(ap);
+    if (blocked(path))
+        return -1;
+    return forward("open", path, flags, mode);
 }
 
-int open64(const char *path, int flags, ...) {
-  va_list ap;
-  mode_t mode;
-  va_start(ap, flags);
-  mode = mode_arg(flags, ap);
-  va_end(ap);
-  if (blocked(path)) return -1;
-  return forward("open64", path, flags, mode);
+int open64(const char *path, int flags, ...)
+{
+    va_list ap;
+    mode_t mode;
+    va_start(ap, flags);
+    mode = mode_arg(flags, ap);
+    va_end(ap);
+    if (blocked(path))
+        return -1;
+    return forward("open64", path, flags, mode);
 }
 
 /* The fortified entry points that glibc uses under _FORTIFY_SOURCE. */
-int __open_2(const char *path, int flags) {
-  if (blocked(path)) return -1;
-  return forward("open", path, flags, 0);
+int __open_2(const char *path, int flags)
+{
+    if (blocked(path))
+        return -1;
+    return forward("open", path, flags, 0);
 }
 
-int __open64_2(const char *path, int flags) {
-  if (blocked(path)) return -1;
-  return forward("open64", path, flags, 0);
+int __open64_2(const char *path, int flags)
+{
+    if (blocked(path))
+        return -1;
+    return forward("open64", path, flags, 0);
 }
 
-int openat(int dirfd, const char *path, int flags, ...) {
-  va_list ap;
-  mode_t mode;
-  openat_fn real;
-  va_start(ap, flags);
-  mode = mode_arg(flags, ap);
-  va_end(ap);
-  if (blocked(path)) return -1;
-  real = (openat_fn)dlsym(RTLD_NEXT, "openat");
-  if (real == NULL) {
-    errno = ENOSYS;
-    return -1;
-  }
-  return real(dirfd, path, flags, mode);
+int openat(int dirfd, const char *path, int flags, ...)
+{
+    va_list ap;
+    mode_t mode;
+    openat_fn real;
+    va_start(ap, flags);
+    mode = mode_arg(flags, ap);
+    va_end(ap);
+    if (blocked(path))
+        return -1;
+    real = (openat_fn)dlsym(RTLD_NEXT, "openat");
+    if (real == NULL) {
+        errno = ENOSYS;
+        return -1;
+    }
+    return real(dirfd, path, flags, mode);
 }

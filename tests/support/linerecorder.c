@@ -19,70 +19,82 @@
 
 typedef int (*tcsetattr_fn)(int, int, const struct termios *);
 
-static int baud_of(speed_t code) {
-  static const struct { speed_t code; int baud; } speeds[] = {
-      {B50, 50},       {B75, 75},       {B110, 110},       {B134, 134},
-      {B150, 150},     {B200, 200},     {B300, 300},       {B600, 600},
-      {B1200, 1200},   {B1800, 1800},   {B2400, 2400},     {B4800, 4800},
-      {B9600, 9600},   {B19200, 19200}, {B38400, 38400},   {B57600, 57600},
-      {B115200, 115200}, {B230400, 230400}};
-  size_t i;
-  for (i = 0; i < sizeof speeds / sizeof speeds[0]; ++i)
-    if (speeds[i].code == code) return speeds[i].baud;
-  return 0;
+static int baud_of(speed_t code)
+{
+    static const struct {
+        speed_t code;
+        int baud;
+    } speeds[] = {{B50, 50},         {B75, 75},        {B110, 110},     {B134, 134},
+                  {B150, 150},       {B200, 200},      {B300, 300},     {B600, 600},
+                  {B1200, 1200},     {B1800, 1800},    {B2400, 2400},   {B4800, 4800},
+                  {B9600, 9600},     {B19200, 19200},  {B38400, 38400}, {B57600, 57600},
+                  {B115200, 115200}, {B230400, 230400}};
+    size_t i;
+    for (i = 0; i < sizeof speeds / sizeof speeds[0]; ++i)
+        if (speeds[i].code == code)
+            return speeds[i].baud;
+    return 0;
 }
 
-static int size_of(tcflag_t cflag) {
-  switch (cflag & CSIZE) {
+static int size_of(tcflag_t cflag)
+{
+    switch (cflag & CSIZE) {
     case CS5: return 5;
     case CS6: return 6;
     case CS7: return 7;
     default: return 8;
-  }
+    }
 }
 
-static char parity_of(tcflag_t cflag) {
-  if (!(cflag & PARENB)) return 'N';
-  return (cflag & PARODD) ? 'O' : 'E';
+static char parity_of(tcflag_t cflag)
+{
+    if (!(cflag & PARENB))
+        return 'N';
+    return (cflag & PARODD) ? 'O' : 'E';
 }
 
-static int wanted(int fd) {
-  const char *device = getenv("SCANNERSIM_LINE_DEVICE");
-  struct stat want, have;
-  if (device == NULL || device[0] == '\0') return fd > 2;
-  if (stat(device, &want) != 0 || fstat(fd, &have) != 0) return 0;
-  return S_ISCHR(have.st_mode) && have.st_rdev == want.st_rdev;
+static int wanted(int fd)
+{
+    const char *device = getenv("SCANNERSIM_LINE_DEVICE");
+    struct stat want, have;
+    if (device == NULL || device[0] == '\0')
+        return fd > 2;
+    if (stat(device, &want) != 0 || fstat(fd, &have) != 0)
+        return 0;
+    return S_ISCHR(have.st_mode) && have.st_rdev == want.st_rdev;
 }
 
 /* Write a temporary file and rename it, so a reader never sees half. */
-static void record(const char *path, const struct termios *t) {
-  char temp[4096], line[64];
-  int fd, len, saved = errno;
-  if (snprintf(temp, sizeof temp, "%s.%ld.tmp", path, (long)getpid()) >=
-      (int)sizeof temp)
-    return;
-  len = snprintf(line, sizeof line, "%d %d %c %d\n", baud_of(cfgetospeed(t)),
-                 size_of(t->c_cflag), parity_of(t->c_cflag),
-                 (t->c_cflag & CSTOPB) ? 2 : 1);
-  fd = open(temp, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd >= 0) {
-    int ok = write(fd, line, (size_t)len) == len;
-    close(fd);
-    if (!ok || rename(temp, path) != 0) unlink(temp);
-  }
-  errno = saved;
+static void record(const char *path, const struct termios *t)
+{
+    char temp[4096], line[64];
+    int fd, len, saved = errno;
+    if (snprintf(temp, sizeof temp, "%s.%ld.tmp", path, (long)getpid()) >= (int)sizeof temp)
+        return;
+    len = snprintf(line, sizeof line, "%d %d %c %d\n", baud_of(cfgetospeed(t)), size_of(t->c_cflag),
+                   parity_of(t->c_cflag), (t->c_cflag & CSTOPB) ? 2 : 1);
+    fd = open(temp, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd >= 0) {
+        int ok = write(fd, line, (size_t)len) == len;
+        close(fd);
+        if (!ok || rename(temp, path) != 0)
+            unlink(temp);
+    }
+    errno = saved;
 }
 
-int tcsetattr(int fd, int action, const struct termios *t) {
-  static tcsetattr_fn real;
-  const char *path = getenv("SCANNERSIM_LINE_FILE");
-  if (real == NULL) real = (tcsetattr_fn)dlsym(RTLD_NEXT, "tcsetattr");
-  if (real == NULL) {
-    errno = ENOSYS;
-    return -1;
-  }
-  /* What was asked, not what the device kept: record before forwarding. */
-  if (path != NULL && path[0] != '\0' && t != NULL && wanted(fd))
-    record(path, t);
-  return real(fd, action, t);
+int tcsetattr(int fd, int action, const struct termios *t)
+{
+    static tcsetattr_fn real;
+    const char *path = getenv("SCANNERSIM_LINE_FILE");
+    if (real == NULL)
+        real = (tcsetattr_fn)dlsym(RTLD_NEXT, "tcsetattr");
+    if (real == NULL) {
+        errno = ENOSYS;
+        return -1;
+    }
+    /* What was asked, not what the device kept: record before forwarding. */
+    if (path != NULL && path[0] != '\0' && t != NULL && wanted(fd))
+        record(path, t);
+    return real(fd, action, t);
 }
