@@ -1,14 +1,14 @@
 #include "commtest.h"
 
-#include <unistd.h>
-
 #include <cstdio>
 
+#include "datafile.h"
 #include "frames.h"
 #include "link.h"
 #include "operator.h"
 #include "runsettings.h"
 #include "status.h"
+#include "termination.h"
 
 namespace {
 
@@ -21,21 +21,19 @@ char parityletter(int parity)
 int trial(int speed, int parity, int size, int stops)
 {
     char letter = parityletter(parity);
-    formatmsg("Testing scanner on %s at %d:%d%c%d.  Please wait...", devicename, speed, size,
-              letter, stops);
-    showmsg(msg, 0);
+    showmsgf(0, "Testing scanner on %s at %d:%d%c%d.  Please wait...", devicename, speed, size,
+             letter, stops);
     if (!DlOpenComm(speed, size, parity, stops))
-        goodbye(88);
+        goodbye(EXIT_FAILED);
     DlReset();
     if (!testparity()) {
-        close(Comm);
+        closeline();
         return 0;
     }
     char found[32];
     snprintf(found, sizeof found, "%d:%d%c%d", speed, size, letter, stops);
     writedataline(found);
-    formatmsg("Scanner on %s communicating at %s.  Press <ENTER>.", devicename, found);
-    showmsg(msg, 1);
+    showmsgf(1, "Scanner on %s communicating at %s.  Press <ENTER>.", devicename, found);
     return 1;
 }
 
@@ -46,7 +44,7 @@ int checkcomm()
     static const int speeds[] = {9600, 19200, 38400};
     static const int parities[] = {2, 3, 1};  // odd, none, even
     static const int sizes[] = {7, 8};
-    DlDelay = -4;  // one second for each reply byte instead of five
+    setdelay(-4);  // one second for each reply byte instead of five
     for (int speed : speeds) {
         for (int parity : parities) {
             for (int size : sizes) {

@@ -1,5 +1,6 @@
 #include "download.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "frames.h"
@@ -8,36 +9,56 @@
 #include "runsettings.h"
 #include "status.h"
 
+namespace {
+
 char definitionbuf[DEFINITION_LIMIT];
 char runtimeline[RUNTIME_LINE];
 
-namespace {
-
 constexpr const char *MEMORY_INIT = "APL,000,N;";
 
-// Sends Initiate and reads the scanner's one-record reply into statusback.
-// Returns the reply character, or -1 when no reply came in time.
-int initiatereply()
+// What one download sends, the mode the scanner works in after it, and the
+// operator's message for each step that can fail.
+struct Download {
+    void (*lead)();  // the frame's lead code sender
+    const char *payload;
+    int length;
+    int mode;
+    int timeout;  // of the first status request of the mode switch
+    const char *waitfailed;
+    const char *modefailed;
+    const char *noreply;
+};
+
+// Pending input dropped, Stop, wait mode, the frame, the working mode, then
+// Initiate and the reply. The reply character, or -1 after the message of
+// the step that failed.
+int download(const Download &step)
 {
-    DlInit();
-    if (readrecord(statusback, STATUS_SIZE, 5) < 0) {
-        trace("\nReadrecord failed:  %s", statusback);
+    FlushComm(Comm);
+    DlStop();
+    if (!switchmode('w', 5)) {
+        showmsg(step.waitfailed, 1);
         return -1;
     }
-    trace("\nReadrecord OK:  %s", statusback);
-    return static_cast<unsigned char>(statusback[0]);
+    step.lead();
+    linewrite(step.payload, step.length);
+    DlEnd();
+    if (!switchmode(step.mode, step.timeout)) {
+        showmsg(step.modefailed, 1);
+        return -1;
+    }
+    int reply = initiatereply();
+    if (reply < 0) {
+        trace("\nReadrecord failed:  %s", statusback);
+        showmsg(step.noreply, 1);
+    }
+    return reply;
 }
 
 // The reply character as the operator can read it; an empty reply is a blank.
 char shown(int reply)
 {
     return reply > 0 ? static_cast<char>(reply) : ' ';
-}
-
-int failed(const char *text)
-{
-    showmsg(text, 1);
-    return 0;
 }
 
 int countcommas(const char *line)
@@ -54,27 +75,21 @@ int DlClearMem()
 {
     trace("\nFunction call to DlClearMem().");
     showmsg("Initializing scanner memory.  Please wait...", 0);
-    FlushComm(Comm);
-    DlStop();
-    if (!switchmode('w', 5))
-        return failed("S27:  Timed out switching scanner to wait mode.  Press <ENTER>.");
-    DlDownload();
-    linewrite(MEMORY_INIT, static_cast<int>(strlen(MEMORY_INIT)));
-    DlEnd();
-    if (!switchmode('t', 5))
-        return failed("S28:  Timed out switching to translate mode.  Press <ENTER>.");
-    int reply = initiatereply();
+    int reply = download({DlDownload, MEMORY_INIT, static_cast<int>(strlen(MEMORY_INIT)), 't', 5,
+                          "S27:  Timed out switching scanner to wait mode.  Press <ENTER>.",
+                          "S28:  Timed out switching to translate mode.  Press <ENTER>.",
+                          "S29:  Timed out reading response from scanner.  Press <ENTER>."});
     if (reply < 0)
-        return failed("S29:  Timed out reading response from scanner.  Press <ENTER>.");
+        return 0;
     DlAck();
     if (reply == 'V') {
         trace("\nUpload of form initialization file ok.");
         return 1;
     }
     trace("\nUpload of form initialization file failed.");
-    formatmsg("S30:  Scanner initialization error:  %c/%s.  Press <ENTER>.", shown(reply),
-              formlibtemp);
-    return failed(msg);
+    showmsgf(1, "S30:  Scanner initialization error:  %c/%s.  Press <ENTER>.", shown(reply),
+             formlibtemp);
+    return 0;
 }
 
 int DlDef()
@@ -83,31 +98,25 @@ int DlDef()
     showmsg("Downloading form definition file.  Please wait...", 0);
     FILE *definition = fopen(downloadname, "r");
     if (definition == nullptr) {
-        formatmsg("S31:  Unable to open file %s.  Press <ENTER>.", formlibtemp);
-        return failed(msg);
+        showmsgf(1, "S31:  Unable to open file %s.  Press <ENTER>.", formlibtemp);
+        return 0;
     }
     size_t length = fread(definitionbuf, 1, sizeof definitionbuf, definition);
     fclose(definition);
-    FlushComm(Comm);
-    DlStop();
-    if (!switchmode('w', 5))
-        return failed("S32:  Timed out switching to wait mode.  Press <ENTER>.");
-    DlDownload();
-    linewrite(definitionbuf, static_cast<int>(length));
-    DlEnd();
-    if (!switchmode('t', 60))
-        return failed("S33:  Timed out switching to translate mode.  Press <ENTER>.");
-    int reply = initiatereply();
+    int reply = download({DlDownload, definitionbuf, static_cast<int>(length), 't', 60,
+                          "S32:  Timed out switching to wait mode.  Press <ENTER>.",
+                          "S33:  Timed out switching to translate mode.  Press <ENTER>.",
+                          "S34:  Timed out reading response from scanner.  Press <ENTER>."});
     if (reply < 0)
-        return failed("S34:  Timed out reading response from scanner.  Press <ENTER>.");
+        return 0;
     DlAck();
     if (reply == 'G') {
         trace("\nUpload of form definition file ok.");
         return 1;
     }
     trace("\nUpload of form definition file failed.");
-    formatmsg("S35:  Download Error:  %c, %s.  Press <ENTER>.", shown(reply), formlibtemp);
-    return failed(msg);
+    showmsgf(1, "S35:  Download Error:  %c, %s.  Press <ENTER>.", shown(reply), formlibtemp);
+    return 0;
 }
 
 int DlRunTime(int flag)
@@ -115,14 +124,11 @@ int DlRunTime(int flag)
     trace("\nFunction call to DlRunTime().");
     if (flag == 1)
         showmsg("Downloading runtime parameters.  Please wait...", 0);
-    if (downloadreset) {
-        downloadreset = 0;
+    if (takedownloadreset())
         return -2;
-    }
     FILE *parameters = fopen(runtimename, "r");
     if (parameters == nullptr) {
-        formatmsg("S36:  Unable to open file %s.  Press <ENTER>.", runtimename);
-        showmsg(msg, 1);
+        showmsgf(1, "S36:  Unable to open file %s.  Press <ENTER>.", runtimename);
         return -1;
     }
     bool gotline = fgets(runtimeline, sizeof runtimeline, parameters) != nullptr;
@@ -131,24 +137,12 @@ int DlRunTime(int flag)
         showmsg("S37:  Invalid number of runtime parameters.  Press <ENTER>.", 1);
         return -1;
     }
-    FlushComm(Comm);
-    DlStop();
-    if (!switchmode('w', 5)) {
-        showmsg("S38:  Timed out switching to wait mode.  Press <ENTER>.", 1);
+    int reply = download({DlRun, runtimeline, static_cast<int>(strlen(runtimeline)), 'd', 5,
+                          "S38:  Timed out switching to wait mode.  Press <ENTER>.",
+                          "S39:  Timed out switching to download mode.  Press <ENTER>.",
+                          "S40:  Timed out reading response from scanner.  Press <ENTER>."});
+    if (reply < 0)
         return -1;
-    }
-    DlRun();
-    linewrite(runtimeline, static_cast<int>(strlen(runtimeline)));
-    DlEnd();
-    if (!switchmode('d', 5)) {
-        showmsg("S39:  Timed out switching to download mode.  Press <ENTER>.", 1);
-        return -1;
-    }
-    int reply = initiatereply();
-    if (reply < 0) {
-        showmsg("S40:  Timed out reading response from scanner.  Press <ENTER>.", 1);
-        return -1;
-    }
     if (reply == 'G') {
         trace("\nUpload of runtime parameters ok.");
         return 0;

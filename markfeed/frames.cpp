@@ -33,10 +33,45 @@ unsigned char SelectFromAux = 0x0D;
 unsigned char DownloadStatusRequest = 0x33;
 unsigned char SelectStacker = 0x1B;
 
-unsigned char endstr[3];
-char PosBuff[8];
-
 namespace {
+
+unsigned char endstr[3];  // the three-byte frames of DlEnd and DlDisplay
+char PosBuff[8];          // the print position of writedata
+
+// The codes in the order of the port configuration file; the positions of
+// its int settings (the delay and the line settings) hold none.
+unsigned char *const configured[30] = {
+    &Eoi,
+    &Eor1,
+    &Eor2,
+    &Start,
+    &Stop,
+    &Initiate,
+    &PositiveResponse,
+    &StatusControlCode,
+    &LongStatusRequest,
+    &ShortStatusRequest,
+    &BarCodeRequest,
+    &ScannerControlCode,
+    &DownloadControlChar,
+    &RunCode,
+    &RelCode,
+    &PrintPosCode,
+    &PrintDataCode,
+    &CompressCode,
+    &SelectScanner,
+    &SelectAux,
+    &AuxPortData,
+    &SelectFromAux,
+    nullptr,
+    &DownloadStatusRequest,
+    &SelectStacker,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+};
 
 // A one-byte command: its trace line, then the code as it is now.
 void sendcode(unsigned char code, const char *name)
@@ -126,4 +161,12 @@ void writedata(int position, const char *text)
     linewrite(&PrintDataCode, 1);
     linewrite(text, static_cast<int>(strlen(text)));
     DlEnd();
+}
+
+int setcontrolcode(int position, int value)
+{
+    if (position < 1 || position > 30 || configured[position - 1] == nullptr)
+        return 0;
+    *configured[position - 1] = static_cast<unsigned char>(value & 0xFF);
+    return 1;
 }

@@ -3,6 +3,9 @@
 // Owner of the 26 control codes. Each sender reads its code at the moment
 // of sending (the port configuration file may have replaced it), writes
 // its trace line, and hands its whole frame to the link in one write.
+//
+// Results: the senders report nothing (a failed write shows up as a
+// missing answer); setcontrolcode gives 1 when the position holds a code.
 #pragma once
 
 extern unsigned char Eoi, Eor1, Eor2, Start, Stop, DisplayMode, DisplayRelease;
@@ -13,8 +16,9 @@ extern unsigned char PrintPosCode, PrintDataCode, CompressCode, SelectScanner;
 extern unsigned char SelectAux, AuxPortData, SelectFromAux;
 extern unsigned char DownloadStatusRequest, SelectStacker;
 
-extern unsigned char endstr[3];  // the three-byte frames of DlEnd and DlDisplay
-extern char PosBuff[8];          // the print position of writedata
+// Replaces the control code at position (1 to 30) of the port
+// configuration file with the low 8 bits of value.
+int setcontrolcode(int position, int value);
 
 void DlDownload();       // download frame lead
 void DlEnd();            // end-of-frame triple Eoi Eor1 Eor2

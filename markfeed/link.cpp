@@ -17,17 +17,13 @@
 #include "runsettings.h"
 
 int Comm;
-struct termios Term;
-struct termios OldTerm;
-int OldTermSaved;
-int Baud = 19200;
-int Size = 7;
-int Parity = 2;
-int Stops = 2;
-int DlDelay;
-volatile sig_atomic_t AlarmFired;
 
 namespace {
+
+struct termios Term;     // settings applied to the serial device
+struct termios OldTerm;  // the device's settings before the change
+int OldTermSaved;        // 1 once OldTerm holds the device's settings
+volatile sig_atomic_t AlarmFired;
 
 constexpr int OPEN_GUARD_SECONDS = 4;
 constexpr int READ_ATTEMPTS = 16;
@@ -46,15 +42,15 @@ void armguard()
     alarm(OPEN_GUARD_SECONDS);
 }
 
-// Cancels the guard; if it fired (even just after the call succeeded) the
-// scanner is not usable in time and the run ends.
-void disarmguard()
+// Cancels the guard. 0 when it fired (even just after the call
+// succeeded): the scanner is not usable in time, and S12 has been shown.
+int disarmguard()
 {
     alarm(0);
     if (!AlarmFired)
-        return;
+        return 1;
     showmsg("S12:  Connection to scanner timed out.  Press <ENTER>.", 1);
-    goodbye(88);
+    return 0;
 }
 
 void setupline(int baud, int size, int parity, int stops)
@@ -97,53 +93,75 @@ int openserial(int baud, int size, int parity, int stops)
     // O_NOCTTY: a run started without a controlling terminal must not take
     // the scanner line as one (a hang-up would then end the run).
     int fd = open(devicename, O_RDWR | O_NOCTTY);
-    disarmguard();
+    if (!disarmguard())
+        return 0;
     Comm = fd;
     if (Comm < 0) {
-        formatmsg("S21:  Unable to open device %s.  Press <ENTER>.", devicename);
-        showmsg(msg, 1);
+        showmsgf(1, "S21:  Unable to open device %s.  Press <ENTER>.", devicename);
         return 0;
     }
     if (tcgetattr(Comm, &Term) != 0) {
-        formatmsg("S22:  Could not get term settings on %s [%d].  Press <ENTER>.", devicename,
-                  errno);
-        showmsg(msg, 1);
+        showmsgf(1, "S22:  Could not get term settings on %s [%d].  Press <ENTER>.", devicename,
+                 errno);
         return 0;
     }
-    if (tcgetattr(Comm, &OldTerm) != 0) {
-        formatmsg("S23:  Could not get term settings on %s [%d].  Press <ENTER>.", devicename,
-                  errno);
-        showmsg(msg, 1);
-    } else {
+    if (tcgetattr(Comm, &OldTerm) != 0)
+        showmsgf(1, "S23:  Could not get term settings on %s [%d].  Press <ENTER>.", devicename,
+                 errno);
+    else
         OldTermSaved = 1;
-    }
     setupline(baud, size, parity, stops);
-    if (tcsetattr(Comm, TCSANOW, &Term) != 0) {
-        formatmsg("S24:  Could not set term settings on %s [%d].  Press <ENTER>.", devicename,
-                  errno);
-        showmsg(msg, 1);
-    }
+    if (tcsetattr(Comm, TCSANOW, &Term) != 0)
+        showmsgf(1, "S24:  Could not set term settings on %s [%d].  Press <ENTER>.", devicename,
+                 errno);
     trace("\n\nPort Communication Settings");
     trace("\n===========================");
     checkio(&Term);
     return 1;
 }
 
-// The 16-bit port field as installed stations expect it, with and without -p.
-uint16_t serviceport()
+// The 16-bit port field as installed stations expect it, with and without
+// -p, into *port; 0 after S14 when the service has no entry.
+int serviceport(uint16_t *port)
 {
     if (isalpha(static_cast<unsigned char>(socketport[0]))) {
         struct servent *entry = getservbyname(socketport, "tcp");
         if (entry == nullptr) {
-            formatmsg("S14:  Entry %s missing in /etc/services file.  Press <ENTER>.", socketport);
-            showmsg(msg, 1);
-            goodbye(88);
+            showmsgf(1, "S14:  Entry %s missing in /etc/services file.  Press <ENTER>.",
+                     socketport);
+            return 0;
         }
-        uint16_t port = static_cast<uint16_t>(entry->s_port);
-        return u2pc ? port : htons(port);
+        uint16_t named = static_cast<uint16_t>(entry->s_port);
+        *port = u2pc ? named : htons(named);
+        return 1;
     }
     uint16_t number = static_cast<uint16_t>(readnumber(socketport));
-    return u2pc ? htons(number) : number;
+    *port = u2pc ? htons(number) : number;
+    return 1;
+}
+
+// The host's address: a name, else a dotted address used as it converts.
+void hostaddress(struct sockaddr_in *address)
+{
+    struct hostent *host = gethostbyname(portname);
+    if (host != nullptr && host->h_addr_list[0] != nullptr && host->h_length > 0) {
+        size_t length = static_cast<size_t>(host->h_length);
+        memcpy(&address->sin_addr, host->h_addr_list[0],
+               length < sizeof address->sin_addr ? length : sizeof address->sin_addr);
+    } else {
+        address->sin_addr.s_addr = inet_addr(portname);
+    }
+}
+
+// The message for a failed connect, by errno.
+const char *connectfailure(int error)
+{
+    switch (error) {
+    case ECONNREFUSED: return "S15:  Connection refused on %s port %s.  Press <ENTER>.";
+    case ETIMEDOUT: return "S16:  Connection timed out on %s port %s.  Press <ENTER>.";
+    case EISCONN: return "S17:  Already connected on %s port %s.  Press <ENTER>.";
+    default: return "S18:  %s not responding on port %s.  Press <ENTER>.";
+    }
 }
 
 }  // namespace
@@ -160,13 +178,8 @@ int DlOpenComm(int baud, int size, int parity, int stops)
         showmsg("S19:  Invalid device specified with -d option.  Press <ENTER>.", 1);
         return 0;
     }
-    if (strncmp(devicename, "/net", 4) == 0) {
-        if (EnableSocket())
-            return 1;
-        formatmsg("S20:  Unable to open socket %s.  Press <ENTER>.", devicename);
-        showmsg(msg, 1);
-        return 0;
-    }
+    if (isnetworkdevice(devicename))
+        return EnableSocket();
     return openserial(baud, size, parity, stops);
 }
 
@@ -177,42 +190,28 @@ int EnableSocket()
     if (Comm < 0) {
         Comm = -1;
         showmsg("S13:  Could not open tcp socket.  Press <ENTER>.", 1);
+        showmsgf(1, "S20:  Unable to open socket %s.  Press <ENTER>.", devicename);
         return 0;
     }
     struct sockaddr_in address;
     memset(&address, 0, sizeof address);
     address.sin_family = AF_INET;
-    struct hostent *host = gethostbyname(portname);
-    if (host != nullptr && host->h_addr_list[0] != nullptr && host->h_length > 0) {
-        size_t length = static_cast<size_t>(host->h_length);
-        memcpy(&address.sin_addr, host->h_addr_list[0],
-               length < sizeof address.sin_addr ? length : sizeof address.sin_addr);
-    } else {
-        address.sin_addr.s_addr = inet_addr(portname);
-    }
-    if (socketport[0] == '\0')
-        snprintf(socketport, sizeof socketport, "%s", "sheetsrv");
-    address.sin_port = serviceport();
+    hostaddress(&address);
+    usedefaultservice();
+    if (!serviceport(&address.sin_port))
+        return 0;
 
     armguard();
     int connected = connect(Comm, reinterpret_cast<struct sockaddr *>(&address), sizeof address);
     int error = errno;
-    disarmguard();
-    if (connected == 0) {
-        formatmsg("Connected to remote host %s.", portname);
-        showmsg(msg, 0);
-        return 1;
+    if (!disarmguard())
+        return 0;
+    if (connected != 0) {
+        showmsgf(1, connectfailure(error), portname, socketport);
+        return 0;
     }
-    const char *format = "S18:  %s not responding on port %s.  Press <ENTER>.";
-    if (error == ECONNREFUSED)
-        format = "S15:  Connection refused on %s port %s.  Press <ENTER>.";
-    else if (error == ETIMEDOUT)
-        format = "S16:  Connection timed out on %s port %s.  Press <ENTER>.";
-    else if (error == EISCONN)
-        format = "S17:  Already connected on %s port %s.  Press <ENTER>.";
-    formatmsg(format, portname, socketport);
-    showmsg(msg, 1);
-    goodbye(88);
+    showmsgf(0, "Connected to remote host %s.", portname);
+    return 1;
 }
 
 int wait_socket(int seconds)
@@ -292,4 +291,29 @@ void linewrite(const void *data, int len)
         next += sent;
         len -= static_cast<int>(sent);
     }
+}
+
+int isnetworkdevice(const char *device)
+{
+    return strncmp(device, "/net", 4) == 0;
+}
+
+void restoreline()
+{
+    if (OldTermSaved)
+        tcsetattr(Comm, TCSANOW, &OldTerm);
+    trace("\n\nResetting Scanner Port To Default Settings");
+    trace("\n==========================================");
+    checkio(&OldTerm);
+}
+
+void closeline()
+{
+    close(Comm);
+    Comm = -1;
+}
+
+void attachline(int fd)
+{
+    Comm = fd;
 }

@@ -2,26 +2,24 @@
 // network terminal server. Every byte to or from the scanner goes through
 // Comm; this module adds no framing or buffering.
 //
-// Owner of Comm, Term, OldTerm, the line settings and DlDelay.
+// Owner of Comm and of the serial line's settings (applied and saved).
+// The link shows its own failures on the message line but never ends the
+// run: a failure that leaves nothing to do is a 0 from DlOpenComm, and the
+// caller ends the run.
+//
+// Results: 1 success, 0 failure already shown to the operator, unless a
+// function says otherwise.
 #pragma once
 
 #include <csignal>
 #include <termios.h>
 
-extern int Comm;                          // the serial device or socket
-extern struct termios Term;               // settings applied to the serial device
-extern struct termios OldTerm;            // the device's settings before the change
-extern int OldTermSaved;                  // 1 once OldTerm holds the device's settings
-extern int Baud, Size, Parity, Stops;     // Parity: 1 even, 2 odd, 3 none
-extern int DlDelay;                       // seconds added to every wait (may be negative)
-extern volatile sig_atomic_t AlarmFired;  // set by alarm_exit
+extern int Comm;  // the serial device or socket; -1 when closed
 
 // Opens the link with these line settings (serial) or connects (network).
-// 1 open; 0 not, after the operator has been told why.
 int DlOpenComm(int baud, int size, int parity, int stops);
 
-// Connects Comm to portname at socketport. 1 connected; 0 when no socket
-// could be made. Every other failure ends the run with 88.
+// Connects Comm to portname at socketport (the default service when empty).
 int EnableSocket();
 
 // SIGALRM handler of the 4-second open guard: only records that it fired,
@@ -44,3 +42,17 @@ void checkio(const struct termios *settings);
 // Writes len bytes to the link, ignoring the result as the protocol does;
 // a write cut short by a signal or a full buffer is carried on.
 void linewrite(const void *data, int len);
+
+// 1 when the device is a network terminal server ("/net..."), else 0.
+int isnetworkdevice(const char *device);
+
+// Puts back the serial line's settings saved when it was opened, if any,
+// and writes them to the trace under the reset heading.
+void restoreline();
+
+// Closes the link without restoring its settings (between the trials of
+// the communication test).
+void closeline();
+
+// Takes an already open descriptor as the link.
+void attachline(int fd);

@@ -11,7 +11,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "link.h"
 #include "runsettings.h"
 
 namespace {
@@ -23,6 +22,8 @@ constexpr int WORK_SIZE = 120;
 enum KeyboardMode { KEYS_AS_THEY_COME, KEYS_BY_CURSES, KEYS_BY_TERMIOS };
 KeyboardMode keyboard = KEYS_AS_THEY_COME;
 struct termios keyboardsaved;
+
+FILE *Debugoutput;  // scantest.log; null until opened
 
 bool cursesaccepts()
 {
@@ -86,6 +87,12 @@ void setupterminal()
     }
 }
 
+int opentrace(const char *path)
+{
+    Debugoutput = fopen(path, "w");
+    return Debugoutput != nullptr;
+}
+
 void trace(const char *format, ...)
 {
     if (!debugflag || Debugoutput == nullptr)
@@ -118,6 +125,15 @@ int showmsg(const char *text, int wait)
     return key;
 }
 
+int showmsgf(int wait, const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    vformatmsg(format, args);
+    va_end(args);
+    return showmsg(msg, wait);
+}
+
 int GetKey(int seconds)
 {
     trace("\nFunction call to GetKey().");
@@ -136,20 +152,10 @@ int GetKey(int seconds)
     return readkey();
 }
 
-void goodbye(int code)
+void restoreterminal()
 {
-    if (strncmp(devicename, "/net", 4) != 0) {
-        if (OldTermSaved)
-            tcsetattr(Comm, TCSANOW, &OldTerm);
-        trace("\n\nResetting Scanner Port To Default Settings");
-        trace("\n==========================================");
-        checkio(&OldTerm);
-        trace("\n\nPROGRAM TERMINATED.  RETURN VALUE = %d.", code);
-        trace("\n=======================================\n");
-    }
     if (keyboard == KEYS_BY_CURSES)
         endwin();
     else if (keyboard == KEYS_BY_TERMIOS)
         tcsetattr(0, TCSANOW, &keyboardsaved);
-    exit(code);
 }

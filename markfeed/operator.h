@@ -1,25 +1,39 @@
-// Operator messages, keyboard waits, the debug trace and the one way out.
+// The operator's side: the message line on standard error, keys from
+// standard input, and the debug trace.
 //
-// Owner of the operator's terminal state. The message line is written to
-// standard error; keys are read from standard input one at a time.
+// Owner of the operator's terminal state and of the trace stream. Nothing
+// here ends the run; the one way out is goodbye (termination.h).
+//
+// Results: showmsg gives the key read when it waits (-1 at end of input)
+// and 0 when it does not; GetKey gives the key, 0 on time-out and -1 when
+// the wait failed; opentrace gives 1 when the trace is open, 0 when not.
 #pragma once
+
+// The keys the operator answers with. <ENTER> arrives as a carriage return:
+// the terminal does no CR/LF translation.
+constexpr int ENTER_KEY = 13;
+constexpr int ESCAPE_KEY = 27;
 
 // Puts the operator's terminal into single-key mode: curses when standard
 // input and output are terminals of a known type, else the terminal modes
 // set by hand, else (input not a terminal) bytes as they come.
 void setupterminal();
 
-// Shows text centred on the 79-column message line. With wait 1 reads one
-// key and returns it (-1 at end of input); otherwise returns 0.
+// Gives the terminal back the modes it had before setupterminal.
+void restoreterminal();
+
+// Shows text centred on the 79-column message line; with wait 1 reads one
+// key first.
 int showmsg(const char *text, int wait);
 
-// Waits up to seconds + DlDelay for a key: the key, 0 on time-out, -1 when
-// the wait failed (a negative total included) or input has ended.
+// Formats the message into msg (cut to fit) and shows it.
+int showmsgf(int wait, const char *format, ...) __attribute__((format(printf, 2, 3)));
+
+// Waits up to seconds + DlDelay for a key.
 int GetKey(int seconds);
 
-// Restores the serial port and the terminal, writes the termination lines
-// to the trace and ends the process with code (0, 88 or 99).
-[[noreturn]] void goodbye(int code);
+// Opens (creates or empties) the trace file. Until then nothing is traced.
+int opentrace(const char *path);
 
 // Writes to the debug trace when -x is on and the trace is open.
 void trace(const char *format, ...) __attribute__((format(printf, 1, 2)));

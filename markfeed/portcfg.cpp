@@ -7,12 +7,12 @@
 #include <cstdint>
 
 #include "frames.h"
-#include "link.h"
 #include "runsettings.h"
 
-int cfid = -2;
-
 namespace {
+
+// The file's descriptor between calls: -2 not yet opened, -1 open failed.
+int cfid = -2;
 
 // One byte per read: 1 read, 0 end of file, -1 error.
 int readbyte(unsigned char *byte)
@@ -82,53 +82,9 @@ int next_param(const char *path, int *value)
 
 void DlCfg(const char *path)
 {
-    // Positions 1 to 30 of the file, in order; a null code pointer marks an
-    // int setting taken from intsettings.
-    unsigned char *codes[30] = {&Eoi,
-                                &Eor1,
-                                &Eor2,
-                                &Start,
-                                &Stop,
-                                &Initiate,
-                                &PositiveResponse,
-                                &StatusControlCode,
-                                &LongStatusRequest,
-                                &ShortStatusRequest,
-                                &BarCodeRequest,
-                                &ScannerControlCode,
-                                &DownloadControlChar,
-                                &RunCode,
-                                &RelCode,
-                                &PrintPosCode,
-                                &PrintDataCode,
-                                &CompressCode,
-                                &SelectScanner,
-                                &SelectAux,
-                                &AuxPortData,
-                                &SelectFromAux,
-                                nullptr,
-                                &DownloadStatusRequest,
-                                &SelectStacker,
-                                nullptr,
-                                nullptr,
-                                nullptr,
-                                nullptr,
-                                nullptr};
-    int *intsettings[30] = {};
-    intsettings[22] = &DlDelay;
-    intsettings[25] = &Baud;
-    intsettings[26] = &Size;
-    intsettings[27] = &Parity;
-    intsettings[28] = &Stops;
-    intsettings[29] = &NoWait;
-
-    for (int position = 0; position < 30; position++) {
-        int value;
-        if (next_param(path, &value) != 0)
-            continue;
-        if (codes[position] != nullptr)
-            *codes[position] = static_cast<unsigned char>(value & 0xFF);
-        else
-            *intsettings[position] = value;
+    for (int position = 1; position <= 30; position++) {
+        int value = 0;
+        if (next_param(path, &value) == 0 && !setcontrolcode(position, value))
+            setportsetting(position, value);
     }
 }

@@ -1,5 +1,9 @@
 // The port configuration file d_<port>.cfg: 30 numbers by position that
 // replace the built-in control codes, delay, line settings and NoWait.
+// The codes go to their owner (frames.h), the rest to the run settings.
+//
+// Results: next_param gives 0 when a number was read, 1 at end of file
+// before any digit, 2 when the file is not open or a read failed.
 #pragma once
 
 // Reads up to 30 numbers from path into their settings; a missing file
@@ -7,10 +11,5 @@
 void DlCfg(const char *path);
 
 // Reads the next number of path into *value (path is only used to open
-// the file on the first call). Returns 0 when a number was read, 1 at end
-// of file before any digit, 2 when the file is not open or a read failed.
-// A null path closes the file and returns 0.
+// the file on the first call). A null path closes the file and returns 0.
 int next_param(const char *path, int *value);
-
-// The descriptor between calls: -2 not yet opened, -1 open failed.
-extern int cfid;

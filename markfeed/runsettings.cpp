@@ -3,9 +3,9 @@
 #include <cctype>
 #include <climits>
 #include <cstdarg>
+#include <cstdio>
 #include <cstring>
-
-#include "operator.h"
+#include <initializer_list>
 
 char devicename[DEVICE_SIZE];
 char portname[DEVICE_SIZE];
@@ -24,6 +24,12 @@ int downloadreset;
 int forcedownload;
 int NoWait = 1;
 
+int Baud = 19200;
+int Size = 7;
+int Parity = 2;
+int Stops = 2;
+int DlDelay;
+
 char cfgname[NAME_SIZE];
 char semname[NAME_SIZE];
 char debugfilename[NAME_SIZE];
@@ -33,26 +39,260 @@ char runtimename[NAME_SIZE];
 
 char msg[MSG_SIZE];
 
-FILE *Debugoutput;
-FILE *Dataoutput;
+namespace {
+
+// The letter of each option as the operator typed it, for S48 on paths.
+char typed[128];
+
+// Copies an option's value into its buffer; a value that does not fit is
+// refused rather than cut.
+int takevalue(char *buffer, size_t size, const char *value)
+{
+    size_t length = strlen(value);
+    if (length >= size)
+        return REFUSE_TOO_LONG;
+    memcpy(buffer, value, length + 1);
+    return 0;
+}
+
+int digitvalue(char c)
+{
+    return isdigit(static_cast<unsigned char>(c)) ? c - '0' : 0;
+}
+
+// "speed[:SPS]": the speed, and the size, parity letter and stop bits of
+// the second colon-separated piece.
+int splitbaud(const char *value, Overrides *overrides)
+{
+    char text[MSG_SIZE];
+    if (takevalue(text, sizeof text, value) != 0)
+        return REFUSE_TOO_LONG;
+    overrides->baud = static_cast<int>(readnumber(text));
+    const char *piece = text;
+    while (*piece == ':')
+        piece++;
+    const char *colon = strchr(piece, ':');
+    if (colon == nullptr)
+        return 0;
+    const char *suffix = colon;
+    while (*suffix == ':')
+        suffix++;
+    if (*suffix == '\0')
+        return 0;
+    size_t length = strcspn(suffix, ":");
+    overrides->size = digitvalue(suffix[0]);
+    overrides->parity =
+        length > 1 ? static_cast<char>(toupper(static_cast<unsigned char>(suffix[1]))) : 0;
+    overrides->stops = length > 2 ? digitvalue(suffix[2]) : 0;
+    return 0;
+}
+
+int splitdelay(const char *value, Overrides *overrides)
+{
+    char text[MSG_SIZE];
+    if (takevalue(text, sizeof text, value) != 0)
+        return REFUSE_TOO_LONG;
+    overrides->delay = static_cast<int>(readnumber(text));
+    return 0;
+}
+
+int setdevice(const char *value)
+{
+    if (takevalue(devicename, sizeof devicename, value) != 0)
+        return REFUSE_TOO_LONG;
+    size_t length = strlen(devicename);
+    return takevalue(portname, sizeof portname, length > 5 ? devicename + 5 : "");
+}
+
+bool takesvalue(char option)
+{
+    return strchr("dlfobwmu", option) != nullptr;
+}
+
+// One option with its value (null for a flag): 0 or a refusal.
+int takeoption(char option, const char *value, Overrides *overrides)
+{
+    switch (option) {
+    case 'd': return setdevice(value);
+    case 'l': return takevalue(pathname, sizeof pathname, value);
+    case 'f': return takevalue(formlibtemp, sizeof formlibtemp, value);
+    case 'o': return takevalue(outputfiletemp, sizeof outputfiletemp, value);
+    case 'u': return takevalue(socketport, sizeof socketport, value);
+    case 'b': return splitbaud(value, overrides);
+    case 'w': return splitdelay(value, overrides);
+    case 'm': dmldatabase = static_cast<int>(readnumber(value)); return 0;
+    case 'x': debugflag = 1; return 0;
+    case 'r': downloadreset = forcedownload = 1; return 0;
+    case 's': searching = 1; return 0;
+    case 'p': u2pc = 1; return 0;
+    case 'c':
+        cmode = 1;
+        overrides->continuous = true;
+        return 0;
+    case 't': testheads = 1; return 0;
+    default: return 0;
+    }
+}
+
+// Appends the pieces to path: 0, or REFUSE_TOO_LONG when it would not fit.
+int appendpath(char *path, std::initializer_list<const char *> pieces)
+{
+    for (const char *piece : pieces) {
+        size_t used = strlen(path);
+        size_t length = strlen(piece);
+        if (used + length >= NAME_SIZE)
+            return REFUSE_TOO_LONG;
+        memcpy(path + used, piece, length + 1);
+    }
+    return 0;
+}
+
+struct Part {
+    char option;
+    const char *value;
+};
+
+// The option to name when a path does not fit: the one whose value is the
+// longest part of the path.
+char blamed(std::initializer_list<Part> parts)
+{
+    Part longest = *parts.begin();
+    for (const Part &part : parts)
+        if (strlen(part.value) > strlen(longest.value))
+            longest = part;
+    char letter = typed[static_cast<unsigned char>(longest.option)];
+    return letter != 0 ? letter : longest.option;
+}
+
+// Builds one path; on a refusal names the blamed option in *letter.
+int makepath(char *path, std::initializer_list<const char *> pieces,
+             std::initializer_list<Part> parts, char *letter)
+{
+    if (appendpath(path, pieces) == 0)
+        return 0;
+    *letter = blamed(parts);
+    return REFUSE_TOO_LONG;
+}
+
+}  // namespace
+
+int readoptions(int argc, char **argv, Overrides *overrides, char *letter)
+{
+    for (int i = 1; i < argc; i++) {
+        const char *argument = argv[i];
+        if (argument[0] != '-' || argument[1] == '\0')
+            continue;
+        *letter = argument[1];
+        char option = static_cast<char>(tolower(static_cast<unsigned char>(*letter)));
+        if (static_cast<unsigned char>(option) < sizeof typed)
+            typed[static_cast<unsigned char>(option)] = *letter;
+        const char *value = nullptr;
+        if (takesvalue(option)) {
+            if (i + 1 >= argc)
+                return REFUSE_NO_VALUE;
+            value = argv[++i];
+        }
+        int refusal = takeoption(option, value, overrides);
+        if (refusal != 0)
+            return refusal;
+    }
+    return 0;
+}
+
+int buildpaths(char *letter)
+{
+    size_t length = strlen(pathname);
+    if (length > 0 && pathname[length - 1] != '/') {
+        if (length + 1 >= sizeof pathname) {
+            *letter = blamed({{'l', pathname}});
+            return REFUSE_TOO_LONG;
+        }
+        pathname[length] = '/';
+        pathname[length + 1] = '\0';
+    }
+    const Part l = {'l', pathname};
+    const Part d = {'d', portname};
+    const Part f = {'f', formlibtemp};
+    int refusal = makepath(cfgname, {pathname, "d_", portname, ".cfg"}, {l, d}, letter);
+    if (refusal == 0)
+        refusal = makepath(semname, {pathname, "LOCK_", portname}, {l, d}, letter);
+    if (refusal == 0 && socketport[0] != '\0')
+        refusal = makepath(semname, {"_", socketport}, {l, d, {'u', socketport}}, letter);
+    if (refusal == 0 && outputfiletemp[0] != '\0')
+        refusal = makepath(outputfilename, {outputfiletemp}, {{'o', outputfiletemp}}, letter);
+    else if (refusal == 0)
+        refusal = makepath(outputfilename, {pathname, "SCAN.DAT"}, {l}, letter);
+    if (refusal == 0)
+        refusal = makepath(debugfilename, {pathname, "scantest.log"}, {l}, letter);
+    if (refusal == 0)
+        refusal = makepath(downloadname, {pathname, formlibtemp, ".dlf"}, {l, f}, letter);
+    if (refusal == 0)
+        refusal = makepath(runtimename, {pathname, formlibtemp, ".rtp"}, {l, f}, letter);
+    return refusal;
+}
+
+void applyoverrides(const Overrides *overrides)
+{
+    if (overrides->baud != 0)
+        Baud = overrides->baud;
+    if (overrides->size != 0)
+        Size = overrides->size;
+    if (overrides->parity == 'E')
+        Parity = 1;
+    else if (overrides->parity == 'O')
+        Parity = 2;
+    else if (overrides->parity == 'N')
+        Parity = 3;
+    if (overrides->stops != 0)
+        Stops = overrides->stops;
+    if (overrides->delay != 0)
+        DlDelay = overrides->delay;
+    if (overrides->continuous)
+        NoWait = 0;
+}
+
+int setportsetting(int position, int value)
+{
+    switch (position) {
+    case 23: DlDelay = value; return 1;
+    case 26: Baud = value; return 1;
+    case 27: Size = value; return 1;
+    case 28: Parity = value; return 1;
+    case 29: Stops = value; return 1;
+    case 30: NoWait = value; return 1;
+    default: return 0;
+    }
+}
+
+void setdelay(int seconds)
+{
+    DlDelay = seconds;
+}
+
+void usedefaultservice()
+{
+    if (socketport[0] == '\0')
+        snprintf(socketport, sizeof socketport, "%s", "sheetsrv");
+}
+
+int takedownloadreset()
+{
+    int reset = downloadreset;
+    downloadreset = 0;
+    return reset;
+}
 
 void formatmsg(const char *format, ...)
 {
     va_list args;
     va_start(args, format);
-    vsnprintf(msg, sizeof msg, format, args);
+    vformatmsg(format, args);
     va_end(args);
 }
 
-void writedataline(const char *text)
+void vformatmsg(const char *format, va_list args)
 {
-    bool written = Dataoutput != nullptr && fputs(text, Dataoutput) >= 0 &&
-                   fputs("\r\n", Dataoutput) >= 0 && fflush(Dataoutput) == 0;
-    if (written)
-        return;
-    formatmsg("S50:  Unable to write file %s.  Press <ENTER>.", outputfilename);
-    showmsg(msg, 1);
-    goodbye(88);
+    vsnprintf(msg, sizeof msg, format, args);
 }
 
 long readnumber(const char *text)

@@ -1,19 +1,27 @@
-// Run settings, file paths and the open files of one markfeed run.
+// Run settings: what one markfeed run was asked to do, read from the
+// command line and the port configuration file, and the file paths built
+// from them. Data only: nothing here reads or writes a file or the screen.
 //
-// Owner: runsettings.cpp (defined there), filled in by the start-up in
-// main.cpp from the command line and the port configuration file. Every
-// other module only reads them, except where noted:
-//   DlDelay (link.h) is lowered by the communication test,
-//   downloadreset is cleared by the first runtime parameter download,
-//   socketport gets the default service name when the network link opens.
+// Owner: runsettings.cpp. Only it writes these globals; other modules read
+// them and change the few that change after start-up through the functions
+// below (setdelay, usedefaultservice, takedownloadreset).
+//
+// Results: readoptions and buildpaths return 0 when done, or the number of
+// the refusal to show (REFUSE_TOO_LONG, REFUSE_NO_VALUE) with the option's
+// letter as typed; setportsetting returns 1 when the position is one of
+// its settings, 0 when not.
 #pragma once
 
-#include <cstdio>
+#include <cstdarg>
 
 constexpr int DEVICE_SIZE = 50;   // devicename, portname
 constexpr int SERVICE_SIZE = 20;  // socketport
 constexpr int NAME_SIZE = 100;    // formlibtemp, outputfiletemp, pathname, every path
-constexpr int MSG_SIZE = 100;     // msg
+constexpr int MSG_SIZE = 100;     // msg, and the -b and -w values
+
+// The refusals of option reading: S48 and S49.
+constexpr int REFUSE_TOO_LONG = 48;
+constexpr int REFUSE_NO_VALUE = 49;
 
 extern char devicename[DEVICE_SIZE];
 extern char portname[DEVICE_SIZE];
@@ -32,6 +40,11 @@ extern int downloadreset;
 extern int forcedownload;
 extern int NoWait;
 
+// The line settings passed to the link, and the seconds added to every
+// wait (it may be negative).
+extern int Baud, Size, Parity, Stops;  // Parity: 1 even, 2 odd, 3 none
+extern int DlDelay;
+
 extern char cfgname[NAME_SIZE];
 extern char semname[NAME_SIZE];
 extern char debugfilename[NAME_SIZE];
@@ -42,16 +55,44 @@ extern char runtimename[NAME_SIZE];
 // The one buffer every module formats an operator message into.
 extern char msg[MSG_SIZE];
 
-extern FILE *Debugoutput;  // scantest.log; null until opened
-extern FILE *Dataoutput;   // the data output file; null until opened
+// The -b, -w and -c values, held apart until the port configuration file
+// has been read, so that the options win over it.
+struct Overrides {
+    int baud = 0;
+    int size = 0;
+    char parity = 0;
+    int stops = 0;
+    int delay = 0;
+    bool continuous = false;
+};
+
+// Reads the options into the settings and overrides. A value that does not
+// fit its buffer, or an option that needs a value but comes last, stops
+// the reading with its refusal and *letter.
+int readoptions(int argc, char **argv, Overrides *overrides, char *letter);
+
+// Builds the file paths from the settings. A path that would not fit
+// names the option whose value is the longest part of it.
+int buildpaths(char *letter);
+
+// Applies the -b, -w and -c values over the port configuration file.
+void applyoverrides(const Overrides *overrides);
+
+// Position 23 (delay) and 26 to 30 (line settings, NoWait) of the port
+// configuration file.
+int setportsetting(int position, int value);
+
+void setdelay(int seconds);
+
+// Gives socketport the default service name when -u named none.
+void usedefaultservice();
+
+// 1 once when -r forced a reload of the form (then cleared), else 0.
+int takedownloadreset();
 
 // Formats an operator message into msg, cut to fit.
 void formatmsg(const char *format, ...) __attribute__((format(printf, 1, 2)));
-
-// Appends text and CR LF to the data output file and flushes it, so the
-// line is on disk before the caller goes on (a stamped sheet must never
-// lose its record). On failure shows S50 and ends the run with 88.
-void writedataline(const char *text);
+void vformatmsg(const char *format, va_list args) __attribute__((format(printf, 1, 0)));
 
 // A decimal number at the start of text, read as the host reads numbers:
 // leading blanks, an optional sign, digits up to the first other

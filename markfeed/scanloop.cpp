@@ -5,16 +5,20 @@
 #include <cstdio>
 #include <cstring>
 
+#include "datafile.h"
 #include "frames.h"
-#include "link.h"
 #include "operator.h"
 #include "runsettings.h"
 #include "sheetcheck.h"
 #include "status.h"
-
-int sheetnum;
+#include "termination.h"
 
 namespace {
+
+int sheetnum;  // the number shown for the next sheet
+
+// The loop's own steps return GO_ON to go on, or the result DlScan ends with.
+constexpr int GO_ON = -1;
 
 // A negative delay (the -w value may be one) means no pause, not a huge one.
 void pauseseconds(int seconds)
@@ -24,62 +28,58 @@ void pauseseconds(int seconds)
 }
 
 // Download mode, then the scanner must answer the initiate with 'G'.
-// 0 ready to scan, 88 not (the operator has been told).
 int startscanner()
 {
     if (!switchmode('w', 5) || !switchmode('d', 5))
-        return 88;
-    DlInit();
-    if (readrecord(statusback, STATUS_SIZE, 5) < 0) {
+        return EXIT_FAILED;
+    int reply = initiatereply();
+    if (reply < 0) {
         showmsg("S25:  Communications timed out.  Press <ENTER>.", 1);
         trace("\nReadrecord failed:  %s", statusback);
-        return 88;
+        return EXIT_FAILED;
     }
-    trace("\nReadrecord OK:  %s", statusback);
-    if (statusback[0] != 'G') {
-        formatmsg("S26:  Scanner Initialization failed [%c].  Press <ENTER>.",
-                  statusback[0] != '\0' ? statusback[0] : ' ');
-        showmsg(msg, 1);
-        return 88;
+    if (reply != 'G') {
+        showmsgf(1, "S26:  Scanner Initialization failed [%c].  Press <ENTER>.",
+                 reply != 0 ? reply : ' ');
+        return EXIT_FAILED;
     }
     getstatus(LONG_STATUS, 5);
     if (S0NOTREADY()) {
         DlStart();
         pauseseconds(DlDelay + 1);
     }
-    return 0;
+    return GO_ON;
 }
 
-// Waits while the hopper is empty. 1 go on feeding, 0 the batch is
-// complete, 99 the operator quit.
+// Waits while the hopper is empty; the batch is complete when it runs
+// empty after an accepted sheet and the loop is not to wait for more.
 int waitforforms(int accepted)
 {
     while (S0EMPTY()) {
         trace("\nLooping while S0EMPTY().");
         if (accepted >= 1 && (NoWait || cmode)) {
             sleep(1);
-            return 0;
+            return EXIT_DONE;
         }
         showmsg("Scanner hopper empty.  Load forms or <ESCAPE> to quit.", 0);
-        if (GetKey(3) == 27)
-            return 99;
+        if (GetKey(3) == ESCAPE_KEY)
+            return EXIT_QUIT;
         getstatus(LONG_STATUS, 5);
     }
-    return 1;
+    return GO_ON;
 }
 
-// Asks for one sheet until its record arrives. 1 a record is in outrec,
-// 99 the operator quit while a scanner condition was shown.
+// Asks for one sheet until its record is in outrec; the operator may quit
+// while a scanner condition is shown.
 int feedsheet()
 {
     for (;;) {
         DlAck();
-        formatmsg("Scanning sheet %d.  Please Wait...", sheetnum);
-        showmsg(msg, 0);
+        showmsgf(0, "Scanning sheet %d.  Please Wait...", sheetnum);
         if (readrecord(outrec, OUTREC_SIZE, 5) >= 0)
-            return 1;
+            return GO_ON;
         if (!WaitForStatusOk())
-            return 99;
+            return EXIT_QUIT;
         getstatus(LONG_STATUS, 5);
         DlReset();
         DlStart();
@@ -92,9 +92,9 @@ int DlScan()
 {
     sheetnum = 1;
     trace("\nFunction call to DlScan().");
-    int started = startscanner();
-    if (started != 0)
-        return started;
+    int result = startscanner();
+    if (result != GO_ON)
+        return result;
 
     int accepted = 0;
     for (bool firstpass = true;; firstpass = false) {
@@ -104,16 +104,17 @@ int DlScan()
         if (S0SHEETATPRINT() && !firstpass)
             DlRel();
         trace("\nChecking S0EMPTY().");
-        int forms = waitforforms(accepted);
-        if (forms != 1)
-            return forms;
+        result = waitforforms(accepted);
+        if (result != GO_ON)
+            return result;
         trace("\nChecking S0NOTREADY().");
         if (S0NOTREADY()) {
             DlStart();
             pauseseconds(DlDelay);
         }
-        if (feedsheet() == 99)
-            return 99;
+        result = feedsheet();
+        if (result != GO_ON)
+            return result;
         if (outrec[0] != '\0' && editform(outrec)) {
             accepted++;
             sheetnum++;

@@ -1,10 +1,7 @@
 // The scanning loop: feed sheets, check them, write accepted records.
 //
-// Owner of sheetnum, the number shown for the next sheet.
+// Results: DlScan gives 0 when the batch ended at an empty hopper, 88 when
+// the scanner would not start, 99 when the operator pressed <ESCAPE>.
 #pragma once
 
-extern int sheetnum;
-
-// 0 the batch ended at an empty hopper; 88 the scanner would not start;
-// 99 the operator pressed <ESCAPE>.
 int DlScan();

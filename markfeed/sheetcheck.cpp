@@ -1,12 +1,11 @@
 #include "sheetcheck.h"
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 
 #include "frames.h"
 #include "operator.h"
-#include "runsettings.h"
 
 char outrec[OUTREC_SIZE];
 char printstr[PRINTSTR_SIZE];
@@ -50,60 +49,80 @@ long field(const char *record, int length, int offset, int width)
     return readnumber(text);
 }
 
-int reject(const char *text)
+int rejected(Verdict *verdict, const char *format, ...) __attribute__((format(printf, 2, 3)));
+
+int rejected(Verdict *verdict, const char *format, ...)
 {
-    DlAltHopper();
-    showmsg(text, 1);
+    va_list args;
+    va_start(args, format);
+    vsnprintf(verdict->message, sizeof verdict->message, format, args);
+    va_end(args);
+    verdict->accepted = 0;
     return 0;
+}
+
+// The record, spaces to the stamp's column and the stamp's 27 characters.
+void buildoutput(const char *record, int length, const char *stamp, char *output)
+{
+    memcpy(output, record, static_cast<size_t>(length));
+    memset(output + length, ' ', static_cast<size_t>(STAMP_OFFSET - length));
+    memcpy(output + STAMP_OFFSET, stamp, STAMP_LENGTH);
+    output[OUTPUT_LENGTH] = '\0';
 }
 
 }  // namespace
 
-int editform(char *record)
+int sheetverdict(const char *record, int dataset, int alignment, time_t when, Verdict *verdict)
 {
+    verdict->message[0] = verdict->output[0] = verdict->stamp[0] = '\0';
     int length = static_cast<int>(strnlen(record, OUTREC_SIZE - 1));
     int document = static_cast<int>(field(record, length, 11, 2));
-
-    time_t now = time(nullptr);
-    struct tm local;
-    localtime_r(&now, &local);
-
     const Layout *layout = findlayout(document);
     if (layout == nullptr)
-        return reject("S1:  Invalid document number.  Rescan sheet.  Press <ENTER>.");
+        return rejected(verdict, "S1:  Invalid document number.  Rescan sheet.  Press <ENTER>.");
 
+    struct tm local;
+    localtime_r(&when, &local);
     long voucher = field(record, length, layout->voucher, 7);
-    int dataset = static_cast<int>(field(record, length, layout->dataset, layout->datasetwidth));
+    int form = static_cast<int>(field(record, length, layout->dataset, layout->datasetwidth));
     int checksum = static_cast<int>(field(record, length, layout->checksum, 2));
-    snprintf(printstr, sizeof printstr, "%02d/%02d/%02d %02d:%02d %ld, %d              ",
-             local.tm_mon + 1, local.tm_mday, local.tm_year % 100, local.tm_hour, local.tm_min,
-             voucher, dataset);
+    snprintf(verdict->stamp, sizeof verdict->stamp,
+             "%02d/%02d/%02d %02d:%02d %ld, %d              ", local.tm_mon + 1, local.tm_mday,
+             local.tm_year % 100, local.tm_hour, local.tm_min, voucher, form);
 
-    if (length != layout->length) {
-        formatmsg("S2:  Invalid record (%d/%d).  Rescan sheet.  Press <ENTER>.", length,
-                  layout->length);
-        return reject(msg);
-    }
-    memset(record + length, ' ', static_cast<size_t>(STAMP_OFFSET - length));
-    memcpy(record + STAMP_OFFSET, printstr, STAMP_LENGTH);
-    record[OUTPUT_LENGTH] = '\0';
-
-    if (testheads == 1)
+    if (length != layout->length)
+        return rejected(verdict, "S2:  Invalid record (%d/%d).  Rescan sheet.  Press <ENTER>.",
+                        length, layout->length);
+    buildoutput(record, length, verdict->stamp, verdict->output);
+    verdict->accepted = 1;
+    if (alignment == 1)
         return 1;
-    if (dataset != dmldatabase) {
-        snprintf(msg, sizeof msg,
-                 "S4:  Form dataset %d does not match current dataset %d.  Press <ENTER>.", dataset,
-                 dmldatabase);
-        return reject(msg);
-    }
+    if (form != dataset)
+        return rejected(verdict,
+                        "S4:  Form dataset %d does not match current dataset %d.  Press <ENTER>.",
+                        form, dataset);
     if (checksum == 0)
         return 1;
     int ones = binarycnt(static_cast<unsigned int>(voucher));
     if (ones == checksum)
         return 1;
-    formatmsg("S3:  Voucher# %ld checksum %d does not match %d.  Press <ENTER>.", voucher, checksum,
-              ones);
-    return reject(msg);
+    return rejected(verdict, "S3:  Voucher# %ld checksum %d does not match %d.  Press <ENTER>.",
+                    voucher, checksum, ones);
+}
+
+int editform(char *record)
+{
+    Verdict verdict;
+    sheetverdict(record, dmldatabase, testheads, time(nullptr), &verdict);
+    if (verdict.stamp[0] != '\0')
+        memcpy(printstr, verdict.stamp, sizeof printstr);
+    if (verdict.accepted) {
+        memcpy(record, verdict.output, OUTPUT_LENGTH + 1);
+        return 1;
+    }
+    DlAltHopper();
+    showmsg(verdict.message, 1);
+    return 0;
 }
 
 int binarycnt(unsigned int value)

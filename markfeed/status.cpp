@@ -9,17 +9,20 @@
 #include "link.h"
 #include "operator.h"
 #include "runsettings.h"
+#include "termination.h"
 
 char statusback[STATUS_SIZE];
-char request[3];
-int busycount = 2;
 
 namespace {
 
+char request[3];    // the two request bytes, a string for the trace
+int busycount = 2;  // busy answers left before WaitForIdle prompts, once a run
+
 enum RecordState { NORMAL, COUNT, REPEAT, END };
 
-constexpr int MODE_POSITION = 48;
-constexpr int HANDSHAKE_POSITION = 34;
+// The answers of askstatus.
+enum Answer { ANSWER_MISSING, ANSWER_OK, ANSWER_WRONG_LENGTH };
+
 constexpr int MAX_POLLS = 10;
 
 int answerlength(int kind)
@@ -35,8 +38,7 @@ unsigned char requestcode(int kind)
 }
 
 // Sends a status request and reads its answer into statusback.
-// 1 good answer, 0 no answer in time, -1 wrong length.
-int askstatus(int kind, int timeout, const char *caller)
+Answer askstatus(int kind, int timeout, const char *caller)
 {
     request[0] = static_cast<char>(StatusControlCode);
     request[1] = static_cast<char>(requestcode(kind));
@@ -44,8 +46,9 @@ int askstatus(int kind, int timeout, const char *caller)
     trace("\nFunction call to %s(%s).", caller, request);
     linewrite(request, 2);
     if (readrecord(statusback, STATUS_SIZE, timeout) < 0)
-        return 0;
-    return static_cast<int>(strlen(statusback)) == answerlength(kind) ? 1 : -1;
+        return ANSWER_MISSING;
+    bool whole = static_cast<int>(strlen(statusback)) == answerlength(kind);
+    return whole ? ANSWER_OK : ANSWER_WRONG_LENGTH;
 }
 
 const char *modetimeout(int mode)
@@ -63,12 +66,35 @@ int formerror()
 {
     static const struct {
         int position, mask, code;
-    } flags[] = {{2, 0x08, 10}, {2, 0x04, 11}, {2, 0x02, 12}, {2, 0x01, 13},
-                 {3, 0x04, 14}, {3, 0x02, 15}, {3, 0x01, 16}};
+    } flags[] = {{FORM_ERROR, 0x08, UNRECOGNISED_FORM8}, {FORM_ERROR, 0x04, UNRECOGNISED_FORM4},
+                 {FORM_ERROR, 0x02, UNRECOGNISED_FORM2}, {FORM_ERROR, 0x01, UNRECOGNISED_FORM1},
+                 {FORM_ERROR2, 0x04, BOOKLET_SEQUENCE},  {FORM_ERROR2, 0x02, FORM_EDIT},
+                 {FORM_ERROR2, 0x01, UNRECOGNISED_FORM}};
     for (const auto &flag : flags)
         if (statusback[flag.position] & flag.mask)
             return flag.code;
-    return 0;
+    return NO_CONDITION;
+}
+
+// The condition of a long status whose feed or error flags are set.
+int feedcondition(char feed, char error)
+{
+    if (error & 0x04) {
+        if (statusback[READ_CHECK_LOW] & 0x01)
+            return READ_CHECK_LOW1;
+        if (statusback[READ_CHECK_HIGH] & 0x01)
+            return READ_CHECK_HIGH1;
+        if (statusback[READ_CHECK_LOW] & 0x02)
+            return READ_CHECK_LOW2;
+        return READ_CHECK;
+    }
+    if (feed & 0x02)
+        return SKEW;
+    if (error & 0x08)
+        return JAM;
+    if (feed & 0x01)
+        return MULTIPLE_FEED;
+    return NOT_READY;
 }
 
 }  // namespace
@@ -119,14 +145,14 @@ int readrecord(char *buf, int size, int timeout)
 
 int getstatus(int kind, int timeout)
 {
-    int answer = askstatus(kind, timeout, "getstatus");
-    if (answer == 0) {
+    Answer answer = askstatus(kind, timeout, "getstatus");
+    if (answer == ANSWER_MISSING) {
         showmsg("S7:  No Communication with scanner.  Press <ENTER>.", 1);
-        goodbye(99);
+        goodbye(EXIT_QUIT);
     }
-    if (answer < 0) {
+    if (answer == ANSWER_WRONG_LENGTH) {
         showmsg("S6:  No communication with scanner.  Press <ENTER>.", 1);
-        goodbye(99);
+        goodbye(EXIT_QUIT);
     }
     trace("\nReadrecord OK:  %s", statusback);
     return 1;
@@ -134,7 +160,7 @@ int getstatus(int kind, int timeout)
 
 int quickstatus(int kind, int timeout)
 {
-    if (askstatus(kind, timeout, "quickstatus") == 1) {
+    if (askstatus(kind, timeout, "quickstatus") == ANSWER_OK) {
         trace("\nReadrecord OK:  %s", statusback);
         return 1;
     }
@@ -153,9 +179,9 @@ int switchmode(int mode, int timeout)
 {
     trace("\nFunction call to switchmode().  Switching to %c.", mode);
     getstatus(LONG_STATUS, timeout);
-    if (statusback[MODE_POSITION] == mode)
+    if (statusback[MODE] == mode)
         return 1;
-    if (mode != 'w' && statusback[MODE_POSITION] != 'w' && !waitchange('w'))
+    if (mode != 'w' && statusback[MODE] != 'w' && !waitchange('w'))
         return 0;
     return waitchange(mode);
 }
@@ -168,9 +194,9 @@ int waitchange(int mode)
     linewrite(&letter, 1);
     DlEnd();
     // The handshake asked for by the status read before the frame.
-    if (statusback[HANDSHAKE_POSITION] == 'A')
+    if (statusback[HANDSHAKE] == 'A')
         DlAck();
-    else if (statusback[HANDSHAKE_POSITION] == 'I')
+    else if (statusback[HANDSHAKE] == 'I')
         DlInit();
     for (int polls = 1;; polls++) {
         getstatus(LONG_STATUS, 5);
@@ -180,7 +206,7 @@ int waitchange(int mode)
                 showmsg(text, 1);
             return 0;
         }
-        if (statusback[MODE_POSITION] == mode)
+        if (statusback[MODE] == mode)
             return 1;
     }
 }
@@ -190,11 +216,11 @@ int WaitForIdle()
     trace("\nFunction call to WaitForIdle().");
     for (;;) {
         getstatus(DOWNLOAD_STATUS, 5);
-        if (statusback[1] == '0')
+        if (statusback[IDLE] == '0')
             return 1;
         // The prompt comes once a run, at the third busy answer.
         if (busycount >= 0 && --busycount == -1 &&
-            showmsg("Scanner is busy.  Reset message on scanner.  Press <ENTER>.", 1) == 27)
+            showmsg("Scanner is busy.  Reset message on scanner.  Press <ENTER>.", 1) == ESCAPE_KEY)
             return 0;
     }
 }
@@ -203,31 +229,15 @@ int DecodeStatus()
 {
     trace("\nFunction call to DecodeStatus().");
     getstatus(LONG_STATUS, 5);
-    char feed = statusback[6];
-    char error = statusback[7];
-    if ((feed & 0x03) || (error & 0x0F)) {
-        if (error & 0x04) {
-            if (statusback[32] & 0x01)
-                return 4;
-            if (statusback[33] & 0x01)
-                return 6;
-            if (statusback[32] & 0x02)
-                return 3;
-            return 5;
-        }
-        if (feed & 0x02)
-            return 7;
-        if (error & 0x08)
-            return 8;
-        if (feed & 0x01)
-            return 9;
-        return 1;
-    }
+    char feed = statusback[FEED_FLAGS];
+    char error = statusback[ERROR_FLAGS];
+    if ((feed & 0x03) || (error & 0x0F))
+        return feedcondition(feed, error);
     if (S0SHEETATPRINT())
-        return 17;
+        return SHEET_AT_PRINT;
     getstatus(DOWNLOAD_STATUS, 5);
-    if (statusback[1] != '?')
-        return 0;
+    if (statusback[IDLE] != '?')
+        return NO_CONDITION;
     return formerror();
 }
 
@@ -235,23 +245,24 @@ const char *GetMsg(int code)
 {
     trace("\nFunction call to GetMsg().");
     switch (code) {
-    case 1: return "Scanner not ready.  Load forms and press <START> or <ENTER>.";
-    case 2: return "Input tray is empty.  Load forms and press <START> or <ENTER>.";
-    case 3:
-    case 4:
-    case 5:
-    case 6: return "Read check failed.  Clean heads and press <START> or <ENTER>.";
-    case 7: return "Sheet skewed.  Reload last form and press <START> or <ENTER>.";
-    case 8: return "Sheet jam.  Clear jam and press <START> or <ENTER>.";
-    case 9: return "Multiple feed.  Reload last form and press <START> or <ENTER>.";
-    case 10:
-    case 11:
-    case 12:
-    case 13:
-    case 16: return "Unrecognized form.  Check form and press <RESTART> on scanner.";
-    case 14: return "Booklet sequence error.  Check form and press <RESTART> on scanner.";
-    case 15: return "Form edit error.  Check form and press <RESTART> on scanner.";
-    case 17: return " ";
+    case NOT_READY: return "Scanner not ready.  Load forms and press <START> or <ENTER>.";
+    case HOPPER_EMPTY: return "Input tray is empty.  Load forms and press <START> or <ENTER>.";
+    case READ_CHECK_LOW2:
+    case READ_CHECK_LOW1:
+    case READ_CHECK:
+    case READ_CHECK_HIGH1: return "Read check failed.  Clean heads and press <START> or <ENTER>.";
+    case SKEW: return "Sheet skewed.  Reload last form and press <START> or <ENTER>.";
+    case JAM: return "Sheet jam.  Clear jam and press <START> or <ENTER>.";
+    case MULTIPLE_FEED: return "Multiple feed.  Reload last form and press <START> or <ENTER>.";
+    case UNRECOGNISED_FORM8:
+    case UNRECOGNISED_FORM4:
+    case UNRECOGNISED_FORM2:
+    case UNRECOGNISED_FORM1:
+    case UNRECOGNISED_FORM: return "Unrecognized form.  Check form and press <RESTART> on scanner.";
+    case BOOKLET_SEQUENCE:
+        return "Booklet sequence error.  Check form and press <RESTART> on scanner.";
+    case FORM_EDIT: return "Form edit error.  Check form and press <RESTART> on scanner.";
+    case SHEET_AT_PRINT: return " ";
     default: formatmsg("S25:  Get message unknown: %d.  Press <ENTER>.", code); return msg;
     }
 }
@@ -259,34 +270,45 @@ const char *GetMsg(int code)
 int WaitForStatusOk()
 {
     trace("\nFunction call to WaitForStatusOk().");
-    int shown = 0;
+    int shown = NO_CONDITION;
     for (;;) {
         int code = DecodeStatus();
-        if (code == 0)
+        if (code == NO_CONDITION)
             return 1;
         if (code != shown) {
             showmsg(GetMsg(code), 0);
             shown = code;
         }
         int key = GetKey(1);
-        if (key == 13)
+        if (key == ENTER_KEY)
             return 1;
-        if (key == 27)
+        if (key == ESCAPE_KEY)
             return 0;
         if (key < 0)
             sleep(1);  // no keyboard to wait on: keep the one-second pace
     }
 }
 
+int initiatereply()
+{
+    DlInit();
+    if (readrecord(statusback, STATUS_SIZE, 5) < 0)
+        return -1;
+    trace("\nReadrecord OK:  %s", statusback);
+    return static_cast<unsigned char>(statusback[0]);
+}
+
 int S0SHEETATPRINT()
 {
-    return (statusback[8] & 0x08) != 0;
+    return (statusback[PRINT_FLAGS] & 0x08) != 0;
 }
+
 int S0EMPTY()
 {
-    return (statusback[9] & 0x02) != 0;
+    return (statusback[HOPPER_FLAGS] & 0x02) != 0;
 }
+
 int S0NOTREADY()
 {
-    return (statusback[9] & 0x01) != 0;
+    return (statusback[HOPPER_FLAGS] & 0x01) != 0;
 }

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "link.h"
+#include "runsettings.h"
 #include "status.h"
 #include "wire.h"
 

@@ -195,10 +195,10 @@ TEST(ShowMessage, WritesEachMessageToTheTrace)
     auto child = inChild(
         [path] {
             debugflag = 1;
-            Debugoutput = fopen(path.c_str(), "w");
+            opentrace(path.c_str());
             showmsg("Downloading form definition file.  Please wait...", 0);
             showmsg("S46:  Scanner currently in use.  Press <ENTER>.", 1);
-            fclose(Debugoutput);
+            fflush(nullptr);  // the child ends with _exit
             return 0;
         },
         "\r", false);
@@ -267,10 +267,10 @@ TEST(KeyWait, TraceLine)
     inChild(
         [path] {
             debugflag = 1;
-            Debugoutput = fopen(path.c_str(), "w");
+            opentrace(path.c_str());
             GetKey(1);
             GetKey(1);
-            fclose(Debugoutput);
+            fflush(nullptr);  // the child ends with _exit
             return 0;
         },
         "ab", false);

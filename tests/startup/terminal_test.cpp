@@ -15,6 +15,7 @@
 #include "operator.h"
 #include "startup_support.h"
 #include "station.h"
+#include "termination.h"
 
 using namespace harness;
 using startup::Pty;

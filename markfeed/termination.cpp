@@ -1,0 +1,19 @@
+#include "termination.h"
+
+#include <cstdlib>
+
+#include "link.h"
+#include "operator.h"
+#include "runsettings.h"
+
+void goodbye(int code)
+{
+    // A network link has no line settings to give back.
+    if (!isnetworkdevice(devicename)) {
+        restoreline();
+        trace("\n\nPROGRAM TERMINATED.  RETURN VALUE = %d.", code);
+        trace("\n=======================================\n");
+    }
+    restoreterminal();
+    exit(code);
+}
