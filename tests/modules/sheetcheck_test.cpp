@@ -1,7 +1,10 @@
 // Sheet record checks: what is accepted, what goes to the alternate hopper
-// with which message, and the output record with its date stamp.
+// with which message, and the output record with its date stamp. The
+// verdict is judged from plain inputs; editform is checked once for what
+// it does with a verdict.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <string>
@@ -12,6 +15,10 @@
 #include "wire.h"
 
 namespace {
+
+// 18 January 2005 at 14:30 in UTC, and a leap day after 2038.
+constexpr time_t JAN_18_2005_1430 = 1106058600;
+constexpr time_t FEB_29_2040_2359 = 2214172740;
 
 // A record of the given length for a document, with the voucher, dataset
 // and checksum fields at the offsets of documents 1, 5, 6, 8, 10 to 13.
@@ -28,60 +35,51 @@ std::string sheet(int length, const std::string &document, const std::string &vo
     return record;
 }
 
-struct Checked {
-    int result;
-    std::string output;
-    std::string wire;
-    std::vector<std::string> shown;
-};
-
-Checked check(const std::string &record)
+// A document 4 or 14 record: the fields at offset 41.
+std::string shortsheet(int length, const std::string &document, const std::string &dataset)
 {
-    Wire wire;
-    memset(outrec, 0, sizeof outrec);
-    memcpy(outrec, record.data(), record.size());
-    int result = editform(outrec);
-    return {result, outrec, wire.received(), harness::messages(wire.messages())};
+    std::string record(static_cast<size_t>(length), '0');
+    record.replace(11, 2, document);
+    record.replace(48, dataset.size(), dataset);
+    return record;
 }
 
-std::string stampnow(const std::string &numbers)
-{
-    time_t now = time(nullptr);
-    struct tm local;
-    localtime_r(&now, &local);
-    char stamp[64];
-    strftime(stamp, sizeof stamp, "%m/%d/%y %H:%M ", &local);
-    return std::string(stamp) + numbers;
-}
-
-class SheetCheck : public ::testing::Test {
+class SheetVerdict : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        dmldatabase = 0;
-        testheads = 0;
+        setenv("TZ", "UTC", 1);
+        tzset();
+    }
+    Verdict judge(const std::string &record, int dataset = 0, int alignment = 0,
+                  time_t when = JAN_18_2005_1430)
+    {
+        Verdict verdict;
+        int result = sheetverdict(record.c_str(), dataset, alignment, when, &verdict);
+        EXPECT_EQ(result, verdict.accepted);
+        return verdict;
     }
 };
 
-TEST_F(SheetCheck, AcceptedRecordBecomesTheOutputRecord)
+TEST_F(SheetVerdict, AcceptedRecordBecomesTheOutputRecordWithItsStamp)
 {
-    dmldatabase = 12;
     std::string record = sheet(1038, "01", "0001234", "012", "00");
-    // The clock may pass a minute during the check: either stamp is right.
-    std::string before = stampnow("1234, 12") + std::string(14, ' ');
-    Checked got = check(record);
-    std::string after = stampnow("1234, 12") + std::string(14, ' ');
-    ASSERT_EQ(got.result, 1);
-    EXPECT_TRUE(got.wire.empty());
-    ASSERT_EQ(got.output.size(), 1218u);
-    EXPECT_EQ(got.output.substr(0, 1038), record);
-    EXPECT_EQ(got.output.substr(1038, 153), std::string(153, ' '));
-    std::string stamp = printstr;
-    EXPECT_TRUE(stamp == before || stamp == after) << stamp;
-    EXPECT_EQ(got.output.substr(1191), stamp.substr(0, 27));
+    Verdict verdict = judge(record, 12);
+    ASSERT_EQ(verdict.accepted, 1);
+    EXPECT_STREQ(verdict.message, "");
+    EXPECT_STREQ(verdict.stamp, "01/18/05 14:30 1234, 12              ");
+    std::string output = verdict.output;
+    ASSERT_EQ(output.size(), 1218u);
+    EXPECT_EQ(output.substr(0, 1038), record);
+    EXPECT_EQ(output.substr(1038, 153), std::string(153, ' '));
+    EXPECT_EQ(output.substr(1191), "01/18/05 14:30 1234, 12    ");
+
+    // The clock the stamp is read from, past 2038.
+    EXPECT_STREQ(judge(record, 12, 0, FEB_29_2040_2359).stamp,
+                 "02/29/40 23:59 1234, 12              ");
 }
 
-TEST_F(SheetCheck, EveryDocumentLengthGivesTheSameOutputLength)
+TEST_F(SheetVerdict, EveryDocumentLengthGivesTheSameOutputLength)
 {
     const struct {
         const char *document;
@@ -92,68 +90,86 @@ TEST_F(SheetCheck, EveryDocumentLengthGivesTheSameOutputLength)
     for (const auto &document : documents) {
         std::string record(static_cast<size_t>(document.length), '0');
         record.replace(11, 2, document.document);
-        Checked got = check(record);
-        EXPECT_EQ(got.result, 1) << document.document;
-        EXPECT_EQ(got.output.size(), 1218u) << document.document;
-        EXPECT_EQ(got.output.substr(0, static_cast<size_t>(document.length)), record);
+        Verdict verdict = judge(record);
+        EXPECT_EQ(verdict.accepted, 1) << document.document;
+        std::string output = verdict.output;
+        EXPECT_EQ(output.size(), 1218u) << document.document;
+        EXPECT_EQ(output.substr(0, static_cast<size_t>(document.length)), record);
     }
 }
 
-TEST_F(SheetCheck, UnknownDocumentNumbersAreRejected)
+TEST_F(SheetVerdict, RejectionsInTheOrderOfTheChecks)
 {
-    for (const char *document : {"07", "09", "00", "15", "AB"}) {
-        Checked got = check(sheet(1038, document));
-        EXPECT_EQ(got.result, 0) << document;
-        EXPECT_EQ(got.wire, "\x1b") << document;  // alternate hopper first
-        ASSERT_EQ(got.shown.size(), 1u);
-        EXPECT_EQ(got.shown[0], "S1:  Invalid document number.  Rescan sheet.  Press <ENTER>.");
+    const std::string s1 = "S1:  Invalid document number.  Rescan sheet.  Press <ENTER>.";
+    const struct {
+        std::string record;
+        int dataset;
+        int alignment;
+        std::string message;  // empty: accepted
+    } cases[] = {
+        {sheet(1038, "07"), 0, 0, s1},
+        {sheet(1038, "09"), 0, 0, s1},
+        {sheet(1038, "00"), 0, 0, s1},
+        {sheet(1038, "15"), 0, 0, s1},
+        {sheet(1038, "AB"), 0, 0, s1},
+        {"12345678901", 0, 0, s1},  // too short to hold a document number
+        {sheet(1037, "01"), 0, 0,
+         "S2:  Invalid record (1037/1038).  Rescan sheet.  Press <ENTER>."},
+        {sheet(1039, "01"), 0, 0,
+         "S2:  Invalid record (1039/1038).  Rescan sheet.  Press <ENTER>."},
+        // Twelve characters: the document number is the one at offset 11.
+        {"000000000004", 0, 0, "S2:  Invalid record (12/329).  Rescan sheet.  Press <ENTER>."},
+        {sheet(1038, "01", "0001234", "013"), 12, 0,
+         "S4:  Form dataset 13 does not match current dataset 12.  Press <ENTER>."},
+        {sheet(1038, "01", "0001234", "   "), 12, 0,
+         "S4:  Form dataset 0 does not match current dataset 12.  Press <ENTER>."},
+        {shortsheet(329, "04", "12"), 12, 0, ""},                // two-character dataset field
+        {shortsheet(226, "14", "012"), 12, 0, ""},               // three-character field
+        {sheet(1038, "01", "0000007", "099", "05"), 12, 1, ""},  // alignment form
+        {sheet(1038, "01", "0000007", "000", "03"), 0, 0, ""},
+        {sheet(1038, "01", "0000007", "000", "  "), 0, 0, ""},  // no checksum
+        {sheet(1038, "01", "1234567", "000", "11"), 0, 0, ""},
+        {sheet(1038, "01", "0000007", "000", "02"), 0, 0,
+         "S3:  Voucher# 7 checksum 2 does not match 3.  Press <ENTER>."},
+        // Dataset before checksum: both wrong reports the dataset.
+        {sheet(1038, "01", "0000007", "013", "02"), 12, 0,
+         "S4:  Form dataset 13 does not match current dataset 12.  Press <ENTER>."},
+    };
+    for (const auto &c : cases) {
+        Verdict verdict = judge(c.record, c.dataset, c.alignment);
+        EXPECT_EQ(verdict.accepted, c.message.empty() ? 1 : 0) << c.record.substr(0, 40);
+        EXPECT_EQ(verdict.message, c.message) << c.record.substr(0, 40);
     }
-    EXPECT_EQ(check("12345678901").result, 0);  // too short to hold one
 }
 
-TEST_F(SheetCheck, WrongLengthIsRejectedWithBothLengths)
+TEST_F(SheetVerdict, StampIsBuiltBeforeTheLengthCheck)
 {
-    for (int length : {1037, 1039}) {
-        Checked got = check(sheet(length, "01"));
-        EXPECT_EQ(got.result, 0);
-        EXPECT_EQ(got.wire, "\x1b");
-        ASSERT_EQ(got.shown.size(), 1u);
-        EXPECT_EQ(got.shown[0], "S2:  Invalid record (" + std::to_string(length) +
-                                    "/1038).  Rescan sheet.  Press <ENTER>.");
-    }
-    // Twelve characters: the document number is the one at offset 11.
-    Checked got = check("00000000000"
-                        "4");
-    EXPECT_EQ(got.shown.at(0), "S2:  Invalid record (12/329).  Rescan sheet.  Press <ENTER>.");
+    EXPECT_STREQ(judge(sheet(1037, "01", "0000042", "012")).stamp,
+                 "01/18/05 14:30 42, 12              ");
+    EXPECT_STREQ(judge(sheet(1038, "07")).stamp, "");
 }
 
-TEST_F(SheetCheck, DatasetMustMatchUnlessAlignmentForm)
+// editform acts on the verdict: the alternate hopper command before the
+// message for a rejected sheet, nothing on the line for an accepted one.
+TEST(EditForm, SendsTheRejectedSheetToTheAlternateHopperThenTellsWhy)
 {
-    dmldatabase = 12;
-    Checked got = check(sheet(1038, "01", "0001234", "013", "00"));
-    EXPECT_EQ(got.result, 0);
-    EXPECT_EQ(got.wire, "\x1b");
-    EXPECT_EQ(got.shown.at(0),
-              "S4:  Form dataset 13 does not match current dataset 12.  Press <ENTER>.");
-    // A two-character dataset field reads the same number.
-    std::string document4(329, '0');
-    document4.replace(11, 2, "04");
-    document4.replace(48, 2, "12");
-    EXPECT_EQ(check(document4).result, 1);
+    dmldatabase = 0;
+    testheads = 0;
+    Wire wire;
+    std::string accepted = sheet(1038, "01");
+    memcpy(outrec, accepted.c_str(), accepted.size() + 1);
+    EXPECT_EQ(editform(outrec), 1);
+    EXPECT_EQ(strlen(outrec), 1218u);
+    EXPECT_EQ(std::string(printstr, 27), std::string(outrec + 1191, 27));
+    EXPECT_EQ(wire.received(), "");
 
-    testheads = 1;
-    EXPECT_EQ(check(sheet(1038, "01", "0000007", "099", "05")).result, 1);
-}
-
-TEST_F(SheetCheck, VoucherChecksum)
-{
-    EXPECT_EQ(check(sheet(1038, "01", "0000007", "000", "03")).result, 1);
-    EXPECT_EQ(check(sheet(1038, "01", "0000007", "000", "  ")).result, 1);  // no checksum
-    EXPECT_EQ(check(sheet(1038, "01", "1234567", "000", "11")).result, 1);
-    Checked got = check(sheet(1038, "01", "0000007", "000", "02"));
-    EXPECT_EQ(got.result, 0);
-    EXPECT_EQ(got.wire, "\x1b");
-    EXPECT_EQ(got.shown.at(0), "S3:  Voucher# 7 checksum 2 does not match 3.  Press <ENTER>.");
+    std::string rejected = sheet(1038, "09");
+    memcpy(outrec, rejected.c_str(), rejected.size() + 1);
+    EXPECT_EQ(editform(outrec), 0);
+    EXPECT_EQ(wire.received(), "\x1b");
+    EXPECT_EQ(
+        harness::messages(wire.messages()),
+        std::vector<std::string>{"S1:  Invalid document number.  Rescan sheet.  Press <ENTER>."});
 }
 
 TEST(BinaryCount, CountsOneBits)
