@@ -6,18 +6,23 @@
 #include "link.h"
 #include "operator.h"
 
-unsigned char Eoi = 0x04;
 unsigned char Eor1 = 0x0D;
 unsigned char Eor2 = 0x0A;
+unsigned char StatusControlCode = 0x73;
+unsigned char LongStatusRequest = 0x30;
+unsigned char ShortStatusRequest = 0x31;
+unsigned char CompressCode = 0x15;
+unsigned char DownloadStatusRequest = 0x33;
+
+namespace {
+
+unsigned char Eoi = 0x04;
 unsigned char Start = 0x72;
 unsigned char Stop = 0x0E;
 unsigned char DisplayMode = 0x07;
 unsigned char DisplayRelease = 0x60;
 unsigned char Initiate = 0x11;
 unsigned char PositiveResponse = 0x11;
-unsigned char StatusControlCode = 0x73;
-unsigned char LongStatusRequest = 0x30;
-unsigned char ShortStatusRequest = 0x31;
 unsigned char BarCodeRequest = 0x32;
 unsigned char ScannerControlCode = 0x65;
 unsigned char DownloadControlChar = 0x1C;
@@ -25,15 +30,11 @@ unsigned char RunCode = 0x1D;
 unsigned char RelCode = 0x12;
 unsigned char PrintPosCode = 0x31;
 unsigned char PrintDataCode = 0x32;
-unsigned char CompressCode = 0x15;
 unsigned char SelectScanner = 0x14;
 unsigned char SelectAux = 0x13;
 unsigned char AuxPortData = 0x19;
 unsigned char SelectFromAux = 0x0D;
-unsigned char DownloadStatusRequest = 0x33;
 unsigned char SelectStacker = 0x1B;
-
-namespace {
 
 unsigned char endstr[3];  // the three-byte frames of DlEnd and DlDisplay
 char PosBuff[8];          // the print position of writedata
@@ -169,4 +170,11 @@ int setcontrolcode(int position, int value)
         return 0;
     *configured[position - 1] = static_cast<unsigned char>(value & 0xFF);
     return 1;
+}
+
+int controlcode(int position)
+{
+    if (position < 1 || position > 30 || configured[position - 1] == nullptr)
+        return -1;
+    return *configured[position - 1];
 }

@@ -8,17 +8,19 @@
 // missing answer); setcontrolcode gives 1 when the position holds a code.
 #pragma once
 
-extern unsigned char Eoi, Eor1, Eor2, Start, Stop, DisplayMode, DisplayRelease;
-extern unsigned char Initiate, PositiveResponse, StatusControlCode;
-extern unsigned char LongStatusRequest, ShortStatusRequest, BarCodeRequest;
-extern unsigned char ScannerControlCode, DownloadControlChar, RunCode, RelCode;
-extern unsigned char PrintPosCode, PrintDataCode, CompressCode, SelectScanner;
-extern unsigned char SelectAux, AuxPortData, SelectFromAux;
-extern unsigned char DownloadStatusRequest, SelectStacker;
+// The codes the response reader and the status requests use; the others
+// are read only by the senders here.
+extern unsigned char Eor1, Eor2, CompressCode;
+extern unsigned char StatusControlCode, LongStatusRequest, ShortStatusRequest;
+extern unsigned char DownloadStatusRequest;
 
 // Replaces the control code at position (1 to 30) of the port
 // configuration file with the low 8 bits of value.
 int setcontrolcode(int position, int value);
+
+// The control code at position (1 to 30) of the port configuration file,
+// or -1 when that position holds another setting.
+int controlcode(int position);
 
 void DlDownload();       // download frame lead
 void DlEnd();            // end-of-frame triple Eoi Eor1 Eor2

@@ -11,8 +11,6 @@ char devicename[DEVICE_SIZE];
 char portname[DEVICE_SIZE];
 char socketport[SERVICE_SIZE];
 char formlibtemp[NAME_SIZE];
-char outputfiletemp[NAME_SIZE];
-char pathname[NAME_SIZE];
 
 int dmldatabase;
 int debugflag;
@@ -20,7 +18,6 @@ int searching;
 int testheads;
 int cmode;
 int u2pc;
-int downloadreset;
 int forcedownload;
 int NoWait = 1;
 
@@ -40,6 +37,10 @@ char runtimename[NAME_SIZE];
 char msg[MSG_SIZE];
 
 namespace {
+
+char outputfiletemp[NAME_SIZE];
+char pathname[NAME_SIZE];
+int downloadreset;
 
 // The letter of each option as the operator typed it, for S48 on paths.
 char typed[128];
@@ -260,6 +261,19 @@ int setportsetting(int position, int value)
     case 28: Parity = value; return 1;
     case 29: Stops = value; return 1;
     case 30: NoWait = value; return 1;
+    default: return 0;
+    }
+}
+
+int portsetting(int position)
+{
+    switch (position) {
+    case 23: return DlDelay;
+    case 26: return Baud;
+    case 27: return Size;
+    case 28: return Parity;
+    case 29: return Stops;
+    case 30: return NoWait;
     default: return 0;
     }
 }

@@ -27,8 +27,6 @@ extern char devicename[DEVICE_SIZE];
 extern char portname[DEVICE_SIZE];
 extern char socketport[SERVICE_SIZE];
 extern char formlibtemp[NAME_SIZE];
-extern char outputfiletemp[NAME_SIZE];
-extern char pathname[NAME_SIZE];
 
 extern int dmldatabase;
 extern int debugflag;
@@ -36,7 +34,6 @@ extern int searching;
 extern int testheads;
 extern int cmode;
 extern int u2pc;
-extern int downloadreset;
 extern int forcedownload;
 extern int NoWait;
 
@@ -81,6 +78,7 @@ void applyoverrides(const Overrides *overrides);
 // Position 23 (delay) and 26 to 30 (line settings, NoWait) of the port
 // configuration file.
 int setportsetting(int position, int value);
+int portsetting(int position);
 
 void setdelay(int seconds);
 

@@ -15,7 +15,8 @@
 
 namespace {
 
-int sheetnum;  // the number shown for the next sheet
+int sheetnum;              // the number shown for the next sheet
+char outrec[OUTREC_SIZE];  // the sheet record, then its output record
 
 // The loop's own steps return GO_ON to go on, or the result DlScan ends with.
 constexpr int GO_ON = -1;

@@ -7,7 +7,6 @@
 #include "frames.h"
 #include "operator.h"
 
-char outrec[OUTREC_SIZE];
 char printstr[PRINTSTR_SIZE];
 
 namespace {

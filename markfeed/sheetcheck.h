@@ -1,7 +1,6 @@
 // Sheet record checking and the output record.
 //
-// Owner of outrec (the sheet record, turned in place into the output
-// record) and printstr (the date stamp printed on an accepted sheet).
+// Owner of printstr, the date stamp printed on an accepted sheet.
 //
 // The verdict is a pure function of the record, the settings and the time;
 // editform acts on it: it sends a rejected sheet to the alternate hopper
@@ -20,7 +19,6 @@ constexpr int STAMP_OFFSET = 1191;   // where the stamp's 27 characters go
 constexpr int STAMP_LENGTH = 27;
 constexpr int PRINTSTR_SIZE = 100;
 
-extern char outrec[OUTREC_SIZE];
 extern char printstr[PRINTSTR_SIZE];
 
 struct Verdict {
@@ -34,7 +32,8 @@ struct Verdict {
 // skips the dataset and checksum checks; when is the time to stamp.
 int sheetverdict(const char *record, int dataset, int alignment, time_t when, Verdict *verdict);
 
-// Judges outrec's record as this run's settings and the clock say. On
+// Judges a sheet record (a buffer of OUTREC_SIZE) as this run's settings
+// and the clock say. On
 // acceptance record holds the output record and printstr the stamp; on
 // rejection the alternate hopper command and the message have been sent.
 int editform(char *record);

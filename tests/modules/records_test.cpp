@@ -78,10 +78,9 @@ TEST(Records, TimeOutGivesMinusOneAndEmptiesStatus)
 TEST(Records, CodesAboveSevenBitsNeverEndARecord)
 {
     Wire wire;
-    unsigned char saved = Eor1;
-    Eor1 = 0x8D;
+    setcontrolcode(2, 0x8D);  // Eor1
     Read got = readfrom(wire, "AB\r\n");
-    Eor1 = saved;
+    setcontrolcode(2, 0x0D);
     EXPECT_EQ(got.count, -1);
 }
 

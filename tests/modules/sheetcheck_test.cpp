@@ -157,6 +157,7 @@ TEST(EditForm, SendsTheRejectedSheetToTheAlternateHopperThenTellsWhy)
     testheads = 0;
     Wire wire;
     std::string accepted = sheet(1038, "01");
+    static char outrec[OUTREC_SIZE];
     memcpy(outrec, accepted.c_str(), accepted.size() + 1);
     EXPECT_EQ(editform(outrec), 1);
     EXPECT_EQ(strlen(outrec), 1218u);

@@ -128,7 +128,7 @@ TEST(StatusDeath, WrongLengthOrNoAnswerEndsTheRunWith99)
     EXPECT_EXIT(
         {
             Wire wire;
-            DlDelay = -4;  // one second instead of five
+            setdelay(-4);  // one second instead of five
             getstatus(SHORT_STATUS, 5);
         },
         ::testing::ExitedWithCode(99), "");

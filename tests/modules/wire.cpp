@@ -19,10 +19,10 @@ Wire::Wire()
     int pair[2];
     if (socketpair(AF_UNIX, SOCK_STREAM, 0, pair) != 0)
         throw std::runtime_error("socketpair");
-    Comm = pair[0];
+    attachline(pair[0]);
     scanner_ = pair[1];
     fcntl(scanner_, F_SETFL, O_NONBLOCK);
-    DlDelay = 0;
+    setdelay(0);
     debugflag = 0;
     char name[] = "/tmp/markfeed-stderr-XXXXXX";
     int err = mkstemp(name);
@@ -44,7 +44,7 @@ Wire::~Wire()
     dup2(savederr_, 2);
     close(savedin_);
     close(savederr_);
-    close(Comm);
+    closeline();
     close(scanner_);
     unlink(errfile_.c_str());
 }

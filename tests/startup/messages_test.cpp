@@ -225,7 +225,7 @@ TEST(KeyWait, DelayIsAddedToTheWait)
     // Zero seconds asked, two of delay: a key typed after one second counts.
     auto child = inChild(
         [] {
-            DlDelay = 2;
+            setdelay(2);
             return GetKey(0);
         },
         "\r", false, 1000);
@@ -237,7 +237,7 @@ TEST(KeyWait, NegativeTotalFailsAtOnceAndZeroStillPolls)
 {
     auto negative = inChild(
         [] {
-            DlDelay = -4;
+            setdelay(-4);
             return GetKey(3);
         },
         "k", false);
@@ -246,7 +246,7 @@ TEST(KeyWait, NegativeTotalFailsAtOnceAndZeroStillPolls)
 
     auto zero = inChild(
         [] {
-            DlDelay = -3;
+            setdelay(-3);
             return GetKey(3);
         },
         "k", false);

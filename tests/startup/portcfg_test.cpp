@@ -19,57 +19,23 @@ using startup::builtInSettings;
 
 namespace {
 
-// The settings in file position order.
-unsigned char *const codes[30] = {&Eoi,
-                                  &Eor1,
-                                  &Eor2,
-                                  &Start,
-                                  &Stop,
-                                  &Initiate,
-                                  &PositiveResponse,
-                                  &StatusControlCode,
-                                  &LongStatusRequest,
-                                  &ShortStatusRequest,
-                                  &BarCodeRequest,
-                                  &ScannerControlCode,
-                                  &DownloadControlChar,
-                                  &RunCode,
-                                  &RelCode,
-                                  &PrintPosCode,
-                                  &PrintDataCode,
-                                  &CompressCode,
-                                  &SelectScanner,
-                                  &SelectAux,
-                                  &AuxPortData,
-                                  &SelectFromAux,
-                                  nullptr,
-                                  &DownloadStatusRequest,
-                                  &SelectStacker,
-                                  nullptr,
-                                  nullptr,
-                                  nullptr,
-                                  nullptr,
-                                  nullptr};
-int *const numbers[30] = {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,  nullptr,
-                          nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,  nullptr,
-                          nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &DlDelay, nullptr,
-                          nullptr, &Baud,   &Size,   &Parity, &Stops,  &NoWait};
-
+// The 30 settings in file position order.
 std::vector<int> settings()
 {
     std::vector<int> values;
-    for (int i = 0; i < 30; i++)
-        values.push_back(codes[i] ? *codes[i] : *numbers[i]);
+    for (int position = 1; position <= 30; position++) {
+        int code = controlcode(position);
+        values.push_back(code >= 0 ? code : portsetting(position));
+    }
     return values;
 }
 
 void restore(const std::vector<int> &values)
 {
-    for (int i = 0; i < 30; i++) {
-        if (codes[i])
-            *codes[i] = static_cast<unsigned char>(values[static_cast<size_t>(i)]);
-        else
-            *numbers[i] = values[static_cast<size_t>(i)];
+    for (int position = 1; position <= 30; position++) {
+        int value = values[static_cast<size_t>(position - 1)];
+        if (!setcontrolcode(position, value))
+            setportsetting(position, value);
     }
 }
 
@@ -180,12 +146,9 @@ TEST_F(PortConfig, AllThirtyPositionsInOrderAndNothingAfterThem)
     for (int value : {9600, 8, 3, 1, 0})
         expected.push_back(value);
     content += "and a thirty-first: 42\n";
-    unsigned char display = DisplayMode, release = DisplayRelease;
-
+    // DisplayMode and DisplayRelease have no position: the display frame
+    // keeps them on the wire (protocol frames test).
     EXPECT_EQ(read(content), expected);
-    // These two have no position in the file.
-    EXPECT_EQ(DisplayMode, display);
-    EXPECT_EQ(DisplayRelease, release);
 }
 
 TEST_F(PortConfig, WholeNumbersAtTheIntegerPositions)
