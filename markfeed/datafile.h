@@ -2,9 +2,12 @@
 // accepted sheet (or the result of a communication test).
 //
 // Owner of the open data output file.
+//
+// Results: opendatafile gives 1 when the file is open, 0 when not;
+// writedataline returns only when the line is on disk.
 #pragma once
 
-// Opens the file for writing, created or emptied: 1 open, 0 not.
+// Opens the file for writing, created or emptied.
 int opendatafile(const char *path);
 
 // Appends text and CR LF and flushes, so the line is on disk before the

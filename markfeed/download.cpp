@@ -55,6 +55,16 @@ int download(const Download &step)
     return reply;
 }
 
+// The scanner wants its acknowledgement after a download's reply, whatever
+// the reply. 1 when the reply was the expected one.
+int acknowledged(int reply, int expected, const char *what)
+{
+    DlAck();
+    bool ok = reply == expected;
+    trace(ok ? "\nUpload of %s ok." : "\nUpload of %s failed.", what);
+    return ok;
+}
+
 // The reply character as the operator can read it; an empty reply is a blank.
 char shown(int reply)
 {
@@ -81,12 +91,8 @@ int DlClearMem()
                           "S29:  Timed out reading response from scanner.  Press <ENTER>."});
     if (reply < 0)
         return 0;
-    DlAck();
-    if (reply == 'V') {
-        trace("\nUpload of form initialization file ok.");
+    if (acknowledged(reply, 'V', "form initialization file"))
         return 1;
-    }
-    trace("\nUpload of form initialization file failed.");
     showmsgf(1, "S30:  Scanner initialization error:  %c/%s.  Press <ENTER>.", shown(reply),
              formlibtemp);
     return 0;
@@ -109,12 +115,8 @@ int DlDef()
                           "S34:  Timed out reading response from scanner.  Press <ENTER>."});
     if (reply < 0)
         return 0;
-    DlAck();
-    if (reply == 'G') {
-        trace("\nUpload of form definition file ok.");
+    if (acknowledged(reply, 'G', "form definition file"))
         return 1;
-    }
-    trace("\nUpload of form definition file failed.");
     showmsgf(1, "S35:  Download Error:  %c, %s.  Press <ENTER>.", shown(reply), formlibtemp);
     return 0;
 }

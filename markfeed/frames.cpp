@@ -81,6 +81,16 @@ void sendcode(unsigned char code, const char *name)
     linewrite(&code, 1);
 }
 
+// A three-byte frame in endstr: its trace line, then one write.
+void sendtriple(unsigned char first, unsigned char second, unsigned char third, const char *name)
+{
+    endstr[0] = first;
+    endstr[1] = second;
+    endstr[2] = third;
+    trace("\nFunction call to %s().", name);
+    linewrite(endstr, 3);
+}
+
 }  // namespace
 
 void DlDownload()
@@ -126,20 +136,12 @@ void DlAltHopper()
 
 void DlEnd()
 {
-    endstr[0] = Eoi;
-    endstr[1] = Eor1;
-    endstr[2] = Eor2;
-    trace("\nFunction call to DlEnd().");
-    linewrite(endstr, 3);
+    sendtriple(Eoi, Eor1, Eor2, "DlEnd");
 }
 
 void DlDisplay()
 {
-    endstr[0] = DisplayMode;
-    endstr[1] = DisplayRelease;
-    endstr[2] = Eoi;
-    trace("\nFunction call to DlDisplay().");
-    linewrite(endstr, 3);
+    sendtriple(DisplayMode, DisplayRelease, Eoi, "DlDisplay");
 }
 
 void DlReset()
