@@ -1,16 +1,30 @@
 // The data output file that the host application imports: one line per
 // accepted sheet (or the result of a communication test).
 //
-// Owner of the open data output file.
+// Owner of the open data output file. The file is opened and locked before
+// it is emptied, and the lock is held for the whole run, so that two runs
+// never write one file; a line that cannot be written whole is cut back.
 //
-// Results: opendatafile gives 1 when the file is open, 0 when not;
-// writedataline returns only when the line is on disk.
+// Results: opendatafile gives DATA_OPEN, DATA_UNLOCKED (open, but the file
+// system cannot lock it), DATA_LOCKED (another run holds it) or
+// DATA_FAILED (*reason says why, and whether it was refused); writedataline
+// returns only when the line is written.
 #pragma once
 
-// Opens the file for writing, created or emptied.
-int opendatafile(const char *path);
+constexpr int DATA_OPEN = 0;
+constexpr int DATA_UNLOCKED = 1;
+constexpr int DATA_LOCKED = 2;
+constexpr int DATA_FAILED = 3;
 
-// Appends text and CR LF and flushes, so the line is on disk before the
-// caller goes on (a stamped sheet must never lose its record). On failure
-// shows S50 and ends the run with 88.
+// Opens the file for writing (created when missing, not yet emptied) and
+// takes its lock.
+int opendatafile(const char *path, const char **reason, int *refused);
+
+// Empties the file the run has locked.
+void emptydatafile();
+
+// Appends text and CR LF, so the line is in the file before the caller goes
+// on (a stamped sheet must never lose its record). When the line cannot be
+// written whole, the file is cut back to its last whole line, S50 is shown
+// and the run ends with 88.
 void writedataline(const char *text);

@@ -1,5 +1,9 @@
 #include "download.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -7,6 +11,7 @@
 #include "link.h"
 #include "operator.h"
 #include "runsettings.h"
+#include "safefile.h"
 #include "status.h"
 
 namespace {
@@ -71,6 +76,22 @@ char shown(int reply)
     return reply > 0 ? static_cast<char>(reply) : ' ';
 }
 
+// A form file to read, or null; a file refused as untrusted says why in
+// the trace.
+FILE *openform(const char *path)
+{
+    const char *reason;
+    int fd = opensafely(path, O_RDONLY, REGULAR_ONLY, &reason);
+    if (fd == SAFE_REFUSED)
+        trace("\nUnable to open %s:  %s", path, reason);
+    if (fd < 0)
+        return nullptr;
+    FILE *form = fdopen(fd, "r");
+    if (form == nullptr)
+        close(fd);
+    return form;
+}
+
 int countcommas(const char *line)
 {
     int commas = 0;
@@ -102,13 +123,21 @@ int DlDef()
 {
     trace("\nFunction call to DlDef().");
     showmsg("Downloading form definition file.  Please wait...", 0);
-    FILE *definition = fopen(downloadname, "r");
-    if (definition == nullptr) {
+    FILE *definition = openform(downloadname);
+    size_t length = 0;
+    bool read = false;
+    if (definition != nullptr) {
+        length = fread(definitionbuf, 1, sizeof definitionbuf, definition);
+        read = !ferror(definition);
+        if (!read)
+            trace("\nUnable to read %s:  %s", downloadname, strerror(errno));
+        fclose(definition);
+    }
+    // A definition that cannot be read whole is not sent at all.
+    if (!read) {
         showmsgf(1, "S31:  Unable to open file %s.  Press <ENTER>.", formlibtemp);
         return 0;
     }
-    size_t length = fread(definitionbuf, 1, sizeof definitionbuf, definition);
-    fclose(definition);
     int reply = download({DlDownload, definitionbuf, static_cast<int>(length), 't', 60,
                           "S32:  Timed out switching to wait mode.  Press <ENTER>.",
                           "S33:  Timed out switching to translate mode.  Press <ENTER>.",
@@ -128,7 +157,7 @@ int DlRunTime(int flag)
         showmsg("Downloading runtime parameters.  Please wait...", 0);
     if (takedownloadreset())
         return -2;
-    FILE *parameters = fopen(runtimename, "r");
+    FILE *parameters = openform(runtimename);
     if (parameters == nullptr) {
         showmsgf(1, "S36:  Unable to open file %s.  Press <ENTER>.", runtimename);
         return -1;

@@ -4,6 +4,8 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/file.h>
 #include <sys/select.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -93,8 +95,15 @@ int openserial(int baud, int size, int parity, int stops)
     // O_NOCTTY: a run started without a controlling terminal must not take
     // the scanner line as one (a hang-up would then end the run).
     int fd = open(devicename, O_RDWR | O_NOCTTY);
-    if (!disarmguard())
+    if (!disarmguard() || (fd < 0 && stoprequested()))
         return 0;
+    // One device may have several names: the device itself is locked too,
+    // as serial tools lock it.
+    if (fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+        close(fd);
+        showmsg("S46:  Scanner currently in use.  Press <ENTER>.", 1);
+        return 0;
+    }
     Comm = fd;
     if (Comm < 0) {
         showmsgf(1, "S21:  Unable to open device %s.  Press <ENTER>.", devicename);
@@ -204,19 +213,24 @@ int EnableSocket()
     armguard();
     int connected = connect(Comm, reinterpret_cast<struct sockaddr *>(&address), sizeof address);
     int error = errno;
-    if (!disarmguard())
+    if (!disarmguard() || (connected != 0 && stoprequested()))
         return 0;
     if (connected != 0) {
         showmsgf(1, connectfailure(error), portname, socketport);
         return 0;
     }
+    // The status request after a print frame must not wait for the frame's
+    // acknowledgement (Nagle): bytes and their order stay the same.
+    int nodelay = 1;
+    if (setsockopt(Comm, IPPROTO_TCP, TCP_NODELAY, &nodelay, sizeof nodelay) != 0)
+        trace("\nUnable to set TCP_NODELAY:  %s", strerror(errno));
     showmsgf(0, "Connected to remote host %s.", portname);
     return 1;
 }
 
 int wait_socket(int seconds)
 {
-    int total = seconds + DlDelay;
+    int total = withdelay(seconds);
     if (total < 0 || Comm < 0 || Comm >= FD_SETSIZE)
         return -1;
     fd_set input;
@@ -234,6 +248,8 @@ int ReadChar(int seconds)
         unsigned char byte;
         if (read(Comm, &byte, 1) == 1)
             return byte & 0x7F;
+        if (stoprequested())
+            return -1;
         sleep(1);
     }
     return -1;

@@ -23,6 +23,7 @@
 #include "operator.h"
 #include "portcfg.h"
 #include "runsettings.h"
+#include "safefile.h"
 #include "scanloop.h"
 #include "status.h"
 #include "termination.h"
@@ -63,7 +64,9 @@ const char *const usage[] = {
 // busy scanner leaves the running batch's files alone.
 void takelock()
 {
-    int lock = open(semname, O_RDWR | O_CREAT | O_TRUNC, 0666);
+    // Never through a link: a planted one would have another file emptied.
+    const char *reason;
+    int lock = opensafely(semname, O_RDWR | O_CREAT | O_TRUNC | O_NOFOLLOW, REGULAR_ONLY, &reason);
     if (lock < 0) {
         showmsg("S44:  Could not create scanner lock file.  Press <ENTER>.", 1);
         showmsgf(1, "Check permissions on %s.  Press <ENTER>.", semname);
@@ -74,26 +77,41 @@ void takelock()
         showmsg("S45:  Could not initialize scanner lock file.  Press <ENTER>.", 1);
         goodbye(EXIT_FAILED);
     }
-    if (lockf(lock, F_TEST, 1) != 0 && (errno == EACCES || errno == EAGAIN)) {
+    // Tested and taken in one call, so that no other run can slip between.
+    if (lockf(lock, F_TLOCK, 1) == 0)
+        return;
+    if (errno == EACCES || errno == EAGAIN)
         showmsg("S46:  Scanner currently in use.  Press <ENTER>.", 1);
-        goodbye(EXIT_FAILED);
-    }
-    if (lockf(lock, F_LOCK, 1) != 0) {
+    else
         showmsg("S47:  Could not lock scanner.  Press <ENTER>.", 1);
-        goodbye(EXIT_FAILED);
-    }
+    goodbye(EXIT_FAILED);
 }
 
+// The data output file is opened and locked first, and emptied only once
+// the trace is open: a run that finds another run on it empties neither.
 void openfiles()
 {
-    if (!opentrace(debugfilename)) {
+    const char *datareason = "";
+    int datarefused = 0;
+    int data = opendatafile(outputfilename, &datareason, &datarefused);
+    if (data == DATA_LOCKED) {
+        showmsgf(1, "S51:  Data file %s is in use by another run.  Press <ENTER>.", outputfilename);
+        goodbye(EXIT_FAILED);
+    }
+    const char *reason;
+    if (opentrace(debugfilename, &reason) != 1) {
         showmsgf(1, "S42:  Unable to open file %s.  Press <ENTER>.", debugfilename);
         goodbye(EXIT_FAILED);
     }
-    if (!opendatafile(outputfilename)) {
+    if (data == DATA_FAILED) {
+        if (datarefused)
+            trace("\nUnable to open %s:  %s", outputfilename, datareason);
         showmsgf(1, "S43:  Unable to open file %s.  Press <ENTER>.", outputfilename);
         goodbye(EXIT_FAILED);
     }
+    emptydatafile();
+    if (data == DATA_UNLOCKED)
+        trace("\nUnable to lock %s:  %s", outputfilename, datareason);
 }
 
 void tracepaths()
@@ -154,17 +172,35 @@ void downloadform()
         downloadform();
     if (forcedownload)
         goodbye(EXIT_DONE);
-    goodbye(DlScan() == EXIT_QUIT ? EXIT_QUIT : EXIT_DONE);
+    goodbye(DlScan());
+}
+
+// A closed standard descriptor would be taken by the first file opened,
+// and operator messages would land in it.
+void openstandard()
+{
+    for (int fd = 0; fd <= 2; fd++)
+        if (fcntl(fd, F_GETFD) < 0 && errno == EBADF && open("/dev/null", O_RDWR) != fd)
+            _exit(EXIT_FAILED);
 }
 
 }  // namespace
 
 int main(int argc, char **argv)
 {
-    // A scanner connection closed by the far end must not kill the run.
+    openstandard();
+    // A scanner connection closed by the far end must not kill the run, and
+    // a full file or file system is reported, not fatal.
     signal(SIGPIPE, SIG_IGN);
+    signal(SIGXFSZ, SIG_IGN);
+    catchstopsignals();
+    int asked = longoption(argc, argv);
+    if (asked == ASKED_VERSION) {
+        printf("markfeed %s\n", MARKFEED_VERSION);
+        return EXIT_DONE;
+    }
     setupterminal();
-    if (argc < 2) {
+    if (argc < 2 || asked == ASKED_HELP) {
         for (const char *text : usage)
             fputs(text, stderr);
         goodbye(EXIT_QUIT);
@@ -176,13 +212,13 @@ int main(int argc, char **argv)
         refusal = buildpaths(&letter);
     if (refusal != 0)
         refuse(refusal, letter);
-    DlCfg(cfgname);
-    applyoverrides(&overrides);
 
     umask(0);
     takelock();
     openfiles();
     tracepaths();
+    DlCfg(cfgname);
+    applyoverrides(&overrides);
 
     if (!searching)
         normalrun();

@@ -1,17 +1,22 @@
 #include "operator.h"
 
 #include <curses.h>
+#include <fcntl.h>
 #include <sys/select.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <initializer_list>
 
 #include "runsettings.h"
+#include "safefile.h"
 
 namespace {
 
@@ -24,6 +29,13 @@ KeyboardMode keyboard = KEYS_AS_THEY_COME;
 struct termios keyboardsaved;
 
 FILE *Debugoutput;  // scantest.log; null until opened
+
+volatile sig_atomic_t stopsignal;  // SIGINT, SIGTERM or SIGHUP came
+
+void stophandler(int signum)
+{
+    stopsignal = signum;
+}
 
 bool cursesaccepts()
 {
@@ -38,17 +50,43 @@ bool cursesaccepts()
     return true;
 }
 
-int readkey()
+// One key from standard input, or -1 when input has ended (*ended set) or
+// a stop signal came.
+int readkey(bool *ended)
 {
     unsigned char key;
-    for (;;) {
+    *ended = false;
+    while (!stopsignal) {
         ssize_t got = read(0, &key, 1);
         if (got == 1)
             return key;
         if (got < 0 && errno == EINTR)
             continue;
+        *ended = got == 0 || errno == EBADF;
         return -1;
     }
+    return -1;
+}
+
+double seconds()
+{
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
+
+// Input has ended: the rest of the wait passes as if nobody pressed a key,
+// so that a loop around the wait keeps its pace.
+int nokey(double start, int total)
+{
+    double left;
+    while (!stopsignal && (left = start + total - seconds()) > 0) {
+        struct timespec pause;
+        pause.tv_sec = static_cast<time_t>(left);
+        pause.tv_nsec = static_cast<long>((left - static_cast<double>(pause.tv_sec)) * 1e9);
+        nanosleep(&pause, nullptr);
+    }
+    return 0;
 }
 
 }  // namespace
@@ -87,10 +125,20 @@ void setupterminal()
     }
 }
 
-int opentrace(const char *path)
+int opentrace(const char *path, const char **reason)
 {
-    Debugoutput = fopen(path, "w");
-    return Debugoutput != nullptr;
+    const char *unused;
+    if (reason == nullptr)
+        reason = &unused;
+    int fd = opensafely(path, O_WRONLY | O_CREAT, ALLOW_DEVICE, reason);
+    if (fd < 0)
+        return fd;
+    cutback(fd, 0);
+    Debugoutput = fdopen(fd, "w");
+    if (Debugoutput != nullptr)
+        return 1;
+    close(fd);
+    return SAFE_FAILED;
 }
 
 void trace(const char *format, ...)
@@ -118,7 +166,8 @@ int showmsg(const char *text, int wait)
     int key = 0;
     if (wait == 1) {
         fflush(stderr);
-        key = readkey();
+        bool ended;
+        key = readkey(&ended);
     }
     fputs("\r", stderr);
     fflush(stderr);
@@ -137,19 +186,53 @@ int showmsgf(int wait, const char *format, ...)
 int GetKey(int seconds)
 {
     trace("\nFunction call to GetKey().");
-    int total = seconds + DlDelay;
-    if (total < 0)
+    int total = withdelay(seconds);
+    if (total < 0 || stopsignal)
         return -1;
+    double start = ::seconds();
     fd_set keys;
     FD_ZERO(&keys);
     FD_SET(0, &keys);
     struct timeval limit = {total, 0};
     int ready = select(1, &keys, nullptr, nullptr, &limit);
     if (ready < 0)
-        return -1;
+        return errno == EBADF ? nokey(start, total) : -1;
     if (ready == 0)
         return 0;
-    return readkey();
+    bool ended;
+    int key = readkey(&ended);
+    return ended ? nokey(start, total) : key;
+}
+
+int pollkey()
+{
+    if (!isatty(0))
+        return 0;
+    fd_set keys;
+    FD_ZERO(&keys);
+    FD_SET(0, &keys);
+    struct timeval now = {0, 0};
+    if (select(1, &keys, nullptr, nullptr, &now) <= 0)
+        return 0;
+    bool ended;
+    int key = readkey(&ended);
+    return key < 0 ? 0 : key;
+}
+
+void catchstopsignals()
+{
+    struct sigaction action;
+    memset(&action, 0, sizeof action);
+    action.sa_handler = stophandler;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0;  // no SA_RESTART: a wait must come back
+    for (int signum : {SIGINT, SIGTERM, SIGHUP})
+        sigaction(signum, &action, nullptr);
+}
+
+int stoprequested()
+{
+    return stopsignal != 0;
 }
 
 void restoreterminal()

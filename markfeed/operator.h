@@ -4,9 +4,13 @@
 // Owner of the operator's terminal state and of the trace stream. Nothing
 // here ends the run; the one way out is goodbye (termination.h).
 //
-// Results: showmsg gives the key read when it waits (-1 at end of input)
-// and 0 when it does not; GetKey gives the key, 0 on time-out and -1 when
-// the wait failed; opentrace gives 1 when the trace is open, 0 when not.
+// Results: showmsg gives the key read when it waits (-1 at end of input or
+// on a stop signal) and 0 when it does not; GetKey gives the key, 0 when no
+// key came in time (also when input has ended: it then waits its whole
+// time, as a keyboard nobody touches), -1 when the wait failed or a stop
+// signal came; pollkey gives a key already typed at a terminal, else 0;
+// opentrace gives 1 when the trace is open, else SAFE_FAILED or
+// SAFE_REFUSED (safefile.h) with *reason.
 #pragma once
 
 // The keys the operator answers with. <ENTER> arrives as a carriage return:
@@ -32,8 +36,17 @@ int showmsgf(int wait, const char *format, ...) __attribute__((format(printf, 2,
 // Waits up to seconds + DlDelay for a key.
 int GetKey(int seconds);
 
+// A key the operator has already typed at the terminal, without waiting;
+// input from a file or pipe is left for later prompts.
+int pollkey();
+
+// SIGINT, SIGTERM and SIGHUP only set a flag; the waits then return, and
+// the run ends at the next safe point (termination.h).
+void catchstopsignals();
+int stoprequested();
+
 // Opens (creates or empties) the trace file. Until then nothing is traced.
-int opentrace(const char *path);
+int opentrace(const char *path, const char **reason = nullptr);
 
 // Writes to the debug trace when -x is on and the trace is open.
 void trace(const char *format, ...) __attribute__((format(printf, 1, 2)));

@@ -7,7 +7,9 @@
 #include <cstdint>
 
 #include "frames.h"
+#include "operator.h"
 #include "runsettings.h"
+#include "safefile.h"
 
 namespace {
 
@@ -26,6 +28,16 @@ int hexdigit(unsigned char c)
     return isdigit(c) ? c - '0' : c - 'a' + 10;
 }
 
+// The file, or -1 as for a missing one when it cannot be trusted.
+int openconfig(const char *path)
+{
+    const char *reason;
+    int fd = opensafely(path, O_RDONLY, REGULAR_ONLY, &reason);
+    if (fd == SAFE_REFUSED)
+        trace("\nUnable to open %s:  %s", path, reason);
+    return fd < 0 ? -1 : fd;
+}
+
 }  // namespace
 
 int next_param(const char *path, int *value)
@@ -37,7 +49,7 @@ int next_param(const char *path, int *value)
         return 0;
     }
     if (cfid == -2)
-        cfid = open(path, O_RDONLY);
+        cfid = openconfig(path);
     if (cfid < 0)
         return 2;
 

@@ -181,7 +181,9 @@ int readoptions(int argc, char **argv, Overrides *overrides, char *letter)
 {
     for (int i = 1; i < argc; i++) {
         const char *argument = argv[i];
-        if (argument[0] != '-' || argument[1] == '\0')
+        // "--" words are no option letter: --help and --version are
+        // answered before the options are read, any other is ignored.
+        if (argument[0] != '-' || argument[1] == '\0' || argument[1] == '-')
             continue;
         *letter = argument[1];
         char option = static_cast<char>(tolower(static_cast<unsigned char>(*letter)));
@@ -281,6 +283,29 @@ int portsetting(int position)
 void setdelay(int seconds)
 {
     DlDelay = seconds;
+}
+
+int withdelay(int seconds)
+{
+    long long total = static_cast<long long>(seconds) + DlDelay;
+    if (total > INT_MAX)
+        return INT_MAX;
+    return total < INT_MIN ? INT_MIN : static_cast<int>(total);
+}
+
+int longoption(int argc, char **argv)
+{
+    for (int i = 1; i < argc; i++) {
+        const char *argument = argv[i];
+        if (strcmp(argument, "--help") == 0)
+            return ASKED_HELP;
+        if (strcmp(argument, "--version") == 0)
+            return ASKED_VERSION;
+        if (argument[0] == '-' && argument[1] != '-' && argument[1] != '\0' &&
+            takesvalue(static_cast<char>(tolower(static_cast<unsigned char>(argument[1])))))
+            i++;
+    }
+    return ASKED_NOTHING;
 }
 
 void usedefaultservice()

@@ -82,6 +82,17 @@ int portsetting(int position);
 
 void setdelay(int seconds);
 
+// seconds + DlDelay, held within an int instead of overflowing.
+int withdelay(int seconds);
+
+// Scans the arguments as the option reading does for --help and --version,
+// which end the run before any file is touched. A value of an option that
+// takes one is not an option, so "-o --help" names a file.
+int longoption(int argc, char **argv);
+constexpr int ASKED_NOTHING = 0;
+constexpr int ASKED_HELP = 1;
+constexpr int ASKED_VERSION = 2;
+
 // Gives socketport the default service name when -u named none.
 void usedefaultservice();
 

@@ -26,6 +26,7 @@ void pauseseconds(int seconds)
 {
     if (seconds > 0)
         sleep(static_cast<unsigned>(seconds));
+    stoppoint();
 }
 
 // Download mode, then the scanner must answer the initiate with 'G'.
@@ -47,7 +48,7 @@ int startscanner()
     getstatus(LONG_STATUS, 5);
     if (S0NOTREADY()) {
         DlStart();
-        pauseseconds(DlDelay + 1);
+        pauseseconds(withdelay(1));
     }
     return GO_ON;
 }
@@ -59,11 +60,13 @@ int waitforforms(int accepted)
     while (S0EMPTY()) {
         trace("\nLooping while S0EMPTY().");
         if (accepted >= 1 && (NoWait || cmode)) {
-            sleep(1);
+            pauseseconds(1);
             return EXIT_DONE;
         }
         showmsg("Scanner hopper empty.  Load forms or <ESCAPE> to quit.", 0);
-        if (GetKey(3) == ESCAPE_KEY)
+        int key = GetKey(3);
+        stoppoint();
+        if (key == ESCAPE_KEY)
             return EXIT_QUIT;
         getstatus(LONG_STATUS, 5);
     }
@@ -79,7 +82,9 @@ int feedsheet()
         showmsgf(0, "Scanning sheet %d.  Please Wait...", sheetnum);
         if (readrecord(outrec, OUTREC_SIZE, 5) >= 0)
             return GO_ON;
-        if (!WaitForStatusOk())
+        // A scanner that answers but never delivers must not keep the
+        // operator from quitting.
+        if (!WaitForStatusOk() || pollkey() == ESCAPE_KEY)
             return EXIT_QUIT;
         getstatus(LONG_STATUS, 5);
         DlReset();

@@ -102,6 +102,7 @@ int feedcondition(char feed, char error)
 int readrecord(char *buf, int size, int timeout)
 {
     trace("\nFunction call to readrecord().");
+    stoppoint();
     statusback[0] = '\0';
     if (size < 1)
         return -1;
@@ -110,8 +111,10 @@ int readrecord(char *buf, int size, int timeout)
     int repeat = 0;
     for (;;) {
         int c = ReadChar(timeout);
-        if (c < 0)
+        if (c < 0) {
+            stoppoint();
             return -1;
+        }
         switch (state) {
         case NORMAL:
             if (c == CompressCode)
@@ -280,6 +283,7 @@ int WaitForStatusOk()
             shown = code;
         }
         int key = GetKey(1);
+        stoppoint();
         if (key == ENTER_KEY)
             return 1;
         if (key == ESCAPE_KEY)

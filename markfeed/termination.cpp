@@ -8,6 +8,8 @@
 
 void goodbye(int code)
 {
+    if (stoprequested())
+        code = EXIT_QUIT;
     // A network link has no line settings to give back.
     if (!isnetworkdevice(devicename)) {
         restoreline();
@@ -16,4 +18,10 @@ void goodbye(int code)
     }
     restoreterminal();
     exit(code);
+}
+
+void stoppoint()
+{
+    if (stoprequested())
+        goodbye(EXIT_QUIT);
 }

@@ -9,5 +9,9 @@ constexpr int EXIT_FAILED = 88;
 constexpr int EXIT_QUIT = 99;
 
 // Restores a serial scanner's line and the terminal, writes the
-// termination lines to the trace and ends the process with code.
+// termination lines to the trace and ends the process with code; with 99
+// whatever the code when a stop signal came (the run was cut short).
 [[noreturn]] void goodbye(int code);
+
+// A safe point: when a stop signal has come, ends the run as goodbye(99).
+void stoppoint();

@@ -1,6 +1,6 @@
 // Mode changes before scanning, their handshake and time-outs, and the wait
 // for an idle scanner. The scanner refuses to start scanning, so each run
-// ends right after the mode changes (S26, then 0).
+// ends right after the mode changes (S26, then 88).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -85,7 +85,7 @@ TEST(ModeChanges, OneChangeFrameIntoWaitModeAndOneOutOfIt)
         Sim sim = startScanner(options);
         ASSERT_TRUE(sim);
         Result run = runStation(dir, {"-d", sim.device});
-        EXPECT_EQ(run.status, 0);
+        EXPECT_EQ(run.status, 88);
         EXPECT_EQ(run.messages, std::vector<std::string>{refusedStart});
         EXPECT_EQ(afterIdle(*sim), c.frames);
         EXPECT_EQ(sim->mode(), 'd');
@@ -119,7 +119,7 @@ TEST(ModeChanges, HandshakeByteFollowsTheChangeFrameAsTheStatusAsks)
         writeFile(dir.file("d_" + portName(sim.device) + ".cfg"), c.cfg);
 
         Result run = runStation(dir, {"-d", sim.device, "-x"});
-        EXPECT_EQ(run.status, 0);
+        EXPECT_EQ(run.status, 88);
         EXPECT_EQ(run.messages, std::vector<std::string>{refusedStart});
         EXPECT_EQ(received(*sim), resetBytes +
                                       "s3"
@@ -152,8 +152,8 @@ TEST(ModeChanges, ModeNotTakenGivesItsTimeOutAfterElevenPolls)
         std::string message;
         int status;
     } cases[] = {
-        {'d', "w", {}, "S11:  Scanner not ready.  Check scanner LCD panel.  Press <ENTER>.", 0},
-        {'w', "d", {}, "S8:  Timed out switching to download mode.  Press <ENTER>.", 0},
+        {'d', "w", {}, "S11:  Scanner not ready.  Check scanner LCD panel.  Press <ENTER>.", 88},
+        {'w', "d", {}, "S8:  Timed out switching to download mode.  Press <ENTER>.", 88},
         // Memory initialisation switches to translate mode.
         {'w',
          "t",

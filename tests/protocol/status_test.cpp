@@ -139,7 +139,7 @@ TEST(ScannerRecords, ControlBytesAsRunLengthCountsSurviveTheSerialLine)
     line.start();
 
     Result run = runStation(dir, {"-d", line.device()});
-    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.status, 88);
     EXPECT_EQ(run.messages,
               std::vector<std::string>{"S26:  Scanner Initialization failed [E].  Press <ENTER>."});
     EXPECT_EQ(line.received(), resetBytes + "s3"

@@ -253,11 +253,20 @@ TEST(KeyWait, NegativeTotalFailsAtOnceAndZeroStillPolls)
     EXPECT_EQ(zero.result, 'k');
 }
 
-TEST(KeyWait, EndOfInputIsMinusOne)
+// Ended input is a keyboard nobody touches: the whole wait, then no key.
+TEST(KeyWait, EndOfInputWaitsItsTimeAndIsNoKey)
 {
-    auto child = inChild([] { return GetKey(5); }, "", true);
-    EXPECT_EQ(child.result, -1);
-    EXPECT_LT(child.seconds, 2);
+    auto child = inChild([] { return GetKey(1); }, "", true);
+    EXPECT_EQ(child.result, 0);
+    EXPECT_GE(child.seconds, 0.9);
+    auto closed = inChild(
+        [] {
+            close(0);
+            return GetKey(1);
+        },
+        "", false);
+    EXPECT_EQ(closed.result, 0);
+    EXPECT_GE(closed.seconds, 0.9);
 }
 
 TEST(KeyWait, TraceLine)
