@@ -36,6 +36,7 @@ public:
                      const std::vector<std::string> &env = {});
     ~Program();
     bool ready() const { return ready_; }
+    pid_t pid() const { return pid_; }
     const std::string &banner() const { return banner_; }  // lines before ready
     // Sends the signal and waits; the exit status or -1.
     int stop(int signal);
