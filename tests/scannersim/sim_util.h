@@ -42,6 +42,7 @@ public:
     int stop(int signal);
     int wait();
     std::string stderrText() const;
+    std::string stdoutText() const;  // what came after the banner
 
 private:
     pid_t pid_ = -1;

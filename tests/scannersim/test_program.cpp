@@ -122,6 +122,23 @@ TEST(Program, PtyRunWithTranscriptAndSheetsUntilSigterm)
     EXPECT_EQ(::access((dir + "/scanner").c_str(), F_OK), -1);
 }
 
+TEST(Program, TranscriptOnStandardOutputIsALiveView)
+{
+    Program sim({"--tcp", "0", "--transcript", "/dev/stdout"});
+    ASSERT_TRUE(sim.ready());
+    int fd = connectTcp(std::stoi(bannerValue(sim.banner(), "tcp").substr(10)));
+    ASSERT_GE(fd, 0);
+    sendBytes(fd, "s1");
+    EXPECT_EQ(readRecord(fd), "000\r\n");
+    std::string live = sim.stdoutText();
+    EXPECT_EQ(live.rfind("# connection from 127.0.0.1:", 0), 0u) << live;
+    EXPECT_NE(live.find("\n< Status s1 | 73 31\n> ShortStatus \"000\" | 30 30 30 0d 0a\n"),
+              std::string::npos)
+        << live;
+    ::close(fd);
+    EXPECT_EQ(sim.stop(SIGTERM), 0);
+}
+
 TEST(Program, TcpOnLoopbackWithCodesFromAConfigurationFile)
 {
     std::string dir = tempDir();
