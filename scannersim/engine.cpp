@@ -22,6 +22,9 @@ constexpr double kAbandonSeconds = 3.0;
 // Older history is dropped past this, so a scanner left running for days
 // does not grow without bound.
 constexpr size_t kMaxHistory = 200000;
+// What a byte on the wake-up pipe asks of the scanner's thread.
+constexpr char kWakeStop = 's';
+constexpr char kWakeRefill = 'r';
 
 void trimHistory(std::vector<Frame> *list)
 {
@@ -67,10 +70,44 @@ bool Engine::setUp(std::string *error)
 
 void Engine::requestStop()
 {
-    char byte = 1;
-    if (::write(wake_[1], &byte, 1) < 0) {
+    if (::write(wake_[1], &kWakeStop, 1) < 0) {
         // The pipe is full only if a stop is already pending.
     }
+}
+
+void Engine::requestRefill(const std::vector<DeckEntry> &entries)
+{
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        refill_.insert(refill_.end(), entries.begin(), entries.end());
+        refillAsked_ = true;
+    }
+    if (::write(wake_[1], &kWakeRefill, 1) < 0) {
+        // A full pipe already holds a wake-up that will take the refill.
+    }
+}
+
+bool Engine::takeWakeUp()
+{
+    char bytes[64];
+    bool stop = false;
+    ssize_t n;
+    while ((n = ::read(wake_[0], bytes, sizeof bytes)) > 0)
+        stop = stop || std::find(bytes, bytes + n, kWakeStop) != bytes + n;
+    if (stop)
+        return false;
+    std::vector<std::string> notes;
+    {
+        // The machine changes on this thread only; record() relies on it.
+        std::lock_guard<std::mutex> lock(mu_);
+        if (refillAsked_)
+            machine_.refill(refill_, &notes);
+        refill_.clear();
+        refillAsked_ = false;
+    }
+    for (const std::string &text : notes)
+        note(text);
+    return true;
 }
 
 int Engine::linkFd() const
@@ -100,7 +137,7 @@ void Engine::run()
         int ready = ::ppoll(fds, nfds_t(count), timeout < 0 ? nullptr : &ts, nullptr);
         if (ready < 0 && errno != EINTR)
             return;
-        if (fds[0].revents != 0)
+        if (fds[0].revents != 0 && !takeWakeUp())
             return;
         double t = now();
         if (count == 2 && fds[1].revents != 0) {

@@ -24,6 +24,7 @@ public:
     bool setUp(std::string *error);  // transport, files, wake pipe
     void run();                      // the thread body; returns on stop
     void requestStop();
+    void requestRefill(const std::vector<DeckEntry> &entries);  // any thread
     void finish();  // after run(): last sheet, close files
 
     std::string device() const { return pty_.path(); }
@@ -57,6 +58,7 @@ private:
     void hangUp(const std::string &why);
     void saveFile(const char *name, const std::string &bytes);
     void note(const std::string &text);
+    bool takeWakeUp();  // false when a stop was asked for
 
     Options options_;
     Machine machine_;
@@ -79,6 +81,8 @@ private:
     std::vector<Frame> answers_;
     SeenLine seen_;
     bool seenValid_ = false;
+    std::vector<DeckEntry> refill_;  // waiting for the scanner's thread
+    bool refillAsked_ = false;
 };
 
 }  // namespace scannersim

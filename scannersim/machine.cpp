@@ -1,5 +1,6 @@
 #include "machine.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace scannersim {
@@ -86,6 +87,20 @@ void Machine::refresh(double now, std::vector<std::string> *notes)
         return;
     ++cursor_;
     activate(next, now, notes);
+}
+
+void Machine::refill(const std::vector<DeckEntry> &entries, std::vector<std::string> *notes)
+{
+    long sheets = std::count_if(entries.begin(), entries.end(),
+                                [](const DeckEntry &e) { return e.kind == EntryKind::Record; });
+    options_.deck.insert(options_.deck.end(), entries.begin(), entries.end());
+    notes->push_back("hopper refilled (sheets: " + std::to_string(sheets) +
+                     ", deck entries: " + std::to_string(entries.size()) + ")");
+    // Loading forms is what ends an empty hopper.
+    if (condition_.active && condition_.kind == EntryKind::Empty) {
+        condition_.active = false;
+        notes->push_back(describe(condition_.kind, condition_.code) + " cleared");
+    }
 }
 
 void Machine::activate(const DeckEntry &entry, double now, std::vector<std::string> *notes)

@@ -1,5 +1,8 @@
 #include "options.h"
 
+#include <getopt.h>
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -15,6 +18,7 @@ constexpr std::streamsize kMaxDeckBytes = 16 * 1024 * 1024;
 const char kUsage[] = "usage: scannersim [options]\n"
                       "Plays an optical mark-reading sheet scanner on a pseudo-terminal or a\n"
                       "loopback TCP port. Prints the device or port, then \"ready\".\n"
+                      "SIGHUP reads the --deck file again and loads it into the hopper.\n"
                       "\n"
                       "link:\n"
                       "  --pty                  serve a new pseudo-terminal (default)\n"
@@ -25,7 +29,7 @@ const char kUsage[] = "usage: scannersim [options]\n"
                       "                         the line recorder (wins over the pty's view)\n"
                       "  --cfg FILE             control codes from a port configuration file\n"
                       "scanner:\n"
-                      "  --mode X               mode letter at start (default w)\n"
+                      "  --mode X               mode letter at start: w, d, t or i (default w)\n"
                       "  --handshake A|I|N      handshake character (N: none)\n"
                       "  --refuse-mode LETTERS  ignore changes into these modes\n"
                       "  --loaded               a form definition is loaded at start\n"
@@ -45,7 +49,66 @@ const char kUsage[] = "usage: scannersim [options]\n"
                       "  --transcript FILE      every frame received and answer sent\n"
                       "  --sheets FILE          one line per sheet leaving the print position\n"
                       "  --save-dir DIR         write received.dlf and received.rtp there\n"
-                      "  --help                 this text\n";
+                      "  --help                 this text\n"
+                      "  --version              the program's version\n";
+
+// The long options' values; below the range of any character.
+enum Opt {
+    kPty = 256,
+    kLink,
+    kTcp,
+    kLine,
+    kLineFile,
+    kCfg,
+    kMode,
+    kHandshake,
+    kRefuseMode,
+    kLoaded,
+    kRefuse,
+    kNoReply,
+    kBusy,
+    kDeck,
+    kAtPrint,
+    kCompress,
+    kPace,
+    kReplyDelay,
+    kCharGap,
+    kDropAfter,
+    kTranscript,
+    kSheets,
+    kSaveDir,
+    kHelp,
+    kVersion,
+};
+
+const struct option kLongOptions[] = {
+    {"pty", no_argument, nullptr, kPty},
+    {"link", required_argument, nullptr, kLink},
+    {"tcp", required_argument, nullptr, kTcp},
+    {"line", required_argument, nullptr, kLine},
+    {"line-file", required_argument, nullptr, kLineFile},
+    {"cfg", required_argument, nullptr, kCfg},
+    {"mode", required_argument, nullptr, kMode},
+    {"handshake", required_argument, nullptr, kHandshake},
+    {"refuse-mode", required_argument, nullptr, kRefuseMode},
+    {"loaded", no_argument, nullptr, kLoaded},
+    {"refuse", required_argument, nullptr, kRefuse},
+    {"no-reply", required_argument, nullptr, kNoReply},
+    {"busy", required_argument, nullptr, kBusy},
+    {"deck", required_argument, nullptr, kDeck},
+    {"at-print", no_argument, nullptr, kAtPrint},
+    {"compress", no_argument, nullptr, kCompress},
+    {"pace", no_argument, nullptr, kPace},
+    {"reply-delay", required_argument, nullptr, kReplyDelay},
+    {"char-gap", required_argument, nullptr, kCharGap},
+    {"drop-after", required_argument, nullptr, kDropAfter},
+    {"transcript", required_argument, nullptr, kTranscript},
+    {"sheets", required_argument, nullptr, kSheets},
+    {"save-dir", required_argument, nullptr, kSaveDir},
+    {"help", no_argument, nullptr, kHelp},
+    {"version", no_argument, nullptr, kVersion},
+    {nullptr, 0, nullptr, 0},
+};
 
 bool parseCount(const std::string &text, long max, long *out)
 {
@@ -71,8 +134,191 @@ bool parseStep(const std::string &text, int *step)
     return false;
 }
 
-bool readDeckFile(const std::string &path, std::vector<DeckEntry> *deck, std::string *error)
+std::string optionName(int value)
 {
+    for (const struct option &o : kLongOptions)
+        if (o.name != nullptr && o.val == value)
+            return std::string("--") + o.name;
+    return std::string("-") + char(value);
+}
+
+// The long options that start with the name given (up to any '=').
+int prefixMatches(const std::string &arg)
+{
+    std::string name = arg.substr(2, arg.find('=') - 2);
+    int count = 0;
+    for (const struct option &o : kLongOptions)
+        if (o.name != nullptr && std::string(o.name).compare(0, name.size(), name) == 0)
+            ++count;
+    return count;
+}
+
+// What getopt_long refused, worded as glibc words it.
+std::string refusal(int result, int bad, const char *arg)
+{
+    std::string text = arg != nullptr ? arg : "";
+    if (result == ':')
+        return "option '" + optionName(bad) + "' requires an argument";
+    if (bad >= kPty)
+        return "option '" + optionName(bad) + "' doesn't allow an argument";
+    if (bad != 0)
+        return std::string("invalid option -- '") + char(bad) + "'";
+    if (text.compare(0, 2, "--") == 0 && prefixMatches(text) > 1)
+        return "option '" + text.substr(0, text.find('=')) + "' is ambiguous";
+    return "unrecognized option '" + text + "'";
+}
+
+std::string flag(int opt, Options *o)
+{
+    switch (opt) {
+    case kPty: o->transport = Transport::Pty; break;
+    case kLoaded: o->loaded = true; break;
+    case kAtPrint: o->atPrint = true; break;
+    case kCompress: o->compress = true; break;
+    case kPace: o->pace = true; break;
+    default: return "unhandled option";
+    }
+    return "";
+}
+
+std::string linkValue(int opt, const std::string &v, Options *o)
+{
+    long n = 0;
+    std::string error;
+    switch (opt) {
+    case kTcp:
+        if (!parseCount(v, 65535, &n))
+            return "bad port '" + v + "'";
+        o->transport = Transport::Tcp;
+        o->tcpPort = int(n);
+        return "";
+    case kLink: o->link = v; return "";
+    case kLine: return parseLineSpec(v, &o->line) ? "" : "bad line settings '" + v + "'";
+    case kLineFile: o->lineFile = v; return "";
+    case kCfg: return readCodesFile(v, &o->codes, &error) ? "" : error;
+    default: return "unhandled option";
+    }
+}
+
+std::string scannerValue(int opt, const std::string &v, Options *o)
+{
+    long n = 0;
+    int step = 0;
+    std::string error;
+    switch (opt) {
+    case kMode:
+        if (v.size() != 1 || std::strchr("wdti", v[0]) == nullptr)
+            return "unknown mode '" + v + "' (w, d, t or i)";
+        o->mode = v[0];
+        return "";
+    case kHandshake:
+        if (v != "A" && v != "I" && v != "N")
+            return "bad handshake '" + v + "' (A, I or N)";
+        o->handshake = v == "N" ? '0' : v[0];
+        return "";
+    case kRefuseMode: o->refuseModes = v; return "";
+    case kRefuse:
+    case kNoReply:
+        if (!parseStep(v, &step))
+            return "bad step '" + v + "' (clearmem, definition, runtime or start)";
+        (opt == kRefuse ? o->refuse : o->noReply)[step] = true;
+        return "";
+    case kBusy:
+        if (!parseCount(v, INT_MAX, &n))
+            return "bad count '" + v + "'";
+        o->busy = int(n);
+        return "";
+    case kDeck:
+        if (!loadDeckFile(v, &o->deck, &error))
+            return error;
+        o->deckFile = v;
+        return "";
+    default: return "unhandled option";
+    }
+}
+
+std::string answerValue(int opt, const std::string &v, Options *o)
+{
+    long n = 0;
+    switch (opt) {
+    case kReplyDelay:
+    case kCharGap:
+        if (!parseCount(v, 600000, &n))
+            return "bad milliseconds '" + v + "'";
+        (opt == kReplyDelay ? o->replyDelayMs : o->charGapMs) = int(n);
+        return "";
+    case kDropAfter:
+        if (!parseCount(v, LONG_MAX, &n) || n == 0)
+            return "bad count '" + v + "'";
+        o->dropAfter = n;
+        return "";
+    case kTranscript: o->transcriptFile = v; return "";
+    case kSheets: o->sheetsFile = v; return "";
+    case kSaveDir: o->saveDir = v; return "";
+    default: return "unhandled option";
+    }
+}
+
+// Returns "" when the option was taken, else the reason it was not.
+std::string takeOption(int opt, const char *value, Options *o)
+{
+    if (value == nullptr)
+        return flag(opt, o);
+    std::string v = value;
+    if (opt <= kCfg)
+        return linkValue(opt, v, o);
+    if (opt <= kDeck)
+        return scannerValue(opt, v, o);
+    return answerValue(opt, v, o);
+}
+
+}  // namespace
+
+ParseResult parseCommandLine(int argc, char **argv, Options *options, std::string *error)
+{
+    // A copy, because getopt_long reorders what it is given.
+    std::vector<char *> args(argv, argv + argc);
+    args.push_back(nullptr);
+    opterr = 0;
+    optind = 0;  // glibc: start afresh, whatever an earlier parse left
+    for (;;) {
+        int opt = getopt_long(argc, args.data(), ":h", kLongOptions, nullptr);
+        if (opt == -1)
+            break;
+        if (opt == 'h' || opt == kHelp)
+            return ParseResult::Help;
+        if (opt == kVersion)
+            return ParseResult::Version;
+        if (opt == '?' || opt == ':') {
+            // glibc has stepped past the argument it refused.
+            *error = refusal(opt, optopt, optind > 0 ? args[size_t(optind - 1)] : nullptr);
+            return ParseResult::Error;
+        }
+        std::string why = takeOption(opt, optarg, options);
+        if (!why.empty()) {
+            *error = why;
+            return ParseResult::Error;
+        }
+    }
+    if (optind < argc) {
+        *error = std::string("unexpected argument '") + args[size_t(optind)] + "'";
+        return ParseResult::Error;
+    }
+    return ParseResult::Run;
+}
+
+const char *usageText()
+{
+    return kUsage;
+}
+
+bool loadDeckFile(const std::string &path, std::vector<DeckEntry> *deck, std::string *error)
+{
+    struct stat info;
+    if (::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+        *error = path + ": is a directory, not a deck file";
+        return false;
+    }
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         *error = path + ": " + std::strerror(errno);
@@ -80,6 +326,10 @@ bool readDeckFile(const std::string &path, std::vector<DeckEntry> *deck, std::st
     }
     std::string text(size_t(kMaxDeckBytes) + 1, '\0');
     in.read(&text[0], kMaxDeckBytes + 1);
+    if (in.bad()) {
+        *error = path + ": read failed";
+        return false;
+    }
     if (in.gcount() > kMaxDeckBytes) {
         *error = path + ": deck too large";
         return false;
@@ -90,151 +340,6 @@ bool readDeckFile(const std::string &path, std::vector<DeckEntry> *deck, std::st
         return false;
     }
     return true;
-}
-
-class ArgParser {
-public:
-    ArgParser(int argc, char **argv, Options *o) : argc_(argc), argv_(argv), o_(o) {}
-
-    ParseResult run(std::string *error)
-    {
-        for (i_ = 1; i_ < argc_; ++i_) {
-            std::string arg = argv_[i_];
-            std::string value;
-            bool hasValue = false;
-            size_t eq = arg.find('=');
-            if (arg.compare(0, 2, "--") == 0 && eq != std::string::npos) {
-                value = arg.substr(eq + 1);
-                arg = arg.substr(0, eq);
-                hasValue = true;
-            }
-            if (arg == "--help" || arg == "-h")
-                return ParseResult::Help;
-            std::string why = option(arg, hasValue, value);
-            if (!why.empty()) {
-                *error = why;
-                return ParseResult::Error;
-            }
-        }
-        return ParseResult::Run;
-    }
-
-private:
-    bool takesNoValue(const std::string &arg) const
-    {
-        return arg == "--pty" || arg == "--loaded" || arg == "--at-print" || arg == "--compress" ||
-               arg == "--pace";
-    }
-
-    // Returns "" when the option was taken, else the reason it was not.
-    std::string option(const std::string &arg, bool hasValue, std::string value)
-    {
-        if (takesNoValue(arg)) {
-            if (hasValue)
-                return arg + " takes no value";
-            return flag(arg);
-        }
-        if (!hasValue) {
-            if (i_ + 1 >= argc_)
-                return arg + " needs a value";
-            value = argv_[++i_];
-        }
-        return valued(arg, value);
-    }
-
-    std::string flag(const std::string &arg)
-    {
-        if (arg == "--pty")
-            o_->transport = Transport::Pty;
-        if (arg == "--loaded")
-            o_->loaded = true;
-        if (arg == "--at-print")
-            o_->atPrint = true;
-        if (arg == "--compress")
-            o_->compress = true;
-        if (arg == "--pace")
-            o_->pace = true;
-        return "";
-    }
-
-    std::string valued(const std::string &arg, const std::string &v)
-    {
-        long n = 0;
-        int step = 0;
-        std::string error;
-        if (arg == "--tcp") {
-            if (!parseCount(v, 65535, &n))
-                return "bad port '" + v + "'";
-            o_->transport = Transport::Tcp;
-            o_->tcpPort = int(n);
-        } else if (arg == "--link") {
-            o_->link = v;
-        } else if (arg == "--line") {
-            if (!parseLineSpec(v, &o_->line))
-                return "bad line settings '" + v + "'";
-        } else if (arg == "--line-file") {
-            o_->lineFile = v;
-        } else if (arg == "--cfg") {
-            if (!readCodesFile(v, &o_->codes, &error))
-                return error;
-        } else if (arg == "--mode") {
-            if (v.size() != 1)
-                return "bad mode '" + v + "'";
-            o_->mode = v[0];
-        } else if (arg == "--handshake") {
-            if (v != "A" && v != "I" && v != "N")
-                return "bad handshake '" + v + "'";
-            o_->handshake = v == "N" ? '0' : v[0];
-        } else if (arg == "--refuse-mode") {
-            o_->refuseModes = v;
-        } else if (arg == "--refuse" || arg == "--no-reply") {
-            if (!parseStep(v, &step))
-                return "bad step '" + v + "'";
-            (arg == "--refuse" ? o_->refuse : o_->noReply)[step] = true;
-        } else if (arg == "--busy") {
-            if (!parseCount(v, INT_MAX, &n))
-                return "bad count '" + v + "'";
-            o_->busy = int(n);
-        } else if (arg == "--deck") {
-            if (!readDeckFile(v, &o_->deck, &error))
-                return error;
-        } else if (arg == "--reply-delay" || arg == "--char-gap") {
-            if (!parseCount(v, 600000, &n))
-                return "bad milliseconds '" + v + "'";
-            (arg == "--reply-delay" ? o_->replyDelayMs : o_->charGapMs) = int(n);
-        } else if (arg == "--drop-after") {
-            if (!parseCount(v, LONG_MAX, &n) || n == 0)
-                return "bad count '" + v + "'";
-            o_->dropAfter = n;
-        } else if (arg == "--transcript") {
-            o_->transcriptFile = v;
-        } else if (arg == "--sheets") {
-            o_->sheetsFile = v;
-        } else if (arg == "--save-dir") {
-            o_->saveDir = v;
-        } else {
-            return "unknown option '" + arg + "'";
-        }
-        return "";
-    }
-
-    int argc_;
-    char **argv_;
-    Options *o_;
-    int i_ = 1;
-};
-
-}  // namespace
-
-ParseResult parseCommandLine(int argc, char **argv, Options *options, std::string *error)
-{
-    ArgParser parser(argc, argv, options);
-    return parser.run(error);
-}
-
-const char *usageText()
-{
-    return kUsage;
 }
 
 }  // namespace scannersim

@@ -44,6 +44,7 @@ struct Options {
     std::string saveDir;  // received.dlf / received.rtp go here
     int busy = 0;         // first N download status answers say busy
     std::vector<DeckEntry> deck;
+    std::string deckFile;  // where the deck came from, read again on SIGHUP
     bool atPrint = false;  // a sheet stands at the print position at start
     std::string sheetsFile;
     std::string transcriptFile;
@@ -93,6 +94,9 @@ public:
     bool start(std::string *error);
     // Ends the thread, writes the sheets still standing and closes files.
     void stop();
+    // Puts more sheets into the input hopper, behind those still waiting,
+    // as an operator loading forms does; safe from any thread.
+    void refill(const std::vector<DeckEntry> &entries);
 
     std::string device() const;  // pty slave path ("" on tcp)
     int port() const;            // tcp port (0 on pty)

@@ -237,6 +237,11 @@ std::string Program::stderrText() const
     return readFor(err_, 0.2);
 }
 
+std::string Program::stdoutText() const
+{
+    return readFor(out_, 0.2);
+}
+
 std::string bannerValue(const std::string &banner, const std::string &key)
 {
     std::istringstream in(banner);

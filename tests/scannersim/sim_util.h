@@ -36,11 +36,13 @@ public:
                      const std::vector<std::string> &env = {});
     ~Program();
     bool ready() const { return ready_; }
+    pid_t pid() const { return pid_; }
     const std::string &banner() const { return banner_; }  // lines before ready
     // Sends the signal and waits; the exit status or -1.
     int stop(int signal);
     int wait();
     std::string stderrText() const;
+    std::string stdoutText() const;  // what came after the banner
 
 private:
     pid_t pid_ = -1;

@@ -151,6 +151,18 @@ TEST_F(PortConfig, AllThirtyPositionsInOrderAndNothingAfterThem)
     EXPECT_EQ(read(content), expected);
 }
 
+TEST_F(PortConfig, SampleFileHoldsTheBuiltInValues)
+{
+    // The commented sample that ships with the station: its comments must
+    // hold no digit, or every later value would move one position.
+    std::string sample = readFile(SAMPLE_PORT_CFG);
+    ASSERT_NE(sample.find("position thirty"), std::string::npos);
+    EXPECT_EQ(read(sample), builtInSettings);
+    // Nothing after the thirtieth number either.
+    int value = 0;
+    EXPECT_EQ(next_param(dir_.file("d_tty1a.cfg").c_str(), &value), 1);
+}
+
 TEST_F(PortConfig, WholeNumbersAtTheIntegerPositions)
 {
     // Twenty-five placeholders, then the line settings: no 8-bit cut there.
