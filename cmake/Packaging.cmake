@@ -7,6 +7,10 @@
 set(pkg_dir ${PROJECT_SOURCE_DIR}/packaging)
 set(markfeed_doc ${CMAKE_INSTALL_DATAROOTDIR}/doc/markfeed)
 set(scannersim_doc ${CMAKE_INSTALL_DATAROOTDIR}/doc/scannersim)
+# Read below at configure time: an edit configures again.
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+             ${PROJECT_SOURCE_DIR}/LICENSE ${pkg_dir}/changelog
+             ${pkg_dir}/markfeed.description ${pkg_dir}/scannersim.description)
 
 install(TARGETS markfeed ndxmode RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT markfeed)
 install(TARGETS scannersim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT scannersim)
@@ -31,7 +35,7 @@ endif()
 
 # The copyright file in Debian's machine-readable format, from LICENSE, so
 # that the licence is written down once.
-file(READ LICENSE licence)
+file(READ ${PROJECT_SOURCE_DIR}/LICENSE licence)
 if(NOT licence MATCHES "Copyright \\(c\\) ([^\n]+)\n\n(.*)$")
   message(FATAL_ERROR "LICENSE: no copyright line")
 endif()
