@@ -27,7 +27,8 @@ install(FILES scannersim/README.md DESTINATION ${scannersim_doc} COMPONENT scann
 install(FILES examples/batch.deck DESTINATION ${scannersim_doc}/examples COMPONENT scannersim)
 
 # The changelog's newest entry must be this version: a release adds one.
-file(STRINGS ${pkg_dir}/changelog changelog_top LIMIT_COUNT 1)
+file(READ ${pkg_dir}/changelog changelog)
+string(REGEX MATCH "^[^\n]*" changelog_top "${changelog}")
 if(NOT changelog_top MATCHES "^scanstation \\(${PROJECT_VERSION}\\) ")
   message(FATAL_ERROR "packaging/changelog begins with '${changelog_top}': "
                       "add an entry for version ${PROJECT_VERSION}")
