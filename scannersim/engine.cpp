@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cmath>
 #include <fstream>
+#include <limits>
 
 #include "wire.h"
 
@@ -153,6 +154,7 @@ void Engine::run()
                     readLink(t);
             }
         }
+        takeInput(now());
         if (parser_.partial() && t - lastInput_ >= kAbandonSeconds) {
             std::vector<RawFrame> frames;
             parser_.abandon(&frames);
@@ -168,6 +170,10 @@ double Engine::pollTimeout(double t) const
     double timeout = -1;
     if (!out_.empty() && !writeBlocked_)
         timeout = std::max(0.0, out_.front().due - t);
+    if (!in_.empty()) {
+        double next = std::max(0.0, in_.front().due - t);
+        timeout = timeout < 0 ? next : std::min(timeout, next);
+    }
     if (parser_.partial()) {
         double left = std::max(0.0, lastInput_ + kAbandonSeconds - t);
         timeout = timeout < 0 ? left : std::min(timeout, left);
@@ -183,15 +189,31 @@ void Engine::readLink(double t)
         return;
     if (n <= 0) {
         // A pty never gets here while we hold the slave; a socket does at EOF.
+        // What was sent before the hang-up still arrives.
+        takeInput(std::numeric_limits<double>::infinity());
         hangUp("connection closed");
         return;
     }
-    lastInput_ = t;
+    // Paced, each character reaches the scanner only after its time on the
+    // line, one after another, as on a real serial line.
+    double step = options_.pace ? charSeconds(options_.line) : 0;
     for (ssize_t i = 0; i < n; ++i) {
+        double due = step > 0 ? std::max(t, in_.empty() ? t : in_.back().due) + step : t;
+        in_.push_back(TimedByte{buf[i], due});
+    }
+    takeInput(t);
+}
+
+void Engine::takeInput(double t)
+{
+    while (!in_.empty() && in_.front().due <= t) {
+        TimedByte in = in_.front();
+        in_.pop_front();
+        lastInput_ = std::min(in.due, t);
         std::vector<RawFrame> frames;
-        parser_.feed(uint8_t(buf[i]), &frames);
+        parser_.feed(uint8_t(in.byte), &frames);
         for (const RawFrame &raw : frames)
-            handle(raw, t);
+            handle(raw, lastInput_);
         ++bytesIn_;
         if (options_.dropAfter > 0 && bytesIn_ == options_.dropAfter) {
             flushOutput(now());  // what was already due still goes out
@@ -299,7 +321,7 @@ void Engine::queueAnswer(const Answer &answer, double t)
     if (!out_.empty())
         due = std::max(due, out_.back().due + step);
     for (char byte : bytes) {
-        out_.push_back(OutByte{byte, due});
+        out_.push_back(TimedByte{byte, due});
         due += step;
     }
 }
@@ -311,7 +333,7 @@ void Engine::flushOutput(double t)
         return;
     char buf[4096];
     size_t n = 0;
-    for (const OutByte &b : out_) {
+    for (const TimedByte &b : out_) {
         if (b.due > t || n == sizeof buf)
             break;
         buf[n++] = b.byte;
@@ -333,6 +355,7 @@ void Engine::hangUp(const std::string &why)
     for (const RawFrame &raw : frames)
         handle(raw, now());
     out_.clear();
+    in_.clear();
     writeBlocked_ = false;
     bytesIn_ = 0;
     if (options_.transport == Transport::Tcp)

@@ -41,7 +41,8 @@ public:
     bool waitForFrames(const std::string &name, size_t count, int timeoutMs) const;
 
 private:
-    struct OutByte {
+    // A byte on the line: when it is due out, or due in to the scanner.
+    struct TimedByte {
         char byte;
         double due;
     };
@@ -49,6 +50,7 @@ private:
     double now() const;
     int linkFd() const;
     void readLink(double t);
+    void takeInput(double t);  // the received bytes whose time has come
     void handle(const RawFrame &raw, double t);
     void record(const Effects &fx);
     void queueAnswer(const Answer &answer, double t);
@@ -68,7 +70,8 @@ private:
     LineFile transcript_;
     LineFile sheetsFile_;
     int wake_[2] = {-1, -1};
-    std::deque<OutByte> out_;
+    std::deque<TimedByte> out_;
+    std::deque<TimedByte> in_;  // received, still on the line (--pace)
     bool writeBlocked_ = false;
     long bytesIn_ = 0;  // on this connection
     double lastInput_ = 0;
