@@ -8,7 +8,9 @@
 #include "frames.h"
 #include "link.h"
 #include "status.h"
-#include "wire.h"
+#include "support/inside.h"
+
+using namespace support;
 
 namespace {
 
@@ -69,10 +71,10 @@ TEST(Records, LongRecordIsCutToTheBuffer)
 TEST(Records, TimeOutGivesMinusOneAndEmptiesStatus)
 {
     Wire wire;
-    strcpy(statusback, "previous");
+    setStatusBack("previous");
     Read got = readfrom(wire, "ABC");  // no end of record: waits a second more
     EXPECT_EQ(got.count, -1);
-    EXPECT_STREQ(statusback, "");  // emptied whichever buffer was read
+    EXPECT_EQ(statusBack(), "");  // emptied whichever buffer was read
 }
 
 TEST(Records, CodesAboveSevenBitsNeverEndARecord)

@@ -8,8 +8,10 @@
 
 #include "runsettings.h"
 #include "sheetcheck.h"
-#include "station.h"
-#include "wire.h"
+#include "support/inside.h"
+#include "support/programs.h"
+
+using namespace support;
 
 namespace {
 
@@ -41,7 +43,7 @@ Checked check(const std::string &record)
     memset(outrec, 0, sizeof outrec);
     memcpy(outrec, record.data(), record.size());
     int result = editform(outrec);
-    return {result, outrec, wire.received(), harness::messages(wire.messages())};
+    return {result, outrec, wire.received(), messages(wire.messages())};
 }
 
 std::string stampnow(const std::string &numbers)

@@ -6,19 +6,17 @@
 
 #include "link.h"
 #include "status.h"
-#include "wire.h"
+#include "support/inside.h"
+#include "support/scanner.h"
+
+using namespace support;
 
 namespace {
 
-// A 50-character long status with single characters set at positions.
-std::string longstatus(std::initializer_list<std::pair<int, char>> set)
+// A long status in wait mode with single characters set at positions.
+std::string longstatus(std::initializer_list<std::pair<size_t, char>> set)
 {
-    std::string status(50, '0');
-    status[34] = 'N';
-    status[48] = 'w';
-    for (const auto &entry : set)
-        status[static_cast<size_t>(entry.first)] = entry.second;
-    return status + "\r\n";
+    return longStatus('w', 'N', set) + "\r\n";
 }
 
 std::string downloadstatus(char idle, char flags2 = '0', char flags3 = '0')
@@ -39,7 +37,7 @@ int decode(const std::string &answers, std::string *requests = nullptr)
 TEST(DecodeStatus, LongStatusConditionsInTheirOrder)
 {
     const struct {
-        std::initializer_list<std::pair<int, char>> set;
+        std::initializer_list<std::pair<size_t, char>> set;
         int code;
     } cases[] = {
         {{{7, '4'}, {32, '3'}}, 4},  // read check: the 0x01 detail of 32 first
@@ -127,7 +125,7 @@ TEST(StatusDeath, WrongLengthOrNoAnswerEndsTheRunWith99)
     EXPECT_EXIT(
         {
             Wire wire;
-            DlDelay = -4;  // one second instead of five
+            setDelay(-4);  // one second instead of five
             getstatus(SHORT_STATUS, 5);
         },
         ::testing::ExitedWithCode(99), "");

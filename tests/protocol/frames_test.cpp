@@ -3,10 +3,10 @@
 // file's codes.
 #include <gtest/gtest.h>
 
-#include "support.h"
+#include "support/lines.h"
+#include "support/scanner.h"
 
-using namespace harness;
-using namespace protocol;
+using namespace support;
 
 namespace {
 
@@ -29,13 +29,12 @@ TEST(CommandFrames, ResetSequenceAndIdleRequestWithBuiltInCodes)
 {
     TempDir dir;
     Sim sim = startScanner({});
-    ASSERT_TRUE(sim);
 
     Result run = runStation(dir, {"-d", sim.device, "-r", "-x"});
     EXPECT_EQ(run.status, 0) << run.errors;
     EXPECT_EQ(received(*sim), resetBytes + "s3");
-    EXPECT_EQ(frameList(*sim), (std::vector<std::string>{"SelectScanner", "End", "Release", "Stop",
-                                                         "Display", "Status s3"}));
+    EXPECT_EQ(frameList(sim->frames()), (std::vector<std::string>{"SelectScanner", "End", "Release",
+                                                                  "Stop", "Display", "Status s3"}));
     const std::string expected = "\nFunction call to FlushComm()."
                                  "\nFunction call to DlReset()."
                                  "\nFunction call to DlSelectScanner()."
@@ -56,13 +55,9 @@ TEST(CommandFrames, ConfiguredCodesGoOnTheWireExceptInTheDisplayCommand)
 {
     TempDir dir;
     Sim sim = startScanner(optionsWithCodes(changedCodes));
-    ASSERT_TRUE(sim);
     writeFile(dir.file("d_" + portName(sim.device) + ".cfg"), changedCodes);
 
-    RunOptions options;
-    options.args = {"-d", sim.device, "-x"};
-    options.cwd = dir.path();
-    Station station(options);
+    Process station(markfeedIn(dir, {"-d", sim.device, "-x"}));
     ASSERT_TRUE(station.waitFor("Scanner hopper empty.", 15)) << station.errors();
     station.type("\x1b");
     Result run = finish(station, dir);

@@ -6,37 +6,17 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include "support.h"
+#include "support/lines.h"
+#include "support/scanner.h"
 
-using namespace harness;
-using namespace protocol;
+using namespace support;
 
 namespace {
 
-// The built-in values of the first 25 positions of a port configuration
-// file, then the given line settings and the end-of-batch flag.
-std::string cfgWithLine(int baud, int size, int parity, int stops)
-{
-    return "4 13 10 114 14 17 17 115 48 49 50 101 28 29 18 49 50 21 20 19 25 13 0 51 27 " +
-           std::to_string(baud) + " " + std::to_string(size) + " " + std::to_string(parity) + " " +
-           std::to_string(stops) + " 1\n";
-}
-
-std::string dump(const std::string &trace, const std::string &heading)
-{
-    size_t at = trace.find(heading);
-    if (at == std::string::npos)
-        return "";
-    size_t start = trace.find("\nBAUD", at);
-    size_t size = trace.find("\nSIZE", at);
-    start = start == std::string::npos || start > size ? size : start;
-    size_t end = trace.find("\n\n", start);
-    return trace.substr(start, end == std::string::npos ? std::string::npos : end - start);
-}
-
-const char settingsHeading[] = "Port Communication Settings\n===========================";
-const char resetHeading[] =
-    "Resetting Scanner Port To Default Settings\n==========================================";
+// 38400 baud, 8 bits, even parity, one stop bit.
+const std::string fileLine = cfgText({{26, 38400}, {27, 8}, {28, 1}, {29, 1}});
+// 0 and unknown values keep what the device has: the scanner's own.
+const std::string unknownLine = cfgText({{26, 0}, {27, 0}, {28, 4}, {29, 3}});
 
 }  // namespace
 
@@ -49,97 +29,30 @@ TEST(SerialLink, LineSettingsAskedOfTheDeviceAndDumpedInTheTrace)
         bool recorder;        // the scanner judges size and parity too
         std::string scanner;  // its own line: its answers are garbled unless the host matches
         int status;
-        std::string seen;  // what the scanner saw asked
-        std::string dump;
+        std::string seen;  // what the scanner saw asked ("": its own)
+        std::string dump;  // the settings in the trace ("": those seen)
     } cases[] = {
-        {"built-in",
-         {},
-         "",
-         true,
-         "19200:7O2",
-         0,
-         "19200:7O2",
-         "\nBAUD: 19200\nSIZE: 7\nPARITY: Odd\nSTOPS: 2"},
-        {"-b 9600:8N1",
-         {"-b", "9600:8N1"},
-         "",
-         true,
-         "9600:8N1",
-         0,
-         "9600:8N1",
-         "\nBAUD: 9600\nSIZE: 8\nPARITY: None\nSTOPS: 1"},
-        {"any other speed and size",
-         {"-b", "2400:6E1"},
-         "",
-         true,
-         "9600:8E1",
-         0,
-         "9600:8E1",
-         "\nBAUD: 9600\nSIZE: 8\nPARITY: Even\nSTOPS: 1"},
-        {"speed only",
-         {"-b", "38400"},
-         "",
-         true,
-         "38400:7O2",
-         0,
-         "38400:7O2",
-         "\nBAUD: 38400\nSIZE: 7\nPARITY: Odd\nSTOPS: 2"},
-        {"configuration file",
-         {},
-         cfgWithLine(38400, 8, 1, 1),
-         true,
-         "38400:8E1",
-         0,
-         "38400:8E1",
-         "\nBAUD: 38400\nSIZE: 8\nPARITY: Even\nSTOPS: 1"},
-        {"option over configuration file",
-         {"-b", "9600:7N2"},
-         cfgWithLine(38400, 8, 1, 1),
-         true,
-         "9600:7N2",
-         0,
-         "9600:7N2",
-         "\nBAUD: 9600\nSIZE: 7\nPARITY: None\nSTOPS: 2"},
-        // 0 and unknown values keep what the device has: the scanner's own.
-        {"device's own settings kept",
-         {},
-         cfgWithLine(0, 0, 4, 3),
-         true,
-         "38400:8N1",
-         0,
-         "38400:8N1",
-         "\nBAUD: 38400\nSIZE: 8\nPARITY: None\nSTOPS: 1"},
-        {"speed as the device has it",
-         {"-b", "38400"},
-         "",
-         false,
-         "38400:7O2",
-         0,
-         "38400:8N2",
-         "\nBAUD: 38400\nSIZE: 7\nPARITY: Odd\nSTOPS: 2"},
-        {"scanner on another line",
-         {},
-         "",
-         true,
-         "9600:8N1",
-         99,
-         "19200:7O2",
-         "\nBAUD: 19200\nSIZE: 7\nPARITY: Odd\nSTOPS: 2"},
+        {"built-in", {}, "", true, "19200:7O2", 0, "", ""},
+        {"-b 9600:8N1", {"-b", "9600:8N1"}, "", true, "9600:8N1", 0, "", ""},
+        {"any other speed and size", {"-b", "2400:6E1"}, "", true, "9600:8E1", 0, "", ""},
+        {"speed only", {"-b", "38400"}, "", true, "38400:7O2", 0, "", ""},
+        {"configuration file", {}, fileLine, true, "38400:8E1", 0, "", ""},
+        {"option over the file", {"-b", "9600:7N2"}, fileLine, true, "9600:7N2", 0, "", ""},
+        {"device's own kept", {}, unknownLine, true, "38400:8N1", 0, "", ""},
+        {"device's size", {"-b", "38400"}, "", false, "38400:7O2", 0, "38400:8N2", "38400:7O2"},
+        {"scanner on another line", {}, "", true, "9600:8N1", 99, "19200:7O2", ""},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         TempDir dir;
         scannersim::Options options;
         ASSERT_TRUE(scannersim::parseLineSpec(c.scanner, &options.line));
-        std::map<std::string, std::string> env;
-        if (c.recorder) {
+        if (c.recorder)
             options.lineFile = dir.file("line");
-            env = preload(LINERECORDER);
-            env["SCANNERSIM_LINE_FILE"] = options.lineFile;
-        }
         Sim sim = startScanner(options);
-        ASSERT_TRUE(sim);
-        env["SCANNERSIM_LINE_DEVICE"] = sim.device;
+        std::map<std::string, std::string> env;
+        if (c.recorder)
+            env = recordLine(options.lineFile, sim.device);
         if (!c.cfg.empty())
             writeFile(dir.file("d_" + portName(sim.device) + ".cfg"), c.cfg);
         std::vector<std::string> args = {"-d", sim.device, "-r", "-x"};
@@ -149,15 +62,16 @@ TEST(SerialLink, LineSettingsAskedOfTheDeviceAndDumpedInTheTrace)
         EXPECT_EQ(run.status, c.status) << run.errors;
         scannersim::LineSettings seen;
         ASSERT_TRUE(sim->lineSeen(&seen));
-        EXPECT_EQ(scannersim::formatLine(seen), c.seen);
-        EXPECT_EQ(dump(run.trace, settingsHeading), c.dump);
+        std::string asked = c.seen.empty() ? c.scanner : c.seen;
+        EXPECT_EQ(scannersim::formatLine(seen), asked);
+        EXPECT_EQ(dumpAfter(run.trace, portHeading), dumpOf(c.dump.empty() ? asked : c.dump));
     }
 }
 
 TEST(SerialLink, DeviceGetsItsOwnSettingsBackAtTheEnd)
 {
     TempDir dir;
-    ScriptedLine line(ScriptedLine::Pty, true);
+    ScriptedLine line(ScriptedLine::Pty, ScriptedLine::Signals);
     line.on("s3", {"0000\r\n"});
     line.start();
 
@@ -172,8 +86,8 @@ TEST(SerialLink, DeviceGetsItsOwnSettingsBackAtTheEnd)
     EXPECT_TRUE(after.c_cflag & CSTOPB);
     EXPECT_TRUE(after.c_lflag & ISIG);
     EXPECT_FALSE(after.c_lflag & NOFLSH);
-    EXPECT_EQ(dump(run.trace, settingsHeading), "\nBAUD: 9600\nSIZE: 8\nPARITY: Even\nSTOPS: 1");
-    EXPECT_EQ(dump(run.trace, resetHeading), "\nBAUD: 19200\nSIZE: 8\nPARITY: None\nSTOPS: 2");
+    EXPECT_EQ(dumpAfter(run.trace, portHeading), dumpOf("9600:8E1"));
+    EXPECT_EQ(dumpAfter(run.trace, resetHeading), dumpOf("19200:8N2"));
 }
 
 // Bytes waiting on the line before the run: one is thrown away, any more
@@ -232,7 +146,7 @@ TEST(SerialLink, OpenThatHangsIsGivenUpAfterFourSeconds)
 {
     TempDir dir;
     std::string device = devicePath();
-    auto env = preload(BLOCKOPEN);
+    auto env = preload(Preload::BlockOpen);
     env["BLOCKOPEN_PATH"] = device;
 
     Result run = runStation(dir, {"-d", device, "-x"}, env);
@@ -254,7 +168,6 @@ TEST(SerialLink, ScannerHangingUpEndsTheRunAfterSixteenReadAttempts)
     scannersim::Options options;
     options.dropAfter = long(resetBytes.size());  // right after the reset
     Sim sim = startScanner(options);
-    ASSERT_TRUE(sim);
 
     Result run = runStation(dir, {"-d", sim.device, "-r"});
     EXPECT_EQ(run.status, 99);

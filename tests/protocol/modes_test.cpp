@@ -5,10 +5,10 @@
 
 #include <algorithm>
 
-#include "support.h"
+#include "support/lines.h"
+#include "support/scanner.h"
 
-using namespace harness;
-using namespace protocol;
+using namespace support;
 
 namespace {
 
@@ -22,31 +22,13 @@ scannersim::Options refusingStart()
     return options;
 }
 
-// The frames received after the idle check.
-std::vector<std::string> afterIdle(const scannersim::Scanner &scanner)
-{
-    auto frames = frameList(scanner);
-    auto idle = std::find(frames.begin(), frames.end(), "Status s3");
-    return idle == frames.end() ? frames : std::vector<std::string>(idle + 1, frames.end());
-}
-
-// The frames received after the last one named so.
+// The frames received after the last one that is so.
 std::vector<std::string> afterLast(const scannersim::Scanner &scanner, const std::string &frame)
 {
-    auto frames = frameList(scanner);
+    auto frames = frameList(scanner.frames());
     auto last = std::find(frames.rbegin(), frames.rend(), frame);
     return last == frames.rend() ? std::vector<std::string>{}
                                  : std::vector<std::string>(last.base(), frames.end());
-}
-
-// The long status of a stopped scanner in wait mode with an empty hopper.
-std::string waitStatus(char handshake)
-{
-    std::string status(50, '0');
-    status[9] = '3';
-    status[34] = handshake;
-    status[48] = 'w';
-    return status;
 }
 
 bool shown(const Result &run, const std::string &message)
@@ -83,11 +65,10 @@ TEST(ModeChanges, OneChangeFrameIntoWaitModeAndOneOutOfIt)
         scannersim::Options options = refusingStart();
         options.mode = c.mode;
         Sim sim = startScanner(options);
-        ASSERT_TRUE(sim);
         Result run = runStation(dir, {"-d", sim.device});
         EXPECT_EQ(run.status, 0);
         EXPECT_EQ(run.messages, std::vector<std::string>{refusedStart});
-        EXPECT_EQ(afterIdle(*sim), c.frames);
+        EXPECT_EQ(afterLast(*sim.scanner, "Status s3"), c.frames);
         EXPECT_EQ(sim->mode(), 'd');
     }
 }
@@ -115,7 +96,6 @@ TEST(ModeChanges, HandshakeByteFollowsTheChangeFrameAsTheStatusAsks)
         options.refuse[int(scannersim::Step::Start)] = true;
         options.handshake = c.handshake;
         Sim sim = startScanner(options);
-        ASSERT_TRUE(sim);
         writeFile(dir.file("d_" + portName(sim.device) + ".cfg"), c.cfg);
 
         Result run = runStation(dir, {"-d", sim.device, "-x"});
@@ -133,7 +113,7 @@ TEST(ModeChanges, HandshakeByteFollowsTheChangeFrameAsTheStatusAsks)
                                  "\nFunction call to getstatus(s0)."
                                  "\nFunction call to readrecord()."
                                  "\nReadrecord OK:  " +
-                                 waitStatus(c.handshake) +
+                                 longStatus('w', c.handshake, {{9, '3'}}) +
                                  "\nFunction call to waitchange()."
                                  "\nFunction call to DlScanControl()."
                                  "\nFunction call to DlEnd()." +
@@ -168,7 +148,6 @@ TEST(ModeChanges, ModeNotTakenGivesItsTimeOutAfterElevenPolls)
         options.mode = c.start;
         options.refuseModes = c.refused;
         Sim sim = startScanner(options);
-        ASSERT_TRUE(sim);
         std::vector<std::string> args = {"-d", sim.device};
         args.insert(args.end(), c.args.begin(), c.args.end());
 
@@ -178,8 +157,8 @@ TEST(ModeChanges, ModeNotTakenGivesItsTimeOutAfterElevenPolls)
         // The handshake, then eleven long status requests and nothing more.
         std::vector<std::string> polls(11, "Status s0");
         polls.insert(polls.begin(), "Handshake");
-        EXPECT_EQ(afterLast(*sim, "ModeChange " + c.refused), polls);
-        EXPECT_EQ(countFrames(*sim, "ModeChange " + c.refused), 1);
+        EXPECT_EQ(afterLast(*sim.scanner, "ModeChange " + c.refused), polls);
+        EXPECT_EQ(countFrames(sim->frames(), "ModeChange " + c.refused), 1);
         EXPECT_EQ(sim->mode(), c.start);
     }
 }
@@ -196,13 +175,12 @@ TEST(IdleWait, BusyScannerIsPolledAndPromptedForOnceAtTheThirdBusyAnswer)
         scannersim::Options options;
         options.busy = c.busy;
         Sim sim = startScanner(options);
-        ASSERT_TRUE(sim);
 
         Result run = runStation(dir, {"-d", sim.device, "-r"});
         EXPECT_EQ(run.status, 0);
         EXPECT_EQ(std::count(run.messages.begin(), run.messages.end(), busyPrompt), c.prompts)
             << run.errors;
-        EXPECT_EQ(countFrames(*sim, "Status s3"), c.busy + 1);
+        EXPECT_EQ(countFrames(sim->frames(), "Status s3"), c.busy + 1);
     }
 }
 
@@ -212,18 +190,14 @@ TEST(IdleWait, EscapeAtTheBusyPromptEndsTheRunWith88)
     scannersim::Options options;
     options.busy = 1000;
     Sim sim = startScanner(options);
-    ASSERT_TRUE(sim);
 
-    RunOptions station;
-    station.args = {"-d", sim.device};
-    station.cwd = dir.path();
-    Station run(station);
+    Process run(markfeedIn(dir, {"-d", sim.device}));
     ASSERT_TRUE(run.waitFor(busyPrompt, 10)) << run.errors();
     run.idle(0.3);
-    EXPECT_EQ(countFrames(*sim, "Status s3"), 3);
+    EXPECT_EQ(countFrames(sim->frames(), "Status s3"), 3);
     run.type("\x1b");
     Result result = finish(run, dir);
     EXPECT_EQ(result.status, 88);
     EXPECT_EQ(result.messages, std::vector<std::string>{busyPrompt});
-    EXPECT_EQ(countFrames(*sim, "Status s3"), 3);
+    EXPECT_EQ(countFrames(sim->frames(), "Status s3"), 3);
 }

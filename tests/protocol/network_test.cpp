@@ -3,46 +3,22 @@
 // terminal server.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <random>
 
-#include "support.h"
+#include "support/lines.h"
+#include "support/scanner.h"
 
-using namespace harness;
-using namespace protocol;
+using namespace support;
 
 namespace {
 
 const std::string connected = "Connected to remote host 127.0.0.1.";
 const std::string testFailed = "Network scanner communication test failed.  Press <ENTER>.";
-
-sockaddr_in loopback(int port)
-{
-    sockaddr_in address;
-    memset(&address, 0, sizeof address);
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return address;
-}
-
-bool listening(int port)
-{
-    int s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address = loopback(port);
-    bool up = connect(s, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
-    close(s);
-    return up;
-}
 
 // Two scanners: one on a port and one on that port with its bytes
 // exchanged, where -p and its absence lead.
@@ -86,18 +62,12 @@ Result runWithServices(const TempDir &dir, const std::string &services,
                        const std::vector<std::string> &args)
 {
     writeFile(dir.file("services"), services);
-    RunOptions options;
-    options.program = "/usr/bin/unshare";
-    options.args = {"-m",
-                    "/bin/sh",
-                    "-c",
-                    "mount --bind \"$0\" /etc/services && exec \"$@\"",
-                    dir.file("services"),
-                    markfeedPath()};
-    options.args.insert(options.args.end(), args.begin(), args.end());
-    options.cwd = dir.path();
-    options.input = RunOptions::File;
-    Station station(options);
+    RunOptions options = markfeedIn(dir, args, RunOptions::File);
+    options.command.insert(options.command.begin(),
+                           {"/usr/bin/unshare", "-m", "/bin/sh", "-c",
+                            "mount --bind \"$0\" /etc/services && exec \"$@\"",
+                            dir.file("services")});
+    Process station(options);
     return finish(station, dir);
 }
 
@@ -137,7 +107,7 @@ TEST(NetworkLink, PortNumberInNetworkOrderWithPAndAsWrittenWithout)
     run = runStation(dir, netArgs({"-u", port, "-r"}));
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(received(*pair.exchanged), resetBytes + "s3");
-    EXPECT_EQ(countFrames(*pair.named, "Status s3"), 2);
+    EXPECT_EQ(countFrames(pair.named->frames(), "Status s3"), 2);
 }
 
 TEST(NetworkLink, ServiceNameFromTheServicesFile)
@@ -177,7 +147,7 @@ TEST(NetworkLink, ServiceNameFromTheServicesFile)
                       connected, "Scanner on /net/127.0.0.1 communicating on port sheetsrv.  "
                                  "Press <ENTER>."}));
         EXPECT_EQ(run.data, "sheetsrv\r\n");
-        EXPECT_EQ(frameList(*pair.named),
+        EXPECT_EQ(frameList(pair.named->frames()),
                   (std::vector<std::string>{"Status s0", "Status s1", "Status s3"}));
     }
     {
@@ -192,22 +162,15 @@ TEST(NetworkLink, ServiceNameFromTheServicesFile)
 TEST(NetworkLink, ConnectThatHangsIsGivenUpAfterFourSeconds)
 {
     // A listener that never accepts: once its queue is full, connects hang.
-    int listener = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address = loopback(0);
-    socklen_t length = sizeof address;
-    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
-    ASSERT_EQ(listen(listener, 0), 0);
-    ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length), 0);
-    int port = ntohs(address.sin_port);
+    int port = 0;
+    int listener = listenLoopback(0, &port);
+    ASSERT_GE(listener, 0);
     std::vector<int> queued;
     for (int i = 0; i < 8; i++) {
-        int s = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
-        sockaddr_in to = loopback(port);
-        bool done = connect(s, reinterpret_cast<sockaddr *>(&to), sizeof to) == 0;
+        int s = connectLoopback(port, SOCK_NONBLOCK);
         struct pollfd writable = {s, POLLOUT, 0};
-        done = done || (errno == EINPROGRESS && poll(&writable, 1, 300) == 1);
         queued.push_back(s);
-        if (!done)
+        if (s < 0 || poll(&writable, 1, 300) != 1)
             break;
     }
 
@@ -230,7 +193,6 @@ TEST(NetworkLink, CommunicationTestWritesTheServiceWhenAllThreeAnswersFit)
         options.transport = scannersim::Transport::Tcp;
         return options;
     }());
-    ASSERT_TRUE(sim);
     std::string port = std::to_string(sim->port());
     TempDir dir;
     writeFile(dir.file("SCAN.DAT"), "last batch\r\n");
@@ -241,7 +203,8 @@ TEST(NetworkLink, CommunicationTestWritesTheServiceWhenAllThreeAnswersFit)
                                 connected, "Scanner on /net/127.0.0.1 communicating on port " +
                                                port + ".  Press <ENTER>."}));
     EXPECT_EQ(run.data, port + "\r\n");
-    EXPECT_EQ(frameList(*sim), (std::vector<std::string>{"Status s0", "Status s1", "Status s3"}));
+    EXPECT_EQ(frameList(sim->frames()),
+              (std::vector<std::string>{"Status s0", "Status s1", "Status s3"}));
     EXPECT_NE(run.trace.find("\nFunction call to testparity()."
                              "\nFunction call to quickstatus(s0)."
                              "\nFunction call to readrecord()."
@@ -296,11 +259,10 @@ TEST(NetworkLink, CommunicationTestFailsAtTheFirstAnswerThatDoesNotFit)
     writeFile(dir.file("line"), "9600 8 N 1\n");
     options.lineFile = dir.file("line");
     Sim sim = startScanner(options);
-    ASSERT_TRUE(sim);
     Result run = runStation(dir, netArgs({"-s", "-u", std::to_string(sim->port()), "-p"}));
     EXPECT_EQ(run.status, 88);
     EXPECT_EQ(run.messages, (std::vector<std::string>{connected, testFailed}));
-    EXPECT_EQ(frameList(*sim), std::vector<std::string>{"Status s0"});
+    EXPECT_EQ(frameList(sim->frames()), std::vector<std::string>{"Status s0"});
 }
 
 TEST(NetworkLink, ScannerBehindATerminalServer)
@@ -308,7 +270,6 @@ TEST(NetworkLink, ScannerBehindATerminalServer)
     if (access(SER2NET, X_OK) != 0)
         GTEST_SKIP() << "ser2net is not installed";
     Sim sim = startScanner({});
-    ASSERT_TRUE(sim);
     TempDir dir;
     int port = freePort();
     writeFile(dir.file("ser2net.yaml"), "connection: &scanner\n"
@@ -317,11 +278,10 @@ TEST(NetworkLink, ScannerBehindATerminalServer)
                                             "\n"
                                             "  connector: serialdev," +
                                             sim.device + ",19200o72,local\n");
-    RunOptions server;
-    server.program = SER2NET;
-    server.args = {"-n", "-u", "-P", dir.file("ser2net.pid"), "-c", dir.file("ser2net.yaml")};
-    server.input = RunOptions::File;
-    Station ser2net(server);
+    RunOptions server = withInput(RunOptions::File);
+    server.command = {
+        SER2NET, "-n", "-u", "-P", dir.file("ser2net.pid"), "-c", dir.file("ser2net.yaml")};
+    Process ser2net(server);
     for (int i = 0; i < 100 && !listening(port); i++)
         ser2net.idle(0.05);
     ASSERT_TRUE(listening(port)) << ser2net.errors();

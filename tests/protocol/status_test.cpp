@@ -3,23 +3,14 @@
 // pieced together from.
 #include <gtest/gtest.h>
 
-#include "support.h"
+#include "support/lines.h"
+#include "support/scanner.h"
 
-using namespace harness;
-using namespace protocol;
+using namespace support;
 
 namespace {
 
 const std::string idle = "0000\r\n";
-
-// A long status of `length` characters in wait mode, handshake 'A'.
-std::string longStatus(size_t length)
-{
-    std::string status(length, '0');
-    status[34] = 'A';
-    status[48] = 'w';
-    return status + "\r\n";
-}
 
 std::string tail(const std::string &text, size_t length)
 {
@@ -43,8 +34,8 @@ TEST(StatusAnswers, WrongLengthOrNoAnswerEndsTheRunWith99)
         {"short download status", {"-r"}, "000\r\n", "", "s3", s6},
         {"long download status", {"-r"}, "00000\r\n", "", "s3", s6},
         {"no download status", {"-r", "-w", "-3"}, "", "", "s3", s7},
-        {"long status of 49", {}, idle, longStatus(49), "s3s0", s6},
-        {"long status of 51", {}, idle, longStatus(51), "s3s0", s6},
+        {"long status of 49", {}, idle, longStatus('w', 'A', {}, 49) + "\r\n", "s3s0", s6},
+        {"long status of 51", {}, idle, longStatus('w', 'A', {}, 51) + "\r\n", "s3s0", s6},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -117,7 +108,7 @@ TEST(ScannerRecords, AnswerIsPiecedTogetherFromTheBytesAsReceived)
 TEST(ScannerRecords, ControlBytesAsRunLengthCountsSurviveTheSerialLine)
 {
     TempDir dir;
-    ScriptedLine line(ScriptedLine::Pty, true);
+    ScriptedLine line(ScriptedLine::Pty, ScriptedLine::Signals);
     const std::string thirteen = "\x15\x0d"
                                  "0";
     line.on("s3", {"0\x15\x03"

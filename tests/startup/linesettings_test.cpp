@@ -7,52 +7,55 @@
 
 #include <termios.h>
 
-#include "startup_support.h"
-#include "station.h"
+#include "support/lines.h"
 
-using namespace harness;
-using startup::cfgText;
-using startup::dumpAfter;
-using startup::Pty;
-using startup::runOnLine;
+using namespace support;
 
 namespace {
 
-const char portHeading[] = "\n\nPort Communication Settings\n===========================";
-const char resetHeading[] =
-    "\n\nResetting Scanner Port To Default Settings\n==========================================";
+const char s6[] = "S6:  No communication with scanner.  Press <ENTER>.";
+const char s7[] = "S7:  No Communication with scanner.  Press <ENTER>.";
 
-std::string dump(const char *baud, const char *size, const char *parity, const char *stops)
+// markfeed on the line, whose port configuration file holds cfg (none when
+// empty); the line answers the first request so, or not at all.
+Result onLine(ScriptedLine &line, const std::string &cfg, std::vector<std::string> args,
+              const std::string &request = "s3", const std::string &answer = "x\r\n")
 {
-    return std::string("\nBAUD: ") + baud + "\nSIZE: " + size + "\nPARITY: " + parity +
-           "\nSTOPS: " + stops;
+    TempDir dir;
+    if (!cfg.empty())
+        writeFile(dir.file("d_" + portName(line.device()) + ".cfg"), cfg);
+    writeFile(dir.file("SCAN.DAT"), "earlier records\r\n");
+    line.on(request, {answer});
+    line.start();
+    args.insert(args.begin(), {"-d", line.device()});
+    Result run = runStation(dir, args);
+    EXPECT_EQ(readFile(dir.file("LOCK_" + portName(line.device()))), "lock");
+    return run;
 }
 
 TEST(LineSettings, BuiltInSettingsAndThePortGivenBackAtTheEnd)
 {
-    TempDir dir;
-    Pty pty;
+    ScriptedLine line(ScriptedLine::Pty, ScriptedLine::Terminal);
     // What the port had before: 9600 and two stop bits (a pty is always 8N).
     struct termios before;
-    ASSERT_EQ(tcgetattr(pty.slave(), &before), 0);
+    ASSERT_EQ(tcgetattr(line.slave(), &before), 0);
     cfsetispeed(&before, B9600);
     cfsetospeed(&before, B9600);
     before.c_cflag |= CSTOPB;
-    ASSERT_EQ(tcsetattr(pty.slave(), TCSANOW, &before), 0);
+    ASSERT_EQ(tcsetattr(line.slave(), TCSANOW, &before), 0);
 
-    auto run = runOnLine(dir, pty, {"-x", "-d", pty.slavePath()});
-    ASSERT_TRUE(run.requested) << run.errors;
+    auto run = onLine(line, "", {"-x"});
+    ASSERT_GE(line.sinceRequest(), 0) << run.errors;
     EXPECT_EQ(run.status, 99);
-    EXPECT_EQ(messages(run.errors),
-              std::vector<std::string>{"S6:  No communication with scanner.  Press <ENTER>."});
-    EXPECT_EQ(dumpAfter(run.trace, portHeading), dump("19200", "7", "Odd", "2"));
-    EXPECT_EQ(dumpAfter(run.trace, resetHeading), dump("9600", "8", "None", "2"));
+    EXPECT_EQ(run.messages, std::vector<std::string>{s6});
+    EXPECT_EQ(dumpAfter(run.trace, portHeading), dumpOf("19200:7O2"));
+    EXPECT_EQ(dumpAfter(run.trace, resetHeading), dumpOf("9600:8N2"));
     EXPECT_NE(run.trace.find("\n\nPROGRAM TERMINATED.  RETURN VALUE = "
                              "99.\n=======================================\n"),
               std::string::npos);
 
     struct termios after;
-    ASSERT_EQ(tcgetattr(pty.slave(), &after), 0);
+    ASSERT_EQ(tcgetattr(line.slave(), &after), 0);
     EXPECT_EQ(cfgetospeed(&after), static_cast<speed_t>(B9600));
     EXPECT_TRUE(after.c_lflag & ICANON);
     EXPECT_TRUE(after.c_lflag & ECHO);
@@ -61,21 +64,18 @@ TEST(LineSettings, BuiltInSettingsAndThePortGivenBackAtTheEnd)
 
 // The file's settings for the tests below: its own status request codes,
 // and 38400 baud, 8 bits, even parity, one stop bit.
-const std::vector<std::pair<int, long>> fileSettings = {{8, 'S'}, {24, '4'}, {26, 38400},
-                                                        {27, 8},  {28, 1},   {29, 1}};
+const std::string fileSettings =
+    cfgText({{8, 'S'}, {24, '4'}, {26, 38400}, {27, 8}, {28, 1}, {29, 1}});
 
 TEST(LineSettings, FileSettingsReachTheLine)
 {
-    TempDir dir;
-    Pty pty;
-    startup::makePtsDirs(dir.path());
-    writeFile(startup::ptsCfgPath(dir.path(), pty), cfgText(fileSettings));
-    auto run = runOnLine(dir, pty, {"-x", "-d", pty.slavePath()}, "x\r\n", "S4");
-    ASSERT_TRUE(run.requested) << run.errors << run.line;
+    ScriptedLine line(ScriptedLine::Pty, ScriptedLine::Terminal);
+    auto run = onLine(line, fileSettings, {"-x"}, "S4");
+    ASSERT_GE(line.sinceRequest(), 0) << run.errors << line.received();
     EXPECT_EQ(run.status, 99);
-    EXPECT_EQ(run.line.substr(run.line.size() - 2), "S4");
-    EXPECT_EQ(run.line.find("s3"), std::string::npos);
-    EXPECT_EQ(dumpAfter(run.trace, portHeading), dump("38400", "8", "Even", "1"));
+    EXPECT_EQ(line.received().substr(line.received().size() - 2), "S4");
+    EXPECT_EQ(line.received().find("s3"), std::string::npos);
+    EXPECT_EQ(dumpAfter(run.trace, portHeading), dumpOf("38400:8E1"));
 }
 
 TEST(LineSettings, SpeedOptionWinsOverTheFile)
@@ -84,79 +84,61 @@ TEST(LineSettings, SpeedOptionWinsOverTheFile)
         std::vector<std::string> options;
         std::string expected;
     } cases[] = {
-        {{}, dump("38400", "8", "Even", "1")},
-        {{"-b", "9600"}, dump("9600", "8", "Even", "1")},
-        {{"-B", "19200:7o2"}, dump("19200", "7", "Odd", "2")},
-        {{"-b", "9600:8n1"}, dump("9600", "8", "None", "1")},
+        {{}, "38400:8E1"},
+        {{"-b", "9600"}, "9600:8E1"},
+        {{"-B", "19200:7o2"}, "19200:7O2"},
+        {{"-b", "9600:8n1"}, "9600:8N1"},
         // An unknown parity letter keeps the file's; 0 keeps size and stops.
-        {{"-b", "19200:7X2"}, dump("19200", "7", "Even", "2")},
-        {{"-b", "9600:0N0"}, dump("9600", "8", "None", "1")},
+        {{"-b", "19200:7X2"}, "19200:7E2"},
+        {{"-b", "9600:0N0"}, "9600:8N1"},
         // Empty pieces between colons do not count; the suffix ends at a colon.
-        {{"-b", "19200::7O2"}, dump("19200", "7", "Odd", "2")},
-        {{"-b", "9600:7n2:8e1"}, dump("9600", "7", "None", "2")},
-        {{"-b", ":7O2"}, dump("38400", "8", "Even", "1")},
+        {{"-b", "19200::7O2"}, "19200:7O2"},
+        {{"-b", "9600:7n2:8e1"}, "9600:7N2"},
+        {{"-b", ":7O2"}, "38400:8E1"},
         // A later -b without a suffix keeps the earlier suffix.
-        {{"-b", "19200:7O2", "-b", "9600"}, dump("9600", "7", "Odd", "2")},
+        {{"-b", "19200:7O2", "-b", "9600"}, "9600:7O2"},
     };
     for (const auto &c : cases) {
-        std::string label;
-        for (const auto &option : c.options)
-            label += option + " ";
-        SCOPED_TRACE(label);
-        TempDir dir;
-        Pty pty;
-        startup::makePtsDirs(dir.path());
-        writeFile(startup::ptsCfgPath(dir.path(), pty), cfgText(fileSettings));
-        std::vector<std::string> args = {"-x", "-d", pty.slavePath()};
+        SCOPED_TRACE(::testing::PrintToString(c.options));
+        ScriptedLine line(ScriptedLine::Pty, ScriptedLine::Terminal);
+        std::vector<std::string> args = {"-x"};
         args.insert(args.end(), c.options.begin(), c.options.end());
-        auto run = runOnLine(dir, pty, args, "x\r\n", "S4");
-        ASSERT_TRUE(run.requested) << run.errors;
+        auto run = onLine(line, fileSettings, args, "S4");
+        ASSERT_GE(line.sinceRequest(), 0) << run.errors;
         EXPECT_EQ(run.status, 99);
-        EXPECT_EQ(dumpAfter(run.trace, portHeading), c.expected);
+        EXPECT_EQ(dumpAfter(run.trace, portHeading), dumpOf(c.expected));
     }
 }
 
 // Nobody answers: the first status request waits 5 seconds plus the delay.
 TEST(LineSettings, DelayOptionWinsOverTheFile)
 {
-    TempDir dir;
-    Pty pty;
-    startup::makePtsDirs(dir.path());
-    writeFile(startup::ptsCfgPath(dir.path(), pty), cfgText({{23, 3}}));
-    auto run = runOnLine(dir, pty, {"-d", pty.slavePath(), "-w", "-5"}, "");
-    ASSERT_TRUE(run.requested) << run.errors;
+    ScriptedLine line(ScriptedLine::Pty, ScriptedLine::Terminal);
+    auto run = onLine(line, cfgText({{23, 3}}), {"-w", "-5"}, "s3", "");
     EXPECT_EQ(run.status, 99);
-    EXPECT_EQ(messages(run.errors),
-              std::vector<std::string>{"S7:  No Communication with scanner.  Press <ENTER>."});
-    EXPECT_LT(run.secondsAfterRequest, 2.5);
+    EXPECT_EQ(run.messages, std::vector<std::string>{s7});
+    EXPECT_GE(line.sinceRequest(), 0);
+    EXPECT_LT(line.sinceRequest(), 2.5);
 }
 
 TEST(LineSettings, DelayOfZeroKeepsTheFilesDelay)
 {
-    TempDir dir;
-    Pty pty;
-    startup::makePtsDirs(dir.path());
-    writeFile(startup::ptsCfgPath(dir.path(), pty), cfgText({{23, 1}}));
-    auto run = runOnLine(dir, pty, {"-d", pty.slavePath(), "-w", "0"}, "");
-    ASSERT_TRUE(run.requested) << run.errors;
+    ScriptedLine line(ScriptedLine::Pty, ScriptedLine::Terminal);
+    auto run = onLine(line, cfgText({{23, 1}}), {"-w", "0"}, "s3", "");
     EXPECT_EQ(run.status, 99);
-    EXPECT_EQ(messages(run.errors),
-              std::vector<std::string>{"S7:  No Communication with scanner.  Press <ENTER>."});
-    EXPECT_GE(run.secondsAfterRequest, 5.8);
+    EXPECT_EQ(run.messages, std::vector<std::string>{s7});
+    EXPECT_GE(line.sinceRequest(), 5.8);
 }
 
 TEST(LineSettings, DownloadOnlyRunEndsWithZeroOnceTheScannerIsIdle)
 {
     // -r without a form: no download, no scanning, and an emptied data file.
-    TempDir dir;
-    Pty pty;
-    writeFile(dir.file("SCAN.DAT"), "earlier records\r\n");
-    auto run = runOnLine(dir, pty, {"-r", "-d", pty.slavePath()}, "a0bc\r\n");
-    ASSERT_TRUE(run.requested) << run.errors;
+    ScriptedLine line(ScriptedLine::Pty, ScriptedLine::Terminal);
+    auto run = onLine(line, "", {"-r"}, "s3", "a0bc\r\n");
+    ASSERT_GE(line.sinceRequest(), 0) << run.errors;
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.errors, "");
-    EXPECT_EQ(readFile(dir.file("SCAN.DAT")), "");
-    EXPECT_EQ(readFile(dir.file("LOCK_pts/" + pty.slavePath().substr(9))), "lock");
+    EXPECT_EQ(run.data, "");
 }
 
 }  // namespace

@@ -2,14 +2,9 @@
 // busy leaves the running batch's trace and data output file alone.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
+#include "support/programs.h"
 
-#include "startup_support.h"
-#include "station.h"
-
-using namespace harness;
-using startup::LockHolder;
-using startup::quickRun;
+using namespace support;
 
 namespace {
 
@@ -19,13 +14,10 @@ const char s46[] = "S46:  Scanner currently in use.  Press <ENTER>.";
 TEST(Lock, SecondRunOnABusyScannerLeavesTheFirstRunsFilesAlone)
 {
     TempDir dir;
-    RunOptions options;
-    options.cwd = dir.path();
-    options.args = {"-x", "-d", device};
-    Station first(options);
+    Process first(markfeedIn(dir, {"-x", "-d", device}));
     // The first run holds the lock while it waits for the operator's key.
     ASSERT_TRUE(first.waitFor("S21:", 10)) << first.errors();
-    EXPECT_TRUE(startup::byteLocked(dir.file("LOCK_tty1a"), 4));
+    EXPECT_TRUE(byteLocked(dir.file("LOCK_tty1a"), 4));
     // A record of the batch in progress.
     writeFile(dir.file("SCAN.DAT"), "0001 accepted sheet\r\n");
 
@@ -34,13 +26,13 @@ TEST(Lock, SecondRunOnABusyScannerLeavesTheFirstRunsFilesAlone)
         std::vector<std::string> args = {"-d", device};
         if (trace)
             args.push_back("-x");
-        auto second = quickRun(dir, args);
+        auto second = runStation(dir, args);
         EXPECT_EQ(second.status, 88);
-        EXPECT_EQ(messages(second.errors), std::vector<std::string>{s46});
+        EXPECT_EQ(second.messages, std::vector<std::string>{s46});
         EXPECT_EQ(readFile(dir.file("SCAN.DAT")), "0001 accepted sheet\r\n");
         // The first run's trace is still in its buffer: nothing on disk.
         EXPECT_EQ(second.trace, "");
-        EXPECT_TRUE(startup::byteLocked(dir.file("LOCK_tty1a"), 4));
+        EXPECT_TRUE(byteLocked(dir.file("LOCK_tty1a"), 4));
         EXPECT_EQ(readFile(dir.file("LOCK_tty1a")), "lock");
     }
 
@@ -51,8 +43,8 @@ TEST(Lock, SecondRunOnABusyScannerLeavesTheFirstRunsFilesAlone)
     EXPECT_EQ(trace.find("S46"), std::string::npos) << trace;
     EXPECT_NE(trace.find("\n\nPROGRAM TERMINATED.  RETURN VALUE = 88."), std::string::npos);
     // The lock goes with the process.
-    EXPECT_FALSE(startup::byteLocked(dir.file("LOCK_tty1a"), 4));
-    EXPECT_EQ(quickRun(dir, {"-d", device}).errors.find("S46"), std::string::npos);
+    EXPECT_FALSE(byteLocked(dir.file("LOCK_tty1a"), 4));
+    EXPECT_EQ(runStation(dir, {"-d", device}).errors.find("S46"), std::string::npos);
 }
 
 TEST(Lock, LockOfAnotherProgramOnTheSameByteIsHonoured)
@@ -67,9 +59,9 @@ TEST(Lock, LockOfAnotherProgramOnTheSameByteIsHonoured)
         std::vector<std::string> args = {"-d", device};
         if (trace)
             args.push_back("-x");
-        auto run = quickRun(dir, args);
+        auto run = runStation(dir, args);
         EXPECT_EQ(run.status, 88);
-        EXPECT_EQ(messages(run.errors), std::vector<std::string>{s46});
+        EXPECT_EQ(run.messages, std::vector<std::string>{s46});
         EXPECT_EQ(run.trace, "\nFunction call to DlScan().");
         EXPECT_EQ(readFile(dir.file("SCAN.DAT")), "0001 accepted sheet\r\n");
         EXPECT_EQ(readFile(dir.file("LOCK_tty1a")), "lock");
@@ -83,11 +75,10 @@ TEST(Lock, OnlyTheByteAfterTheWordLockCounts)
         TempDir dir;
         LockHolder holder(dir.file("LOCK_tty1a"), other);
         ASSERT_TRUE(holder.holding());
-        auto run = quickRun(dir, {"-d", device});
+        auto run = runStation(dir, {"-d", device});
         EXPECT_EQ(run.status, 88);
-        EXPECT_EQ(
-            messages(run.errors),
-            std::vector<std::string>{"S21:  Unable to open device /dev/tty1a.  Press <ENTER>."});
+        EXPECT_EQ(run.messages, std::vector<std::string>{
+                                    "S21:  Unable to open device /dev/tty1a.  Press <ENTER>."});
     }
 }
 
@@ -96,7 +87,7 @@ TEST(Lock, ScannersWithAndWithoutServiceHaveTheirOwnLocks)
     TempDir dir;
     LockHolder holder(dir.file("LOCK_tty1a"), 4);
     ASSERT_TRUE(holder.holding());
-    auto run = quickRun(dir, {"-d", device, "-u", "9100"});
+    auto run = runStation(dir, {"-d", device, "-u", "9100"});
     EXPECT_EQ(run.status, 88);
     EXPECT_EQ(run.errors.find("S46"), std::string::npos) << run.errors;
     EXPECT_EQ(readFile(dir.file("LOCK_tty1a_9100")), "lock");

@@ -2,22 +2,13 @@
 // sees on the one row, and which key comes back to the caller.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <csignal>
-#include <cstdio>
-
-#include "link.h"
 #include "operator.h"
-#include "runsettings.h"
-#include "startup_support.h"
-#include "station.h"
+#include "support/inside.h"
+#include "support/programs.h"
 
-using namespace harness;
-using startup::quickRun;
-using startup::screenRow;
+using namespace support;
 
 namespace {
 
@@ -32,12 +23,9 @@ std::string row(int indent, const std::string &text)
 TEST(MessageLine, ScannerInUseIsCentredAndWaitsForAnyKey)
 {
     TempDir dir;
-    startup::LockHolder holder(dir.file("LOCK_tty1a"), 4);
+    LockHolder holder(dir.file("LOCK_tty1a"), 4);
     ASSERT_TRUE(holder.holding());
-    RunOptions options;
-    options.cwd = dir.path();
-    options.args = {"-d", "/dev/tty1a"};
-    Station station(options);
+    Process station(markfeedIn(dir, {"-d", "/dev/tty1a"}));
     const std::string line = std::string(17, ' ') +
                              "S46:  Scanner currently in use.  Press <ENTER>." +
                              std::string(15, ' ');
@@ -46,7 +34,7 @@ TEST(MessageLine, ScannerInUseIsCentredAndWaitsForAnyKey)
     usleep(200000);
     // Shown, not yet answered: no carriage return until the key comes.
     EXPECT_EQ(station.errors(), line);
-    EXPECT_TRUE(startup::running(station.pid()));
+    EXPECT_TRUE(station.running());
     station.type("q");
     EXPECT_EQ(station.wait(10), 88);
     EXPECT_EQ(station.errors(), line + "\r");
@@ -69,7 +57,7 @@ TEST(MessageLine, LongTextsAreCutAtColumn79)
         std::string text = head + output + tail;
         ASSERT_EQ(text.size(), c.length);
         TempDir dir;
-        auto run = quickRun(dir, {"-x", "-d", "/dev/tty1a", "-o", output});
+        auto run = runStation(dir, {"-x", "-d", "/dev/tty1a", "-o", output});
         EXPECT_EQ(run.status, 88);
         EXPECT_EQ(run.errors, row(c.indent, text) + "\r");
         // The trace keeps the whole text.
@@ -80,7 +68,7 @@ TEST(MessageLine, LongTextsAreCutAtColumn79)
 TEST(MessageLine, ShortMessageAfterALongOneLeavesNothingOfIt)
 {
     TempDir dir;
-    auto run = quickRun(dir, {"-l", "a"});
+    auto run = runStation(dir, {"-l", "a"});
     EXPECT_EQ(run.status, 88);
     const std::string s44 = "S44:  Could not create scanner lock file.  Press <ENTER>.";
     const std::string check = "Check permissions on a/LOCK_.  Press <ENTER>.";
@@ -93,10 +81,7 @@ TEST(MessageLine, ProgressMessageDoesNotTakeAKey)
     // The communication test announces each trial without waiting; the
     // one key typed answers the open failure that follows.
     TempDir dir;
-    RunOptions options;
-    options.cwd = dir.path();
-    options.args = {"-s", "-d", "/dev/tty1a"};
-    Station station(options);
+    Process station(markfeedIn(dir, {"-s", "-d", "/dev/tty1a"}));
     const std::string testing = "Testing scanner on /dev/tty1a at 9600:7O2.  Please wait...";
     const std::string s21 = "S21:  Unable to open device /dev/tty1a.  Press <ENTER>.";
     ASSERT_TRUE(station.waitFor("S21", 10)) << station.errors();
@@ -107,63 +92,30 @@ TEST(MessageLine, ProgressMessageDoesNotTakeAKey)
     EXPECT_EQ(station.errors(), row(12, testing) + "\r" + row(13, s21) + "\r");
 }
 
-// Runs body in a child process whose standard input is a pipe and whose
-// standard error is collected; the input is written after delay
-// milliseconds, and its end is signalled when closeInput is set.
+// Runs body in a child whose standard input is a pipe holding keys (after
+// delay milliseconds) and, when closeInput is set, then its end. The result
+// comes back as the exit status: one byte, which the results fit signed.
 struct Child {
     int result = 0;
     std::string errors;
     double seconds = 0;
 };
 
-template <class Body>
-Child inChild(Body body, const std::string &input, bool closeInput, int delay = 0)
+Child inChild(const std::function<int()> &body, const std::string &keys, bool closeInput,
+              int delay = 0)
 {
-    int in[2], err[2], result[2];
-    if (pipe(in) != 0 || pipe(err) != 0 || pipe(result) != 0)
-        return {};
-    signal(SIGPIPE, SIG_IGN);
-    // Input without delay is there before the child starts.
-    if (delay == 0 && !input.empty() && write(in[1], input.data(), input.size()) < 0)
-        ADD_FAILURE() << "write";
-    auto start = std::chrono::steady_clock::now();
-    pid_t pid = fork();
-    if (pid == 0) {
-        dup2(in[0], 0);
-        dup2(err[1], 2);
-        close(in[1]);
-        close(err[0]);
-        close(result[0]);
-        int value = body();
-        fflush(stderr);
-        if (write(result[1], &value, sizeof value) != sizeof value)
-            _exit(1);
-        _exit(0);
-    }
-    close(in[0]);
-    close(err[1]);
-    close(result[1]);
+    RunOptions options = withInput(RunOptions::Pipe);
+    options.keys = delay == 0 ? keys : "";
+    Timer timer;
+    Process child(options, body);
     if (delay > 0) {
         usleep(static_cast<useconds_t>(delay) * 1000);
-        if (!input.empty() && write(in[1], input.data(), input.size()) < 0)
-            ADD_FAILURE() << "write";
+        child.type(keys);
     }
     if (closeInput)
-        close(in[1]);
-    Child child;
-    if (read(result[0], &child.result, sizeof child.result) != sizeof child.result)
-        ADD_FAILURE() << "no result from the child";
-    child.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    waitpid(pid, nullptr, 0);
-    char buffer[512];
-    ssize_t n;
-    while ((n = read(err[0], buffer, sizeof buffer)) > 0)
-        child.errors.append(buffer, static_cast<size_t>(n));
-    if (!closeInput)
-        close(in[1]);
-    close(err[0]);
-    close(result[0]);
-    return child;
+        child.closeInput();
+    int status = child.wait(20);
+    return {static_cast<signed char>(status), child.errors(), timer.seconds()};
 }
 
 TEST(ShowMessage, ReturnsTheKeyWhenWaitingAndNothingReadOtherwise)
@@ -194,11 +146,10 @@ TEST(ShowMessage, WritesEachMessageToTheTrace)
     std::string path = dir.file("trace");
     auto child = inChild(
         [path] {
-            debugflag = 1;
-            Debugoutput = fopen(path.c_str(), "w");
+            openTrace(path);
             showmsg("Downloading form definition file.  Please wait...", 0);
             showmsg("S46:  Scanner currently in use.  Press <ENTER>.", 1);
-            fclose(Debugoutput);
+            closeTrace();
             return 0;
         },
         "\r", false);
@@ -225,7 +176,7 @@ TEST(KeyWait, DelayIsAddedToTheWait)
     // Zero seconds asked, two of delay: a key typed after one second counts.
     auto child = inChild(
         [] {
-            DlDelay = 2;
+            setDelay(2);
             return GetKey(0);
         },
         "\r", false, 1000);
@@ -237,7 +188,7 @@ TEST(KeyWait, NegativeTotalFailsAtOnceAndZeroStillPolls)
 {
     auto negative = inChild(
         [] {
-            DlDelay = -4;
+            setDelay(-4);
             return GetKey(3);
         },
         "k", false);
@@ -246,7 +197,7 @@ TEST(KeyWait, NegativeTotalFailsAtOnceAndZeroStillPolls)
 
     auto zero = inChild(
         [] {
-            DlDelay = -3;
+            setDelay(-3);
             return GetKey(3);
         },
         "k", false);
@@ -266,11 +217,10 @@ TEST(KeyWait, TraceLine)
     std::string path = dir.file("trace");
     inChild(
         [path] {
-            debugflag = 1;
-            Debugoutput = fopen(path.c_str(), "w");
+            openTrace(path);
             GetKey(1);
             GetKey(1);
-            fclose(Debugoutput);
+            closeTrace();
             return 0;
         },
         "ab", false);

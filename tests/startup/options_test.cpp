@@ -2,26 +2,16 @@
 // messages show it: the option letter, values, and what is ignored.
 #include <gtest/gtest.h>
 
-#include "startup_support.h"
-#include "station.h"
+#include "support/programs.h"
 
-using namespace harness;
-using startup::filePaths;
-using startup::quickRun;
+using namespace support;
 
 namespace {
 
 // No such device exists on a Linux host, so the run ends at the open (S21).
 const char device[] = "/dev/tty1a";
 
-const std::string tty1aPaths = "\nFILE PATHS"
-                               "\n=========="
-                               "\nScanner device     = /dev/tty1a"
-                               "\nCfg config file    = d_tty1a.cfg"
-                               "\nSemifore lock file = LOCK_tty1a"
-                               "\nData output file   = SCAN.DAT"
-                               "\nDebug file         = scantest.log"
-                               "\n";
+const std::string tty1aPaths = pathsBlock(device, "", "tty1a", "tty1a");
 
 const char s21[] = "S21:  Unable to open device /dev/tty1a.  Press <ENTER>.";
 
@@ -37,9 +27,9 @@ TEST(Options, LetterIsTheSecondCharacterInEitherCase)
     for (const auto &args : spellings) {
         SCOPED_TRACE(args[0] + " " + args[1]);
         TempDir dir;
-        auto run = quickRun(dir, args);
+        auto run = runStation(dir, args);
         EXPECT_EQ(run.status, 88);
-        EXPECT_EQ(messages(run.errors), std::vector<std::string>{s21});
+        EXPECT_EQ(run.messages, std::vector<std::string>{s21});
         EXPECT_EQ(filePaths(run.trace), tty1aPaths);
     }
 }
@@ -47,9 +37,9 @@ TEST(Options, LetterIsTheSecondCharacterInEitherCase)
 TEST(Options, UnknownOptionsAndStrayWordsAreIgnoredSilently)
 {
     TempDir dir;
-    auto run = quickRun(dir, {"word", "-q", "-", "-9", "-x", "-Z", "-d", device, "more"});
+    auto run = runStation(dir, {"word", "-q", "-", "-9", "-x", "-Z", "-d", device, "more"});
     EXPECT_EQ(run.status, 88);
-    EXPECT_EQ(messages(run.errors), std::vector<std::string>{s21});
+    EXPECT_EQ(run.messages, std::vector<std::string>{s21});
     EXPECT_EQ(filePaths(run.trace), tty1aPaths);
 }
 
@@ -59,9 +49,9 @@ TEST(Options, ArgumentsWithoutAnyKnownOptionStillRun)
     for (std::string only : {"-q", "word"}) {
         SCOPED_TRACE(only);
         TempDir dir;
-        auto run = quickRun(dir, {only});
+        auto run = runStation(dir, {only});
         EXPECT_EQ(run.status, 88);
-        EXPECT_EQ(messages(run.errors),
+        EXPECT_EQ(run.messages,
                   std::vector<std::string>{
                       "S19:  Invalid device specified with -d option.  Press <ENTER>."});
         EXPECT_EQ(readFile(dir.file("LOCK_")), "lock");
@@ -77,9 +67,9 @@ TEST(Options, ValueIsTheWholeNextArgumentWhateverItBeginsWith)
     {
         // -x is the device here, so there is no trace.
         TempDir dir;
-        auto run = quickRun(dir, {"-d", "-x"});
+        auto run = runStation(dir, {"-d", "-x"});
         EXPECT_EQ(run.status, 88);
-        EXPECT_EQ(messages(run.errors),
+        EXPECT_EQ(run.messages,
                   std::vector<std::string>{
                       "S19:  Invalid device specified with -d option.  Press <ENTER>."});
         EXPECT_TRUE(fileExists(dir.file("scantest.log")));
@@ -89,9 +79,9 @@ TEST(Options, ValueIsTheWholeNextArgumentWhateverItBeginsWith)
     {
         // "-s" names the data output file; the run is not a communication test.
         TempDir dir;
-        auto run = quickRun(dir, {"-x", "-o", "-s", "-d", device});
+        auto run = runStation(dir, {"-x", "-o", "-s", "-d", device});
         EXPECT_EQ(run.status, 88);
-        EXPECT_EQ(messages(run.errors), std::vector<std::string>{s21});
+        EXPECT_EQ(run.messages, std::vector<std::string>{s21});
         EXPECT_TRUE(fileExists(dir.file("-s")));
         EXPECT_FALSE(fileExists(dir.file("SCAN.DAT")));
         EXPECT_NE(run.trace.find("\nData output file   = -s\n"), std::string::npos);
@@ -100,19 +90,18 @@ TEST(Options, ValueIsTheWholeNextArgumentWhateverItBeginsWith)
     {
         // "-d" is the directory, and the device path after it a stray word.
         TempDir dir;
-        auto run = quickRun(dir, {"-l", "-d", device});
+        auto run = runStation(dir, {"-l", "-d", device});
         EXPECT_EQ(run.status, 88);
-        EXPECT_EQ(
-            messages(run.errors),
-            (std::vector<std::string>{"S44:  Could not create scanner lock file.  Press <ENTER>.",
-                                      "Check permissions on -d/LOCK_.  Press <ENTER>."}));
+        EXPECT_EQ(run.messages, (std::vector<std::string>{
+                                    "S44:  Could not create scanner lock file.  Press <ENTER>.",
+                                    "Check permissions on -d/LOCK_.  Press <ENTER>."}));
     }
 }
 
 TEST(Options, LaterValueReplacesEarlier)
 {
     TempDir dir;
-    auto run = quickRun(
+    auto run = runStation(
         dir, {"-x", "-d", "/dev/ttyQ9", "-o", "first.dat", "-d", device, "-o", "SCAN.DAT"});
     EXPECT_EQ(run.status, 88);
     EXPECT_EQ(filePaths(run.trace), tty1aPaths);
@@ -122,18 +111,11 @@ TEST(Options, LaterValueReplacesEarlier)
 TEST(Options, DeviceOfFiveCharactersOrFewerGivesAnEmptyPortName)
 {
     TempDir dir;
-    auto run = quickRun(dir, {"-x", "-d", "/tty1"});
+    auto run = runStation(dir, {"-x", "-d", "/tty1"});
     EXPECT_EQ(run.status, 88);
-    EXPECT_EQ(messages(run.errors),
+    EXPECT_EQ(run.messages,
               std::vector<std::string>{"S21:  Unable to open device /tty1.  Press <ENTER>."});
-    EXPECT_EQ(filePaths(run.trace), "\nFILE PATHS"
-                                    "\n=========="
-                                    "\nScanner device     = /tty1"
-                                    "\nCfg config file    = d_.cfg"
-                                    "\nSemifore lock file = LOCK_"
-                                    "\nData output file   = SCAN.DAT"
-                                    "\nDebug file         = scantest.log"
-                                    "\n");
+    EXPECT_EQ(filePaths(run.trace), pathsBlock("/tty1", "", "", ""));
     EXPECT_EQ(readFile(dir.file("LOCK_")), "lock");
 }
 

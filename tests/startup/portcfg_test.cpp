@@ -8,75 +8,18 @@
 #include <map>
 
 #include "frames.h"
-#include "link.h"
 #include "portcfg.h"
-#include "runsettings.h"
-#include "startup_support.h"
-#include "station.h"
+#include "support/inside.h"
+#include "support/programs.h"
 
-using namespace harness;
-using startup::builtInSettings;
+using namespace support;
 
 namespace {
-
-// The settings in file position order.
-unsigned char *const codes[30] = {&Eoi,
-                                  &Eor1,
-                                  &Eor2,
-                                  &Start,
-                                  &Stop,
-                                  &Initiate,
-                                  &PositiveResponse,
-                                  &StatusControlCode,
-                                  &LongStatusRequest,
-                                  &ShortStatusRequest,
-                                  &BarCodeRequest,
-                                  &ScannerControlCode,
-                                  &DownloadControlChar,
-                                  &RunCode,
-                                  &RelCode,
-                                  &PrintPosCode,
-                                  &PrintDataCode,
-                                  &CompressCode,
-                                  &SelectScanner,
-                                  &SelectAux,
-                                  &AuxPortData,
-                                  &SelectFromAux,
-                                  nullptr,
-                                  &DownloadStatusRequest,
-                                  &SelectStacker,
-                                  nullptr,
-                                  nullptr,
-                                  nullptr,
-                                  nullptr,
-                                  nullptr};
-int *const numbers[30] = {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,  nullptr,
-                          nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,  nullptr,
-                          nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &DlDelay, nullptr,
-                          nullptr, &Baud,   &Size,   &Parity, &Stops,  &NoWait};
-
-std::vector<int> settings()
-{
-    std::vector<int> values;
-    for (int i = 0; i < 30; i++)
-        values.push_back(codes[i] ? *codes[i] : *numbers[i]);
-    return values;
-}
-
-void restore(const std::vector<int> &values)
-{
-    for (int i = 0; i < 30; i++) {
-        if (codes[i])
-            *codes[i] = static_cast<unsigned char>(values[static_cast<size_t>(i)]);
-        else
-            *numbers[i] = values[static_cast<size_t>(i)];
-    }
-}
 
 // The built-in settings with some positions (1 to 30) changed.
 std::vector<int> builtInsWith(const std::map<int, int> &changes)
 {
-    std::vector<int> values = builtInSettings;
+    std::vector<int> values = builtInSettings();
     for (const auto &change : changes)
         values[static_cast<size_t>(change.first - 1)] = change.second;
     return values;
@@ -86,7 +29,7 @@ class PortConfig : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        saved_ = settings();
+        saved_ = portSettings();
         int ignored;
         next_param(nullptr, &ignored);
     }
@@ -94,7 +37,7 @@ protected:
     {
         int ignored;
         next_param(nullptr, &ignored);
-        restore(saved_);
+        setPortSettings(saved_);
     }
     // The settings after reading a file with this content.
     std::vector<int> read(const std::string &content)
@@ -103,9 +46,9 @@ protected:
         writeFile(path, content);
         int ignored;
         next_param(nullptr, &ignored);
-        restore(builtInSettings);
+        setPortSettings(builtInSettings());
         DlCfg(path.c_str());
-        return settings();
+        return portSettings();
     }
     TempDir dir_;
 
@@ -115,7 +58,7 @@ private:
 
 TEST_F(PortConfig, BuiltInValuesBeforeAnyFile)
 {
-    EXPECT_EQ(settings(), builtInSettings);
+    EXPECT_EQ(portSettings(), builtInSettings());
 }
 
 TEST_F(PortConfig, NumberFormat)
@@ -193,7 +136,7 @@ TEST_F(PortConfig, WholeNumbersAtTheIntegerPositions)
     // Twenty-five placeholders, then the line settings: no 8-bit cut there.
     std::string content;
     for (int i = 0; i < 22; i++)
-        content += std::to_string(builtInSettings[static_cast<size_t>(i)]) + "\n";
+        content += std::to_string(builtInSettings()[static_cast<size_t>(i)]) + "\n";
     content += "300\n51\n27\n0x141 0x1C200 9 0x100 70000\n";
     EXPECT_EQ(read(content), builtInsWith({{23, 300},
                                            {24, 51},
@@ -212,9 +155,9 @@ TEST_F(PortConfig, ShortFileLeavesTheRest)
 
 TEST_F(PortConfig, MissingOrUnreadableFileChangesNothing)
 {
-    restore(builtInSettings);
+    setPortSettings(builtInSettings());
     DlCfg(dir_.file("d_none.cfg").c_str());
-    EXPECT_EQ(settings(), builtInSettings);
+    EXPECT_EQ(portSettings(), builtInSettings());
     EXPECT_FALSE(fileExists(dir_.file("d_none.cfg")));
 
     // A directory opens but cannot be read.
@@ -222,7 +165,7 @@ TEST_F(PortConfig, MissingOrUnreadableFileChangesNothing)
     next_param(nullptr, &ignored);
     ASSERT_EQ(mkdir(dir_.file("d_dir.cfg").c_str(), 0777), 0);
     DlCfg(dir_.file("d_dir.cfg").c_str());
-    EXPECT_EQ(settings(), builtInSettings);
+    EXPECT_EQ(portSettings(), builtInSettings());
 }
 
 TEST_F(PortConfig, NextParamResults)

@@ -5,19 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <signal.h>
-#include <sys/wait.h>
 #include <termios.h>
-#include <unistd.h>
-
-#include <cstdlib>
 
 #include "operator.h"
-#include "startup_support.h"
-#include "station.h"
+#include "support/lines.h"
 
-using namespace harness;
-using startup::Pty;
+using namespace support;
 
 namespace {
 
@@ -30,31 +23,24 @@ struct TermCase {
 };
 const TermCase unusable[] = {{nullptr, "no TERM"}, {"no-such-terminal", "unknown TERM"}};
 
+RunOptions withTerm(RunOptions options, const char *term)
+{
+    if (term)
+        options.env["TERM"] = term;
+    else
+        options.unsetenv.push_back("TERM");
+    return options;
+}
+
 TEST(Terminal, WithoutAUsableTerminalTypeTheRunStillWorks)
 {
     for (const auto &c : unusable) {
         SCOPED_TRACE(c.name);
-        {
-            TempDir dir;
-            RunOptions options;
-            options.cwd = dir.path();
-            if (c.term)
-                options.env["TERM"] = c.term;
-            else
-                options.unsetenv.push_back("TERM");
-            Station usage(options);
-            EXPECT_EQ(usage.wait(10), 99);
-            EXPECT_EQ(usage.errors().rfind("\r\nusage -- markfeed [options]", 0), 0u);
-        }
         TempDir dir;
-        RunOptions options;
-        options.cwd = dir.path();
-        options.args = {"-x", "-d", "/dev/tty1a"};
-        if (c.term)
-            options.env["TERM"] = c.term;
-        else
-            options.unsetenv.push_back("TERM");
-        Station station(options);
+        Process usage(withTerm(markfeedIn(dir, {}), c.term));
+        EXPECT_EQ(usage.wait(10), 99);
+        EXPECT_EQ(usage.errors().rfind("\r\nusage -- markfeed [options]", 0), 0u);
+        Process station(withTerm(markfeedIn(dir, {"-x", "-d", "/dev/tty1a"}), c.term));
         ASSERT_TRUE(station.waitFor(s21, 10)) << station.errors();
         // One key without <ENTER> is enough, and it is not echoed.
         station.type("a");
@@ -69,14 +55,10 @@ TEST(Terminal, InputFromAFileAndOutputToAPipe)
 {
     TempDir dir;
     writeFile(dir.file("keys"), "\r\r");
-    RunOptions options;
-    options.cwd = dir.path();
-    options.input = RunOptions::File;
-    options.inputfile = dir.file("keys");
-    options.env["TERM"] = "xterm";
     // Two messages that wait, one key each from the file.
-    options.args = {"-l", "missing"};
-    Station station(options);
+    RunOptions options = withTerm(markfeedIn(dir, {"-l", "missing"}, RunOptions::File), "xterm");
+    options.inputfile = dir.file("keys");
+    Process station(options);
     EXPECT_EQ(station.wait(10), 88);
     EXPECT_EQ(messages(station.errors()),
               (std::vector<std::string>{"S44:  Could not create scanner lock file.  Press <ENTER>.",
@@ -85,7 +67,7 @@ TEST(Terminal, InputFromAFileAndOutputToAPipe)
     EXPECT_EQ(station.output(), "");
 
     options.args = {};
-    Station usage(options);
+    Process usage(options);
     EXPECT_EQ(usage.wait(10), 99);
     EXPECT_EQ(usage.output(), "");
 }
@@ -98,47 +80,26 @@ struct KeyRun {
     struct termios before = {}, during = {}, after = {};
 };
 
-KeyRun typeKey(Pty &pty, const char *term, const std::string &output, const std::string &key)
+KeyRun typeKey(const char *term, const std::string &output, const std::string &key)
 {
+    ScriptedLine pty(ScriptedLine::Pty, ScriptedLine::Terminal);
+    pty.start();  // takes in what the child writes
+    int slave = pty.slave();
     KeyRun run;
-    tcgetattr(pty.slave(), &run.before);
-    pid_t pid = fork();
-    if (pid == 0) {
-        setsid();
-        dup2(pty.slave(), 0);
-        dup2(output.empty() ? pty.slave()
-                            : open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644),
-             1);
-        dup2(open("/dev/null", O_WRONLY), 2);
-        if (term)
-            setenv("TERM", term, 1);
-        else
-            unsetenv("TERM");
+    tcgetattr(slave, &run.before);
+    Process child(withTerm(withInput(RunOptions::File), term), [&]() -> int {
+        dup2(slave, 0);
+        dup2(output.empty() ? slave : open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
         setupterminal();
         goodbye(showmsg("Press <ENTER>.", 1));
-    }
+    });
     // Type only once the terminal is in key-by-key mode: a line terminal
     // would turn the carriage return into a line feed.
-    for (int i = 0; i < 500; i++) {
-        pty.drain(0);
-        tcgetattr(pty.slave(), &run.during);
-        if (!(run.during.c_lflag & ICANON))
-            break;
-        usleep(10000);
-    }
+    child.until(
+        [&] { return tcgetattr(slave, &run.during) == 0 && !(run.during.c_lflag & ICANON); }, 5);
     pty.send(key);
-    int status = 0;
-    for (int i = 0; i < 500 && waitpid(pid, &status, WNOHANG) == 0; i++) {
-        pty.drain(0);
-        usleep(10000);
-    }
-    if (waitpid(pid, &status, WNOHANG) == 0) {
-        kill(pid, SIGKILL);
-        waitpid(pid, &status, 0);
-    } else if (WIFEXITED(status)) {
-        run.key = WEXITSTATUS(status);
-    }
-    tcgetattr(pty.slave(), &run.after);
+    run.key = child.wait(5);
+    tcgetattr(slave, &run.after);
     return run;
 }
 
@@ -158,8 +119,7 @@ TEST(Terminal, KeysComeOneAtATimeAndTheModesAreGivenBack)
         TempDir dir;
         std::string output = c.redirected ? dir.file("screen.out") : "";
         for (std::string key : {"\r", "\x1b", "a"}) {
-            Pty pty;
-            auto run = typeKey(pty, c.term, output, key);
+            auto run = typeKey(c.term, output, key);
             EXPECT_EQ(run.key, static_cast<unsigned char>(key[0]));
             EXPECT_FALSE(run.during.c_lflag & ICANON);
             EXPECT_FALSE(run.during.c_lflag & ECHO);
@@ -180,26 +140,10 @@ TEST(Terminal, ClosedStandardErrorDoesNotChangeTheExitStatus)
     // A host that stops reading the messages must still get 88, not a
     // death by SIGPIPE.
     TempDir dir;
-    int err[2];
-    ASSERT_EQ(pipe(err), 0);
-    close(err[0]);
-    std::string program = markfeedPath();
-    pid_t pid = fork();
-    if (pid == 0) {
-        dup2(open("/dev/null", O_RDONLY), 0);
-        dup2(open("/dev/null", O_WRONLY), 1);
-        dup2(err[1], 2);
-        if (chdir(dir.path().c_str()) != 0)
-            _exit(126);
-        signal(SIGPIPE, SIG_DFL);
-        execl(program.c_str(), program.c_str(), "-d", "/dev/tty1a", static_cast<char *>(nullptr));
-        _exit(127);
-    }
-    close(err[1]);
-    int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    ASSERT_TRUE(WIFEXITED(status)) << "signal " << WTERMSIG(status);
-    EXPECT_EQ(WEXITSTATUS(status), 88);
+    RunOptions options = markfeedIn(dir, {"-d", "/dev/tty1a"}, RunOptions::File);
+    options.closedErrors = true;
+    Process station(options);
+    EXPECT_EQ(station.wait(10), 88);
 }
 
 }  // namespace

@@ -1,9 +1,9 @@
 // The usage screen and what a run without arguments leaves behind.
 #include <gtest/gtest.h>
 
-#include "station.h"
+#include "support/programs.h"
 
-using namespace harness;
+using namespace support;
 
 namespace {
 
@@ -30,10 +30,7 @@ TEST(UsageScreen, NoArgumentsShowsTheScreenAndTouchesNoFile)
 {
     TempDir dir;
     for (auto input : {RunOptions::Terminal, RunOptions::File}) {
-        RunOptions options;
-        options.cwd = dir.path();
-        options.input = input;
-        Station station(options);
+        Process station(markfeedIn(dir, {}, input));
         EXPECT_EQ(station.wait(10), 99);
         EXPECT_EQ(station.errors(), usagescreen);
         EXPECT_FALSE(fileExists(dir.file("scantest.log")));

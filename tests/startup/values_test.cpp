@@ -5,11 +5,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "startup_support.h"
-#include "station.h"
+#include "support/programs.h"
 
-using namespace harness;
-using startup::quickRun;
+using namespace support;
 
 namespace {
 
@@ -44,9 +42,9 @@ TEST(Values, OptionWithoutItsValueIsS49WithTheLetterAsTyped)
         SCOPED_TRACE(option);
         TempDir dir;
         earlierBatch(dir);
-        auto run = quickRun(dir, {"-x", "-d", "/dev/tty1a", option});
+        auto run = runStation(dir, {"-x", "-d", "/dev/tty1a", option});
         EXPECT_EQ(run.status, 88);
-        EXPECT_EQ(messages(run.errors), std::vector<std::string>{needsValue(option[1])});
+        EXPECT_EQ(run.messages, std::vector<std::string>{needsValue(option[1])});
         expectUntouched(dir);
     }
 }
@@ -56,16 +54,14 @@ TEST(Values, RefusalWaitsForAKey)
     for (bool missing : {true, false}) {
         TempDir dir;
         earlierBatch(dir);
-        RunOptions options;
-        options.cwd = dir.path();
-        options.args = {"-x", "-U", missing ? "" : std::string(20, '9')};
+        std::vector<std::string> args = {"-x", "-U", std::string(20, '9')};
         if (missing)
-            options.args.pop_back();
-        Station station(options);
+            args.pop_back();
+        Process station(markfeedIn(dir, args));
         std::string expected = missing ? needsValue('U') : tooLong('U');
         ASSERT_TRUE(station.waitFor(expected, 10)) << station.errors();
         usleep(200000);
-        EXPECT_TRUE(startup::running(station.pid()));
+        EXPECT_TRUE(station.running());
         station.type("\r");
         EXPECT_EQ(station.wait(10), 88);
         expectUntouched(dir);
@@ -77,7 +73,7 @@ TEST(Values, LongestValuesThatFitAreTaken)
     TempDir dir;
     // Device: 49 characters.
     std::string device = "/dev/" + std::string(44, 'd');
-    auto run = quickRun(dir, {"-x", "-d", device});
+    auto run = runStation(dir, {"-x", "-d", device});
     EXPECT_EQ(run.status, 88);
     // The screen shows 79 columns of it; the trace has it whole.
     EXPECT_NE(
@@ -88,19 +84,19 @@ TEST(Values, LongestValuesThatFitAreTaken)
 
     // Service: 19 characters.
     std::string service(19, '7');
-    run = quickRun(dir, {"-d", "/dev/tty1a", "-u", service});
+    run = runStation(dir, {"-d", "/dev/tty1a", "-u", service});
     EXPECT_EQ(run.status, 88);
     EXPECT_EQ(readFile(dir.file("LOCK_tty1a_" + service)), "lock");
 
     // Output name: 99 characters, taken as it is.
     std::string output(99, 'o');
-    run = quickRun(dir, {"-d", "/dev/tty1a", "-o", output});
+    run = runStation(dir, {"-d", "/dev/tty1a", "-o", output});
     EXPECT_EQ(run.status, 88);
     EXPECT_TRUE(fileExists(dir.file(output)));
 
     // Form: 95 characters, so that the .dlf and .rtp paths have 99.
     std::string form(95, 'f');
-    run = quickRun(dir, {"-x", "-d", "/dev/tty1a", "-f", form});
+    run = runStation(dir, {"-x", "-d", "/dev/tty1a", "-f", form});
     EXPECT_EQ(run.status, 88);
     EXPECT_NE(run.trace.find("\nDownload file      = " + form + ".dlf\n"), std::string::npos);
     EXPECT_NE(run.trace.find("\nRuntime file       = " + form + ".rtp\n"), std::string::npos);
@@ -108,18 +104,18 @@ TEST(Values, LongestValuesThatFitAreTaken)
     // Directory: 86 characters; with its "/" and scantest.log, 99.
     std::string directory(86, 'l');
     ASSERT_EQ(mkdir(dir.file(directory).c_str(), 0777), 0);
-    run = quickRun(dir, {"-d", "/dev/tty1a", "-l", directory});
+    run = runStation(dir, {"-d", "/dev/tty1a", "-l", directory});
     EXPECT_EQ(run.status, 88);
     EXPECT_TRUE(fileExists(dir.file(directory + "/scantest.log")));
 
     // Line settings and delay: 99 characters each.
-    run = quickRun(dir, {"-d", "/dev/tty1a", "-b", "9600:8N1" + std::string(91, ':'), "-w",
-                         std::string(98, '0') + "1"});
+    run = runStation(dir, {"-d", "/dev/tty1a", "-b", "9600:8N1" + std::string(91, ':'), "-w",
+                           std::string(98, '0') + "1"});
     EXPECT_EQ(run.status, 88);
     EXPECT_EQ(run.errors.find("S48"), std::string::npos) << run.errors;
 
     // The dataset is a number, with no buffer to outgrow.
-    run = quickRun(dir, {"-d", "/dev/tty1a", "-m", std::string(300, '1')});
+    run = runStation(dir, {"-d", "/dev/tty1a", "-m", std::string(300, '1')});
     EXPECT_EQ(run.status, 88);
     EXPECT_EQ(run.errors.find("S48"), std::string::npos) << run.errors;
 }
@@ -147,9 +143,9 @@ TEST(Values, LongerValuesAreRefusedNotCut)
         SCOPED_TRACE(c.args[c.args.size() - 2]);
         TempDir dir;
         earlierBatch(dir);
-        auto run = quickRun(dir, c.args);
+        auto run = runStation(dir, c.args);
         EXPECT_EQ(run.status, 88);
-        EXPECT_EQ(messages(run.errors), std::vector<std::string>{tooLong(c.letter)});
+        EXPECT_EQ(run.messages, std::vector<std::string>{tooLong(c.letter)});
         expectUntouched(dir);
     }
 }

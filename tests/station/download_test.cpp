@@ -5,10 +5,10 @@
 
 #include <functional>
 
-#include "station_util.h"
+#include "support/programs.h"
+#include "support/scanner.h"
 
-using namespace harness;
-using namespace stationtest;
+using namespace support;
 using scannersim::Frame;
 using scannersim::Step;
 
@@ -46,32 +46,28 @@ std::vector<Frame> downloads(const std::vector<Frame> &frames)
     return picked;
 }
 
-std::vector<std::string> names(const std::vector<Frame> &frames)
-{
-    return frameNames(frames);
-}
-
 TEST(StationDownload, ParametersAcceptedAtOnceSendOnlyTheRuntimeFrame)
 {
     scannersim::Options options;
     options.loaded = true;
     std::string record = sheetRecord(10, "0000003", "012", "02", 1);
     options.deck = {sheet(record)};
-    Sim sim(options);
+    Sim sim = startScanner(options);
     TempDir dir;
     writeFile(dir.file("form7.dlf"), definition(500));
     writeFile(dir.file("form7.rtp"), rtpLine + "a second line is never read\n");
-    Station station(stationRun(dir, sim.device(), {"-l", dir.path(), "-f", "form7", "-m", "12"}));
+    Process station(
+        markfeedIn(dir, {"-d", sim.device, "-l", dir.path(), "-f", "form7", "-m", "12"}));
     EXPECT_EQ(station.wait(15), 0);
     EXPECT_EQ(messages(station.errors()), std::vector<std::string>{scanning(1)});
-    std::vector<Frame> sent = downloads(sim.frames());
-    ASSERT_EQ(names(sent), std::vector<std::string>{"RunParameters"});
+    std::vector<Frame> sent = downloads(sim->frames());
+    ASSERT_EQ(frameList(sent, false), std::vector<std::string>{"RunParameters"});
     EXPECT_TRUE(sameBytes(frame('\x1d', rtpLine), sent[0].bytes));
-    EXPECT_LT(nthFrame(sim.frames(), "RunParameters", 1),
-              nthFrame(sim.frames(), "SheetRequest", 1));
-    ASSERT_EQ(sim.sheets().size(), 1u);
-    ASSERT_EQ(sim.sheets()[0].prints.size(), 1u);
-    EXPECT_TRUE(sameBytes(outputLine(record, sim.sheets()[0].prints[0].text),
+    EXPECT_LT(nthFrame(sim->frames(), "RunParameters", 1),
+              nthFrame(sim->frames(), "SheetRequest", 1));
+    ASSERT_EQ(sim->sheets().size(), 1u);
+    ASSERT_EQ(sim->sheets()[0].prints.size(), 1u);
+    EXPECT_TRUE(sameBytes(outputLine(record, sim->sheets()[0].prints[0].text),
                           readFile(dir.file("SCAN.DAT"))));
 }
 
@@ -80,27 +76,29 @@ TEST(StationDownload, RejectedParametersLoadTheWholeFormThenScan)
     scannersim::Options options;
     std::string record = sheetRecord(11, "0000003", "012", "02", 1);
     options.deck = {sheet(record)};
-    Sim sim(options);
+    Sim sim = startScanner(options);
     TempDir dir;
     // Over the 24000 bytes one download carries.
     std::string dlf = definition(30000);
     writeFile(dir.file("form7.dlf"), dlf);
     writeFile(dir.file("form7.rtp"), rtpLine + "9,9,9\n");
-    Station station(stationRun(dir, sim.device(), {"-l", dir.path(), "-f", "form7", "-m", "12"}));
+    Process station(
+        markfeedIn(dir, {"-d", sim.device, "-l", dir.path(), "-f", "form7", "-m", "12"}));
     EXPECT_EQ(station.wait(20), 0);
     EXPECT_EQ(messages(station.errors()),
               (std::vector<std::string>{clearing, defining, parameters, scanning(1)}));
-    std::vector<Frame> sent = downloads(sim.frames());
-    ASSERT_EQ(names(sent), (std::vector<std::string>{"RunParameters", "MemoryInit",
-                                                     "FormDefinition", "RunParameters"}));
+    std::vector<Frame> sent = downloads(sim->frames());
+    ASSERT_EQ(frameList(sent, false),
+              (std::vector<std::string>{"RunParameters", "MemoryInit", "FormDefinition",
+                                        "RunParameters"}));
     EXPECT_TRUE(sameBytes(frame('\x1d', rtpLine), sent[0].bytes));
     EXPECT_TRUE(sameBytes(frame('\x1c', "APL,000,N;"), sent[1].bytes));
     EXPECT_TRUE(sameBytes(frame('\x1c', dlf.substr(0, 24000)), sent[2].bytes));
     EXPECT_TRUE(sameBytes(frame('\x1d', rtpLine), sent[3].bytes));
-    EXPECT_EQ(countFrames(sim.frames(), "SheetRequest"), 1);
-    ASSERT_EQ(sim.sheets().size(), 1u);
-    ASSERT_EQ(sim.sheets()[0].prints.size(), 1u);
-    EXPECT_TRUE(sameBytes(outputLine(record, sim.sheets()[0].prints[0].text),
+    EXPECT_EQ(countFrames(sim->frames(), "SheetRequest"), 1);
+    ASSERT_EQ(sim->sheets().size(), 1u);
+    ASSERT_EQ(sim->sheets()[0].prints.size(), 1u);
+    EXPECT_TRUE(sameBytes(outputLine(record, sim->sheets()[0].prints[0].text),
                           readFile(dir.file("SCAN.DAT"))));
 }
 
@@ -110,24 +108,24 @@ TEST(StationDownload, ForcedReloadLoadsEverythingAndScansNothing)
     scannersim::Options options;
     options.loaded = true;
     options.deck = {sheet(sheetRecord(1, "0000003", "000", "02", 1))};
-    Sim sim(options);
+    Sim sim = startScanner(options);
     TempDir dir;
     writeFile(dir.file("form7.dlf"), "");
     // Only the first 49 characters of a longer first line are read: its
     // ninth comma lies beyond them, and so does its line end.
     std::string longline = "LONGFORM,3,48,64,1,0,N,Y,12345678901234567890ABCDEFGHIJ,EXTRA\n";
     writeFile(dir.file("form7.rtp"), longline);
-    Station station(stationRun(dir, sim.device(), {"-l", dir.path(), "-f", "form7", "-r"}));
+    Process station(markfeedIn(dir, {"-d", sim.device, "-l", dir.path(), "-f", "form7", "-r"}));
     EXPECT_EQ(station.wait(15), 0);
     EXPECT_EQ(messages(station.errors()),
               (std::vector<std::string>{clearing, defining, parameters}));
-    std::vector<Frame> sent = downloads(sim.frames());
-    ASSERT_EQ(names(sent),
+    std::vector<Frame> sent = downloads(sim->frames());
+    ASSERT_EQ(frameList(sent, false),
               (std::vector<std::string>{"MemoryInit", "FormDefinition", "RunParameters"}));
     EXPECT_TRUE(sameBytes(frame('\x1c', ""), sent[1].bytes));
     EXPECT_TRUE(sameBytes(frame('\x1d', longline.substr(0, 49)), sent[2].bytes));
-    EXPECT_EQ(countFrames(sim.frames(), "SheetRequest"), 0);
-    EXPECT_TRUE(sim.sheets().empty());
+    EXPECT_EQ(countFrames(sim->frames(), "SheetRequest"), 0);
+    EXPECT_TRUE(sim->sheets().empty());
     EXPECT_EQ(readFile(dir.file("SCAN.DAT")), "");
 }
 
@@ -135,12 +133,12 @@ TEST(StationDownload, ForcedReloadWithoutFormDoesNothingAndEndsWithZero)
 {
     scannersim::Options options;
     options.deck = {sheet(sheetRecord(1, "0000003", "000", "02", 1))};
-    Sim sim(options);
+    Sim sim = startScanner(options);
     TempDir dir;
-    Station station(stationRun(dir, sim.device(), {"-r"}));
+    Process station(markfeedIn(dir, {"-d", sim.device, "-r"}));
     EXPECT_EQ(station.wait(15), 0);
     EXPECT_EQ(messages(station.errors()), std::vector<std::string>{});
-    std::vector<Frame> frames = sim.frames();
+    std::vector<Frame> frames = sim->frames();
     EXPECT_TRUE(downloads(frames).empty());
     EXPECT_EQ(countFrames(frames, "ModeChange"), 0);
     EXPECT_EQ(countFrames(frames, "SheetRequest"), 0);
@@ -174,18 +172,16 @@ TEST_P(StationDownloadFailure, ShowsItsMessagesAndEndsWith88)
     if (failure.scanner)
         failure.scanner(options);
     options.deck = {sheet(sheetRecord(1, "0000003", "000", "02", 1))};
-    Sim sim(options);
+    Sim sim = startScanner(options);
     TempDir dir;
     if (failure.dlf)
         writeFile(dir.file("form.dlf"), definition(2000));
     if (failure.rtp != nullptr)
         writeFile(dir.file("form.rtp"), failure.rtp);
-    std::vector<std::string> args = {"-l", dir.path(), "-f", "form", "-x"};
+    std::vector<std::string> args = {"-d", sim.device, "-l", dir.path(), "-f", "form", "-x"};
     args.insert(args.end(), failure.extra.begin(), failure.extra.end());
-    RunOptions run = stationRun(dir, sim.device(), args);
     // Every message that waits gets its key at once.
-    run.input = RunOptions::File;
-    Station station(run);
+    Process station(markfeedIn(dir, args, RunOptions::File));
     EXPECT_EQ(station.wait(30), 88);
     std::vector<std::string> expected;
     for (std::string text : failure.shown) {
@@ -196,8 +192,8 @@ TEST_P(StationDownloadFailure, ShowsItsMessagesAndEndsWith88)
     }
     EXPECT_EQ(messages(station.errors()), expected);
     for (const std::string &name : failure.notsent)
-        EXPECT_EQ(countFrames(sim.frames(), name), 0) << name << " was sent";
-    EXPECT_EQ(countFrames(sim.frames(), "SheetRequest"), 0);
+        EXPECT_EQ(countFrames(sim->frames(), name), 0) << name << " was sent";
+    EXPECT_EQ(countFrames(sim->frames(), "SheetRequest"), 0);
     EXPECT_EQ(readFile(dir.file("SCAN.DAT")), "");
     std::string trace = readFile(dir.file("scantest.log"));
     EXPECT_NE(trace.find("PROGRAM TERMINATED.  RETURN VALUE = 88."), std::string::npos);

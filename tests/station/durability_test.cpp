@@ -5,10 +5,10 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include "station_util.h"
+#include "support/programs.h"
+#include "support/scanner.h"
 
-using namespace harness;
-using namespace stationtest;
+using namespace support;
 
 namespace {
 
@@ -39,17 +39,17 @@ TEST(StationDurability, KilledAnywhereEveryStampedSheetHasItsWholeLine)
         scannersim::Options options;
         for (const std::string &record : records)
             options.deck.push_back(sheet(record));
-        Sim sim(options);
+        Sim sim = startScanner(options);
         TempDir dir;
-        Station station(stationRun(dir, sim.device(), {}));
-        ASSERT_TRUE(sim.scanner().waitForFrames(moment.frame, size_t(moment.count), 15000))
+        Process station(markfeedIn(dir, {"-d", sim.device}));
+        ASSERT_TRUE(sim->waitForFrames(moment.frame, size_t(moment.count), 15000))
             << station.errors();
         station.kill(SIGKILL);
         ASSERT_EQ(station.wait(5), 128 + SIGKILL) << "the batch had already ended";
         // Let the scanner take in what was still on the line.
         usleep(300 * 1000);
         std::string data = readFile(dir.file("SCAN.DAT"));
-        std::vector<scannersim::Sheet> sheets = sim.sheets();
+        std::vector<scannersim::Sheet> sheets = sim->sheets();
 
         ASSERT_EQ(data.size() % 1220, 0u) << "a partial line";
         size_t lines = data.size() / 1220;
@@ -79,9 +79,9 @@ TEST(StationDurability, UnwritableOutputShowsS50AndLeavesTheSheetUnstamped)
     scannersim::Options options;
     options.deck = {sheet(sheetRecord(1, "0000003", "000", "02", 1)),
                     sheet(sheetRecord(4, "0000003", "00", "02", 2))};
-    Sim sim(options);
+    Sim sim = startScanner(options);
     TempDir dir;
-    Station station(stationRun(dir, sim.device(), {"-o", "/dev/full"}));
+    Process station(markfeedIn(dir, {"-d", sim.device, "-o", "/dev/full"}));
     const char s50[] = "S50:  Unable to write file /dev/full.  Press <ENTER>.";
     ASSERT_TRUE(shows(station, s50));
     station.idle(0.3);
@@ -89,9 +89,9 @@ TEST(StationDurability, UnwritableOutputShowsS50AndLeavesTheSheetUnstamped)
     station.type("\r");
     EXPECT_EQ(station.wait(10), 88);
     EXPECT_EQ(messages(station.errors()), (std::vector<std::string>{scanning(1), s50}));
-    EXPECT_EQ(countFrames(sim.frames(), "PrintPosition"), 0);
-    EXPECT_EQ(countFrames(sim.frames(), "PrintData"), 0);
-    std::vector<scannersim::Sheet> sheets = sim.sheets();
+    EXPECT_EQ(countFrames(sim->frames(), "PrintPosition"), 0);
+    EXPECT_EQ(countFrames(sim->frames(), "PrintData"), 0);
+    std::vector<scannersim::Sheet> sheets = sim->sheets();
     ASSERT_EQ(sheets.size(), 1u) << "no further sheet is fed";
     EXPECT_TRUE(sheets[0].prints.empty());
 }
@@ -100,15 +100,13 @@ TEST(StationDurability, S50WithALongPathIsCutToTheMessageBuffer)
 {
     scannersim::Options options;
     options.deck = {sheet(sheetRecord(1, "0000003", "000", "02", 1))};
-    Sim sim(options);
+    Sim sim = startScanner(options);
     TempDir dir;
     // A 99-character path (the longest -o takes) that leads to /dev/full.
     std::string path = dir.path() + "/";
     path += std::string(99 - path.size(), 'o');
     ASSERT_EQ(symlink("/dev/full", path.c_str()), 0);
-    RunOptions run = stationRun(dir, sim.device(), {"-o", path, "-x"});
-    run.input = RunOptions::File;
-    Station station(run);
+    Process station(markfeedIn(dir, {"-d", sim.device, "-o", path, "-x"}, RunOptions::File));
     EXPECT_EQ(station.wait(15), 88);
     std::string full = "S50:  Unable to write file " + path + ".  Press <ENTER>.";
     std::string kept = full.substr(0, 99);
@@ -118,7 +116,7 @@ TEST(StationDurability, S50WithALongPathIsCutToTheMessageBuffer)
     EXPECT_EQ(shown[1], kept.substr(0, 78));
     std::string trace = readFile(dir.file("scantest.log"));
     EXPECT_NE(trace.find("\nShowmsg:  " + kept + "\n"), std::string::npos) << trace;
-    EXPECT_EQ(countFrames(sim.frames(), "PrintData"), 0);
+    EXPECT_EQ(countFrames(sim->frames(), "PrintData"), 0);
 }
 
 }  // namespace

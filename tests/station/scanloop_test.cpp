@@ -4,26 +4,16 @@
 // position when scanning begins.
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <ctime>
+#include "support/lines.h"
+#include "support/scanner.h"
 
-#include "station_util.h"
-
-using namespace harness;
-using namespace stationtest;
+using namespace support;
 using scannersim::EntryKind;
 using scannersim::Hopper;
 
 namespace {
 
 const char prompt[] = "Scanner hopper empty.  Load forms or <ESCAPE> to quit.";
-
-using Clock = std::chrono::steady_clock;
-
-double since(Clock::time_point start)
-{
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
 
 std::string recordA()
 {
@@ -37,20 +27,14 @@ std::string recordB()
 
 // The data output file holds exactly these records, each with the stamp
 // the scanner saw printed on its sheet.
-void expectLines(const std::vector<scannersim::Sheet> &sheets,
-                 const std::vector<std::string> &records, const std::string &data)
+void expectLines(const Sim &sim, const std::vector<std::string> &records, const TempDir &dir)
 {
-    std::string expected;
-    size_t next = 0;
-    for (const scannersim::Sheet &sheet : sheets) {
-        if (sheet.prints.empty())
-            continue;
-        ASSERT_LT(next, records.size()) << "more sheets stamped than expected";
-        EXPECT_EQ(sheet.record, records[next]);
-        expected += outputLine(records[next++], sheet.prints[0].text);
-    }
-    EXPECT_EQ(next, records.size()) << "fewer sheets stamped than expected";
-    EXPECT_TRUE(sameBytes(expected, data));
+    std::vector<std::string> stamped;
+    for (const scannersim::Sheet &sheet : sim->sheets())
+        if (!sheet.prints.empty())
+            stamped.push_back(sheet.record);
+    EXPECT_EQ(stamped, records);
+    EXPECT_TRUE(sameBytes(stampedLines(sim->sheets()), readFile(dir.file("SCAN.DAT"))));
 }
 
 // The messages with each run of repeated prompts shown once.
@@ -79,23 +63,23 @@ TEST(StationEmptyHopper, DefaultWaitsForTheFirstSheetAndEndsAfterTheLast)
     // second later (after Start), the next three seconds after that.
     options.deck = {condition(EntryKind::Empty, 5.5), sheet(recordA()),
                     condition(EntryKind::Empty, 2), sheet(recordB())};
-    Sim sim(options);
+    Sim sim = startScanner(options);
     TempDir dir;
-    Station station(stationRun(dir, sim.device(), {}));
-    ASSERT_TRUE(sim.scanner().waitForFrames("PrintData", 1, 15000)) << station.errors();
-    auto printed = Clock::now();
+    Process station(markfeedIn(dir, {"-d", sim.device}));
+    ASSERT_TRUE(sim->waitForFrames("PrintData", 1, 15000)) << station.errors();
+    Timer printed;
     EXPECT_EQ(station.wait(10), 0);
     // A one-second pause, then the end; no prompt after an accepted sheet.
-    EXPECT_GE(since(printed), 0.9);
+    EXPECT_GE(printed.seconds(), 0.9);
     std::vector<std::string> shown = messages(station.errors());
     size_t prompts = leadingPrompts(shown);
     EXPECT_GE(prompts, 2u) << "the prompt repeats while the hopper stays empty";
     EXPECT_EQ(std::vector<std::string>(shown.begin() + long(prompts), shown.end()),
               std::vector<std::string>{scanning(1)});
-    std::vector<scannersim::Sheet> sheets = sim.sheets();
+    std::vector<scannersim::Sheet> sheets = sim->sheets();
     ASSERT_EQ(sheets.size(), 1u) << "the sheet after the empty hopper is not fed";
     EXPECT_EQ(sheets[0].hopper, Hopper::Main);
-    expectLines(sheets, {recordA()}, readFile(dir.file("SCAN.DAT")));
+    expectLines(sim, {recordA()}, dir);
 }
 
 TEST(StationEmptyHopper, NoWaitZeroPromptsAfterASheetUntilFormsOrEscape)
@@ -103,10 +87,10 @@ TEST(StationEmptyHopper, NoWaitZeroPromptsAfterASheetUntilFormsOrEscape)
     scannersim::Options options;
     options.deck = {condition(EntryKind::Empty, 2), sheet(recordA()),
                     condition(EntryKind::Empty, 2), sheet(recordB())};
-    Sim sim(options);
+    Sim sim = startScanner(options);
     TempDir dir;
-    writeFile(dir.file("d_" + sim.device().substr(5) + ".cfg"), configWithNoWait(0));
-    Station station(stationRun(dir, sim.device(), {}));
+    writeFile(dir.file("d_" + portName(sim.device) + ".cfg"), cfgText({{30, 0}}));
+    Process station(markfeedIn(dir, {"-d", sim.device}));
     ASSERT_TRUE(shows(station, scanning(2)));
     // After the last sheet the prompt stays until the operator quits.
     size_t last = station.errors().find(scanning(2));
@@ -115,15 +99,15 @@ TEST(StationEmptyHopper, NoWaitZeroPromptsAfterASheetUntilFormsOrEscape)
     station.idle(0.5);
     ASSERT_TRUE(station.running());
     station.type("\x1b");
-    auto typed = Clock::now();
+    Timer typed;
     EXPECT_EQ(station.wait(10), 99);
-    EXPECT_LT(since(typed), 1.5) << "<ESCAPE> ends the wait at once";
+    EXPECT_LT(typed.seconds(), 1.5) << "<ESCAPE> ends the wait at once";
     EXPECT_EQ(collapsed(messages(station.errors())),
               (std::vector<std::string>{prompt, scanning(1), prompt, scanning(2), prompt}));
-    std::vector<scannersim::Sheet> sheets = sim.sheets();
+    std::vector<scannersim::Sheet> sheets = sim->sheets();
     ASSERT_EQ(sheets.size(), 2u);
     EXPECT_EQ(sheets[1].hopper, Hopper::Main) << "released before the prompt";
-    expectLines(sheets, {recordA(), recordB()}, readFile(dir.file("SCAN.DAT")));
+    expectLines(sim, {recordA(), recordB()}, dir);
 }
 
 TEST(StationEmptyHopper, ContinuousModeEndsLikeTheDefaultWhateverTheFileSays)
@@ -131,30 +115,30 @@ TEST(StationEmptyHopper, ContinuousModeEndsLikeTheDefaultWhateverTheFileSays)
     scannersim::Options options;
     options.deck = {condition(EntryKind::Empty, 2), sheet(recordA()),
                     condition(EntryKind::Empty, 2), sheet(recordB())};
-    Sim sim(options);
+    Sim sim = startScanner(options);
     TempDir dir;
-    writeFile(dir.file("d_" + sim.device().substr(5) + ".cfg"), configWithNoWait(0));
-    Station station(stationRun(dir, sim.device(), {"-c"}));
+    writeFile(dir.file("d_" + portName(sim.device) + ".cfg"), cfgText({{30, 0}}));
+    Process station(markfeedIn(dir, {"-d", sim.device, "-c"}));
     EXPECT_EQ(station.wait(20), 0);
     std::vector<std::string> shown = messages(station.errors());
     size_t prompts = leadingPrompts(shown);
     EXPECT_GE(prompts, 1u) << "never ends before a sheet was accepted";
     EXPECT_EQ(std::vector<std::string>(shown.begin() + long(prompts), shown.end()),
               std::vector<std::string>{scanning(1)});
-    EXPECT_EQ(sim.sheets().size(), 1u);
-    expectLines(sim.sheets(), {recordA()}, readFile(dir.file("SCAN.DAT")));
+    EXPECT_EQ(sim->sheets().size(), 1u);
+    expectLines(sim, {recordA()}, dir);
 }
 
 TEST(StationEmptyHopper, EscapeBeforeAnySheetEndsWith99AndAnEmptyFile)
 {
-    Sim sim(scannersim::Options{});
+    Sim sim = startScanner({});
     TempDir dir;
-    Station station(stationRun(dir, sim.device(), {}));
+    Process station(markfeedIn(dir, {"-d", sim.device}));
     ASSERT_TRUE(shows(station, prompt));
     station.type("\x1b");
     EXPECT_EQ(station.wait(10), 99);
     EXPECT_EQ(messages(station.errors()), std::vector<std::string>{prompt});
-    EXPECT_EQ(countFrames(sim.frames(), "SheetRequest"), 0);
+    EXPECT_EQ(countFrames(sim->frames(), "SheetRequest"), 0);
     EXPECT_TRUE(fileExists(dir.file("SCAN.DAT")));
     EXPECT_EQ(readFile(dir.file("SCAN.DAT")), "");
 }
@@ -178,19 +162,19 @@ TEST(StationJam, ClearedWithEnterRestartsAndRescansTheSameSheetNumber)
     const char jam[] = "Sheet jam.  Clear jam and press <START> or <ENTER>.";
     scannersim::Options options;
     options.deck = {sheet(recordA()), condition(EntryKind::Jam), sheet(recordB())};
-    Sim sim(options);
+    Sim sim = startScanner(options);
     TempDir dir;
-    Station station(stationRun(dir, sim.device(), {}));
+    Process station(markfeedIn(dir, {"-d", sim.device}));
     ASSERT_TRUE(shows(station, jam));
     // The jam lasts until the operator acts.
     station.idle(1.5);
-    EXPECT_EQ(countFrames(sim.frames(), "SheetRequest"), 2);
+    EXPECT_EQ(countFrames(sim->frames(), "SheetRequest"), 2);
     station.type("\r");
     EXPECT_EQ(station.wait(15), 0);
     EXPECT_EQ(messages(station.errors()),
               (std::vector<std::string>{scanning(1), scanning(2), jam, scanning(2)}));
-    expectRestartBeforeRetry(sim.frames());
-    expectLines(sim.sheets(), {recordA(), recordB()}, readFile(dir.file("SCAN.DAT")));
+    expectRestartBeforeRetry(sim->frames());
+    expectLines(sim, {recordA(), recordB()}, dir);
 }
 
 TEST(StationJam, ClearedByTheScannerGoesOnWithoutAKey)
@@ -199,14 +183,14 @@ TEST(StationJam, ClearedByTheScannerGoesOnWithoutAKey)
     scannersim::Options options;
     // Longer than the 5-second record wait, so the station sees it.
     options.deck = {sheet(recordA()), condition(EntryKind::Jam, 6.5), sheet(recordB())};
-    Sim sim(options);
+    Sim sim = startScanner(options);
     TempDir dir;
-    Station station(stationRun(dir, sim.device(), {}));
+    Process station(markfeedIn(dir, {"-d", sim.device}));
     EXPECT_EQ(station.wait(20), 0);
     EXPECT_EQ(messages(station.errors()),
               (std::vector<std::string>{scanning(1), scanning(2), jam, scanning(2)}));
-    expectRestartBeforeRetry(sim.frames());
-    expectLines(sim.sheets(), {recordA(), recordB()}, readFile(dir.file("SCAN.DAT")));
+    expectRestartBeforeRetry(sim->frames());
+    expectLines(sim, {recordA(), recordB()}, dir);
 }
 
 TEST(StationJam, EscapeWhileAConditionIsShownEndsWith99)
@@ -214,20 +198,20 @@ TEST(StationJam, EscapeWhileAConditionIsShownEndsWith99)
     const char skew[] = "Sheet skewed.  Reload last form and press <START> or <ENTER>.";
     scannersim::Options options;
     options.deck = {sheet(recordA()), condition(EntryKind::Skew), sheet(recordB())};
-    Sim sim(options);
+    Sim sim = startScanner(options);
     TempDir dir;
-    Station station(stationRun(dir, sim.device(), {}));
+    Process station(markfeedIn(dir, {"-d", sim.device}));
     ASSERT_TRUE(shows(station, skew));
     station.type("\x1b");
     EXPECT_EQ(station.wait(10), 99);
     EXPECT_EQ(messages(station.errors()),
               (std::vector<std::string>{scanning(1), scanning(2), skew}));
-    std::vector<scannersim::Frame> frames = sim.frames();
+    std::vector<scannersim::Frame> frames = sim->frames();
     int failed = nthFrame(frames, "SheetRequest", 2);
     ASSERT_GT(failed, 0);
     EXPECT_EQ(namesBetween(frames, failed, int(frames.size())), std::vector<std::string>{})
         << "no reset or restart after <ESCAPE>";
-    expectLines(sim.sheets(), {recordA()}, readFile(dir.file("SCAN.DAT")));
+    expectLines(sim, {recordA()}, dir);
 }
 
 TEST(StationSheetAtPrint, NotReleasedOnTheFirstPassReleasedFromTheSecond)
@@ -240,14 +224,14 @@ TEST(StationSheetAtPrint, NotReleasedOnTheFirstPassReleasedFromTheSecond)
     options.atPrint = true;
     options.codes.release = 0x7E;
     options.deck = {sheet(recordA()), sheet(recordB())};
-    Sim sim(options);
+    Sim sim = startScanner(options);
     TempDir dir;
-    Station station(stationRun(dir, sim.device(), {}));
+    Process station(markfeedIn(dir, {"-d", sim.device}));
     EXPECT_EQ(station.wait(15), 0);
     EXPECT_EQ(messages(station.errors()), (std::vector<std::string>{scanning(1), scanning(2)}));
 
     // The status read by the first pass did report the sheet.
-    std::vector<scannersim::Frame> answers = sim.answers();
+    std::vector<scannersim::Frame> answers = sim->answers();
     size_t reply = 0;
     while (reply < answers.size() && answers[reply].bytes != "GSCANNING\r\n")
         reply++;
@@ -257,7 +241,7 @@ TEST(StationSheetAtPrint, NotReleasedOnTheFirstPassReleasedFromTheSecond)
         EXPECT_EQ(answers[i].bytes[8], '8') << "status " << i << " shows a sheet at print";
     }
 
-    std::vector<scannersim::Frame> frames = sim.frames();
+    std::vector<scannersim::Frame> frames = sim->frames();
     auto releases = [&](int from, int to) {
         int count = 0;
         for (int i = from + 1; i < to; i++)
@@ -273,7 +257,7 @@ TEST(StationSheetAtPrint, NotReleasedOnTheFirstPassReleasedFromTheSecond)
     ASSERT_GT(second, first);
     EXPECT_EQ(releases(initiate, first), 0) << "released on the first pass";
     EXPECT_EQ(releases(first, second), 1) << "not released on the second pass";
-    expectLines(sim.sheets(), {recordA(), recordB()}, readFile(dir.file("SCAN.DAT")));
+    expectLines(sim, {recordA(), recordB()}, dir);
 }
 
 }  // namespace

@@ -5,25 +5,21 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "scannersim.h"
-#include "sim_util.h"
+#include "support/lines.h"
+#include "support/scanner.h"
 
-using namespace simtest;
+using namespace support;
 using scannersim::Options;
 using scannersim::Scanner;
 
 namespace {
 
-const std::string kReset("\x14\x04\r\n\x12\x0e\x07\x60\x04", 9);
 const std::string kIdle = "0000\r\n";
 
-std::string longStatus(char mode, char hopper = '0')
+// The long status answer in this mode with this hopper flag.
+std::string statusAnswer(char mode, char hopper = '0')
 {
-    std::string s(50, '0');
-    s[9] = hopper;
-    s[34] = 'A';
-    s[48] = mode;
-    return s + "\r\n";
+    return longStatus(mode, 'A', {{9, hopper}}) + "\r\n";
 }
 
 Options deckOptions(const std::string &deck)
@@ -53,6 +49,7 @@ protected:
         sendBytes(fd_, bytes);
         return readRecord(fd_);
     }
+    TempDir dir_;
     std::unique_ptr<Scanner> scanner_;
     int fd_ = -1;
 };
@@ -62,8 +59,8 @@ protected:
 TEST_F(PtyScanner, ResetThenIdleAndStatus)
 {
     open(Options());
-    EXPECT_EQ(ask(kReset + "s3"), kIdle);
-    EXPECT_EQ(ask("s0"), longStatus('w', '3'));  // stopped by the reset, no sheets
+    EXPECT_EQ(ask(resetBytes + "s3"), kIdle);
+    EXPECT_EQ(ask("s0"), statusAnswer('w', '3'));  // stopped by the reset, no sheets
     EXPECT_EQ(ask("s1"), "000\r\n");
     std::vector<scannersim::Frame> frames = scanner_->frames();
     ASSERT_EQ(frames.size(), 8u);
@@ -71,21 +68,21 @@ TEST_F(PtyScanner, ResetThenIdleAndStatus)
     EXPECT_EQ(frames[1].name, "End");
     EXPECT_EQ(frames[4].name, "Display");
     EXPECT_EQ(frames[4].bytes, "\x07\x60\x04");
-    EXPECT_EQ(scanner_->answers().at(1).bytes, longStatus('w', '3'));
+    EXPECT_EQ(scanner_->answers().at(1).bytes, statusAnswer('w', '3'));
 }
 
 TEST_F(PtyScanner, ScanningSessionFromTheHostSide)
 {
     open(deckOptions("REC ONE\nREC\\x15TWO\\r\n"));
     sendBytes(fd_, std::string("ed\x04\r\n\x11"));
-    EXPECT_EQ(ask("s0"), longStatus('d'));
+    EXPECT_EQ(ask("s0"), statusAnswer('d'));
     EXPECT_EQ(ask("\x11"), "GSCANNING\r\n");
     EXPECT_EQ(ask("\x11"), "REC ONE\r\n");
     sendBytes(fd_, "100\x04\r\n"
                    "201/18/05 14:30 1234, 12\x04\r\n\x12");
     EXPECT_EQ(ask("\x11"), "REC\x15TWO\r\r\n");
     sendBytes(fd_, "\x1b");
-    EXPECT_EQ(ask("s0"), longStatus('d', '2').replace(8, 1, "8"));
+    EXPECT_EQ(ask("s0"), statusAnswer('d', '2').replace(8, 1, "8"));
     ASSERT_TRUE(scanner_->waitForFrames("SheetRequest", 2, 2000));
     std::vector<scannersim::Sheet> sheets = scanner_->sheets();
     ASSERT_EQ(sheets.size(), 2u);
@@ -112,9 +109,9 @@ TEST_F(PtyScanner, WrongSpeedGarblesEveryAnswerFast)
 {
     open(Options());
     ASSERT_TRUE(setLine(fd_, 9600, 2));
-    double started = nowSeconds();
+    Timer started;
     std::string got = ask("s0");
-    EXPECT_LT(nowSeconds() - started, 1.0);
+    EXPECT_LT(started.seconds(), 1.0);
     ASSERT_GE(got.size(), 2u);
     EXPECT_EQ(got.substr(got.size() - 2), "\r\n");
     EXPECT_NE(got.size(), 52u);
@@ -129,9 +126,8 @@ TEST_F(PtyScanner, WrongSpeedGarblesEveryAnswerFast)
 
 TEST_F(PtyScanner, LineFileDecidesSizeAndParity)
 {
-    std::string dir = tempDir();
     Options o;
-    o.lineFile = dir + "/line";
+    o.lineFile = dir_.file("line");
     open(o);
     EXPECT_EQ(ask("s3"), kIdle);  // no file yet: speed and stops decide
     writeFile(o.lineFile, "19200 8 N 2\n");
@@ -153,9 +149,8 @@ TEST_F(PtyScanner, DeviceSurvivesManyReopens)
 
 TEST_F(PtyScanner, LinkNamesTheDeviceAndGoesAwayAtStop)
 {
-    std::string dir = tempDir();
     Options o;
-    o.link = dir + "/scanner";
+    o.link = dir_.file("scanner");
     ASSERT_EQ(::symlink("/nonexistent", o.link.c_str()), 0);  // replaced
     open(o);
     ::close(fd_);
@@ -169,9 +164,8 @@ TEST_F(PtyScanner, LinkNamesTheDeviceAndGoesAwayAtStop)
 
 TEST_F(PtyScanner, ReceivedFilesAreSavedByteForByte)
 {
-    std::string dir = tempDir();
     Options o;
-    o.saveDir = dir;
+    o.saveDir = dir_.path();
     open(o);
     std::string dlf("FORM\r\n\x1a\x00\x7f"
                     "END",
@@ -180,8 +174,8 @@ TEST_F(PtyScanner, ReceivedFilesAreSavedByteForByte)
                        "\x1d"
                        "a,b,c,d,e,f,g,h,i\n\x04\r\n");
     ASSERT_TRUE(scanner_->waitForFrames("RunParameters", 1, 2000));
-    EXPECT_EQ(readFile(dir + "/received.dlf"), dlf);
-    EXPECT_EQ(readFile(dir + "/received.rtp"), "a,b,c,d,e,f,g,h,i\n");
+    EXPECT_EQ(readFile(dir_.file("received.dlf")), dlf);
+    EXPECT_EQ(readFile(dir_.file("received.rtp")), "a,b,c,d,e,f,g,h,i\n");
     EXPECT_EQ(scanner_->formDefinition(), dlf);
     EXPECT_EQ(scanner_->runtimeLine(), "a,b,c,d,e,f,g,h,i\n");
 }
@@ -191,7 +185,7 @@ TEST_F(PtyScanner, DropAfterHangsUpTheLine)
     Options o;
     o.dropAfter = 3;
     open(o);
-    sendBytes(fd_, kReset);
+    sendBytes(fd_, resetBytes);
     std::string got = readFor(fd_, 0.5);
     EXPECT_EQ(got, "");
     char c;
@@ -205,10 +199,10 @@ TEST_F(PtyScanner, PacedAnswersTakeTheirLineTime)
     o.pace = true;
     open(o);
     ASSERT_TRUE(setLine(fd_, 1200, 1));
-    double started = nowSeconds();
+    Timer started;
     EXPECT_EQ(ask("s0").size(), 52u);
     // 52 characters of 10 bits at 1200 bit/s.
-    EXPECT_GE(nowSeconds() - started, 0.4);
+    EXPECT_GE(started.seconds(), 0.4);
 }
 
 TEST_F(PtyScanner, ReplyDelayAndCharGap)
@@ -217,9 +211,9 @@ TEST_F(PtyScanner, ReplyDelayAndCharGap)
     o.replyDelayMs = 300;
     o.charGapMs = 50;
     open(o);
-    double started = nowSeconds();
+    Timer started;
     EXPECT_EQ(ask("s3"), kIdle);
-    EXPECT_GE(nowSeconds() - started, 0.3 + 5 * 0.05);
+    EXPECT_GE(started.seconds(), 0.3 + 5 * 0.05);
 }
 
 TEST_F(PtyScanner, SlowFeedDelaysTheRecord)
@@ -227,28 +221,28 @@ TEST_F(PtyScanner, SlowFeedDelaysTheRecord)
     open(deckOptions("!delay 0.6\nLATE\n"));
     sendBytes(fd_, std::string("ed\x04\r\n\x11\x11"));
     EXPECT_EQ(readRecord(fd_), "GSCANNING\r\n");
-    double started = nowSeconds();
+    Timer started;
     EXPECT_EQ(ask("\x11"), "LATE\r\n");
-    EXPECT_GE(nowSeconds() - started, 0.55);
+    EXPECT_GE(started.seconds(), 0.55);
 }
 
 TEST(TcpScanner, ServesOneConnectionAfterAnotherWithStateKept)
 {
     Options o;
     o.transport = scannersim::Transport::Tcp;
-    Scanner scanner(o);
-    ASSERT_TRUE(scanner.start(nullptr));
+    Sim sim = startScanner(o);
+    const Scanner &scanner = *sim;
     ASSERT_GT(scanner.port(), 0);
-    int fd = connectTcp(scanner.port());
+    int fd = connectLoopback(scanner.port());
     ASSERT_GE(fd, 0);
     sendBytes(fd, std::string("et\x04\r\n\x11"));
     sendBytes(fd, "s0");
-    EXPECT_EQ(readRecord(fd), longStatus('t', '2'));
+    EXPECT_EQ(readRecord(fd), statusAnswer('t', '2'));
     ::close(fd);
-    fd = connectTcp(scanner.port());
+    fd = connectLoopback(scanner.port());
     ASSERT_GE(fd, 0);
     sendBytes(fd, "s0");
-    EXPECT_EQ(readRecord(fd), longStatus('t', '2'));
+    EXPECT_EQ(readRecord(fd), statusAnswer('t', '2'));
     ::close(fd);
 }
 
@@ -257,14 +251,14 @@ TEST(TcpScanner, DropAfterClosesTheSocketAndTheNextClientIsServed)
     Options o;
     o.transport = scannersim::Transport::Tcp;
     o.dropAfter = 2;
-    Scanner scanner(o);
-    ASSERT_TRUE(scanner.start(nullptr));
-    int fd = connectTcp(scanner.port());
+    Sim sim = startScanner(o);
+    const Scanner &scanner = *sim;
+    int fd = connectLoopback(scanner.port());
     sendBytes(fd, "s3s3");
     std::string got = readFor(fd, 1.0);
     EXPECT_EQ(got, kIdle);  // the first request is answered, then the line drops
     ::close(fd);
-    fd = connectTcp(scanner.port());
+    fd = connectLoopback(scanner.port());
     sendBytes(fd, "s3");
     EXPECT_EQ(readRecord(fd), kIdle);
     ::close(fd);
@@ -274,13 +268,13 @@ TEST(TcpScanner, PartialFrameIsDroppedWithTheConnection)
 {
     Options o;
     o.transport = scannersim::Transport::Tcp;
-    Scanner scanner(o);
-    ASSERT_TRUE(scanner.start(nullptr));
-    int fd = connectTcp(scanner.port());
+    Sim sim = startScanner(o);
+    const Scanner &scanner = *sim;
+    int fd = connectLoopback(scanner.port());
     sendBytes(fd, "\x1c"
                   "half a form");
     ::close(fd);
-    fd = connectTcp(scanner.port());
+    fd = connectLoopback(scanner.port());
     sendBytes(fd, "s3");
     EXPECT_EQ(readRecord(fd), kIdle);
     ::close(fd);

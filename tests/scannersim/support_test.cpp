@@ -1,0 +1,91 @@
+// The two preload libraries, watched in a real process on a real pty.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include "support/programs.h"
+#include "support/scanner.h"
+
+using namespace support;
+
+namespace {
+
+// Runs the probe with a preload and more environment; what it printed.
+std::string runProbe(Preload library, const std::vector<std::string> &args,
+                     const std::map<std::string, std::string> &env, double *seconds = nullptr)
+{
+    RunOptions options = withInput(RunOptions::File);
+    options.command = command(Program::Probe);
+    options.args = args;
+    options.env = preload(library);
+    options.env.insert(env.begin(), env.end());
+    Timer timer;
+    Process probe(options);
+    probe.wait(10);
+    if (seconds != nullptr)
+        *seconds = timer.seconds();
+    return probe.output();
+}
+
+class Recorder : public ::testing::Test {
+protected:
+    // The probe asks the scanner's line for these settings.
+    std::string ask(const std::string &device, const std::vector<std::string> &line,
+                    const std::string &only = "")
+    {
+        std::vector<std::string> args = {"tcsetattr", device};
+        args.insert(args.end(), line.begin(), line.end());
+        std::map<std::string, std::string> env = {{"SCANNERSIM_LINE_FILE", file_}};
+        if (!only.empty())
+            env["SCANNERSIM_LINE_DEVICE"] = only;
+        return runProbe(Preload::LineRecorder, args, env);
+    }
+    TempDir dir_;
+    std::string file_ = dir_.file("line");
+    Sim sim_ = startScanner({});
+};
+
+}  // namespace
+
+TEST_F(Recorder, RecordsWhatWasAskedNotWhatThePtyKept)
+{
+    EXPECT_EQ(ask(sim_->device(), {"9600", "7", "E", "1"}), "tcsetattr=0\n");
+    EXPECT_EQ(readFile(file_), "9600 7 E 1\n");
+    ask(sim_->device(), {"38400", "8", "N", "2"});
+    EXPECT_EQ(readFile(file_), "38400 8 N 2\n");
+    ask(sim_->device(), {"19200", "7", "O", "2"});
+    EXPECT_EQ(readFile(file_), "19200 7 O 2\n");
+    EXPECT_EQ(::access((file_ + ".tmp").c_str(), F_OK), -1);
+}
+
+TEST_F(Recorder, OnlyTheNamedDeviceIsRecorded)
+{
+    Sim other = startScanner({});
+    ask(other->device(), {"9600", "8", "N", "1"}, sim_.device);
+    EXPECT_EQ(::access(file_.c_str(), F_OK), -1);
+    ask(sim_->device(), {"9600", "8", "N", "1"}, sim_.device);
+    EXPECT_EQ(readFile(file_), "9600 8 N 1\n");
+}
+
+TEST(BlockOpen, TheNamedPathHangsUntilTheAlarm)
+{
+    TempDir dir;
+    writeFile(dir.file("device"), "x");
+    double seconds = 0;
+    std::string out = runProbe(Preload::BlockOpen, {"open", dir.file("device")},
+                               {{"BLOCKOPEN_PATH", dir.file("device")}}, &seconds);
+    EXPECT_EQ(out, "open=-1 errno=EINTR alarmed=1\n");
+    EXPECT_GE(seconds, 0.9);
+    EXPECT_LT(seconds, 3.0);
+}
+
+TEST(BlockOpen, OtherPathsOpenAsUsual)
+{
+    TempDir dir;
+    writeFile(dir.file("device"), "x");
+    double seconds = 0;
+    std::string out = runProbe(Preload::BlockOpen, {"open", dir.file("device")},
+                               {{"BLOCKOPEN_PATH", dir.file("other")}}, &seconds);
+    EXPECT_EQ(out, "open=ok\n");
+    EXPECT_LT(seconds, 0.9);
+}

@@ -1,0 +1,54 @@
+// Files as the tests see them: scratch directories, whole-file reads and
+// writes, the parts of markfeed's trace that tests compare, the port
+// configuration file.
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace support {
+
+// A new empty directory under /tmp, removed with everything in it.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir &) = delete;
+    TempDir &operator=(const TempDir &) = delete;
+    const std::string &path() const { return path_; }
+    std::string file(const std::string &name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+std::string readFile(const std::string &path);  // "" when missing
+void writeFile(const std::string &path, const std::string &content);
+bool fileExists(const std::string &path);
+int fileMode(const std::string &path);  // permission bits, or -1
+
+// The FILE PATHS block at the start of a trace, up to its closing line end.
+std::string filePaths(const std::string &trace);
+// The FILE PATHS block a run shows: dir is "" or ends in "/"; a form adds
+// its two files.
+std::string pathsBlock(const std::string &device, const std::string &dir, const std::string &port,
+                       const std::string &lock, const std::string &form = "");
+// The trace from the first line that starts with `from` to the end.
+std::string traceFrom(const std::string &trace, const std::string &from);
+// What follows a heading in the trace up to the next empty line:
+// "\nBAUD: 9600\nSIZE: 8\nPARITY: Even\nSTOPS: 1"; "" without the heading.
+std::string dumpAfter(const std::string &trace, const std::string &heading);
+// The same dump for a line setting such as "9600:8E1".
+std::string dumpOf(const std::string &setting);
+extern const char portHeading[];   // "Port Communication Settings" and its rule
+extern const char resetHeading[];  // "Resetting Scanner Port To Default Settings"
+
+// The 30 settings of the port configuration file before any file is read,
+// by position (index 0 is position 1).
+const std::vector<int> &builtInSettings();
+// A port configuration file of the built-in values with some positions
+// (1 to 30) changed.
+std::string cfgText(const std::vector<std::pair<int, long>> &changes = {});
+
+}  // namespace support
