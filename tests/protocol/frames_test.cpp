@@ -27,26 +27,16 @@ const char changedCodes[] = "0x05 0x1E 0x1F 0x52 0x0F\n"  // Eoi Eor1 Eor2 Start
 
 TEST(CommandFrames, ResetSequenceAndIdleRequestWithBuiltInCodes)
 {
-    TempDir dir;
     Sim sim = startScanner({});
-
-    Result run = runStation(dir, {"-d", sim.device, "-r", "-x"});
+    Result run = runStation({"-d", sim.device, "-r", "-x"});
     EXPECT_EQ(run.status, 0) << run.errors;
     EXPECT_EQ(received(*sim), resetBytes + "s3");
-    EXPECT_EQ(frameList(sim->frames()), (std::vector<std::string>{"SelectScanner", "End", "Release",
-                                                                  "Stop", "Display", "Status s3"}));
-    const std::string expected = "\nFunction call to FlushComm()."
-                                 "\nFunction call to DlReset()."
-                                 "\nFunction call to DlSelectScanner()."
-                                 "\nFunction call to DlEnd()."
-                                 "\nFunction call to DlRel()."
-                                 "\nFunction call to DlStop()."
-                                 "\nFunction call to DlDisplay()."
-                                 "\nFunction call to WaitForIdle()."
-                                 "\nFunction call to getstatus(s3)."
-                                 "\nFunction call to readrecord()."
-                                 "\nReadrecord OK:  0000"
-                                 "\n\nResetting Scanner Port To Default Settings";
+    EXPECT_EQ(frameList(sim->frames()),
+              (Strings{"SelectScanner", "End", "Release", "Stop", "Display", "Status s3"}));
+    const std::string expected =
+        traceCalls({"FlushComm()", "DlReset()", "DlSelectScanner()", "DlEnd()", "DlRel()",
+                    "DlStop()", "DlDisplay()", "WaitForIdle()", "getstatus(s3)", "readrecord()"}) +
+        "\nReadrecord OK:  0000\n\nResetting Scanner Port To Default Settings";
     EXPECT_EQ(traceFrom(run.trace, "Function call to FlushComm().").substr(0, expected.size()),
               expected);
 }
@@ -81,18 +71,9 @@ TEST(CommandFrames, ConfiguredCodesGoOnTheWireExceptInTheDisplayCommand)
                     "S5");  // not ready: Start; then the empty hopper
     EXPECT_EQ(received(*sim), expected);
     // Answers end in the configured Eor1 Eor2 and so are read whole.
-    EXPECT_NE(run.trace.find("\nFunction call to getstatus(S8)."
-                             "\nFunction call to readrecord()."
-                             "\nReadrecord OK:  0000\n"),
-              std::string::npos);
-    EXPECT_NE(run.trace.find("\nFunction call to waitchange()."
-                             "\nFunction call to DlScanControl()."
-                             "\nFunction call to DlEnd()."
-                             "\nFunction call to DlAck()."
-                             "\nFunction call to getstatus(S5)."),
-              std::string::npos);
-    EXPECT_NE(run.trace.find("\nFunction call to DlInit()."
-                             "\nFunction call to readrecord()."
-                             "\nReadrecord OK:  GSCANNING\n"),
-              std::string::npos);
+    for (std::string lines :
+         {traceCalls({"getstatus(S8)", "readrecord()"}) + "\nReadrecord OK:  0000\n",
+          traceCalls({"waitchange()", "DlScanControl()", "DlEnd()", "DlAck()", "getstatus(S5)"}),
+          traceCalls({"DlInit()", "readrecord()"}) + "\nReadrecord OK:  GSCANNING\n"})
+        EXPECT_NE(run.trace.find(lines), std::string::npos) << lines;
 }

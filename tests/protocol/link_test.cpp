@@ -24,7 +24,7 @@ TEST(SerialLink, LineSettingsAskedOfTheDeviceAndDumpedInTheTrace)
 {
     struct Case {
         std::string name;
-        std::vector<std::string> args;
+        Strings args;
         std::string cfg;
         bool recorder;        // the scanner judges size and parity too
         std::string scanner;  // its own line: its answers are garbled unless the host matches
@@ -55,7 +55,7 @@ TEST(SerialLink, LineSettingsAskedOfTheDeviceAndDumpedInTheTrace)
             env = recordLine(options.lineFile, sim.device);
         if (!c.cfg.empty())
             writeFile(dir.file("d_" + portName(sim.device) + ".cfg"), c.cfg);
-        std::vector<std::string> args = {"-d", sim.device, "-r", "-x"};
+        Strings args = {"-d", sim.device, "-r", "-x"};
         args.insert(args.end(), c.args.begin(), c.args.end());
 
         Result run = runStation(dir, args, env);
@@ -97,7 +97,7 @@ TEST(SerialLink, PendingInputLosesOneByteBeforeTheReset)
     struct Case {
         std::string pending;
         int status;
-        std::vector<std::string> messages;
+        Strings messages;
     } cases[] = {
         {"X", 0, {}},
         {"XY", 99, {"S6:  No communication with scanner.  Press <ENTER>."}},
@@ -138,7 +138,7 @@ TEST(SerialLink, DeviceThatCannotBeOpenedOrIsNoTerminal)
         std::string message = c.message;
         message.replace(message.find("%s"), 2, c.device);
         EXPECT_EQ(run.status, 88);
-        EXPECT_EQ(run.messages, std::vector<std::string>{message});
+        EXPECT_EQ(run.messages, Strings{message});
     }
 }
 
@@ -151,8 +151,7 @@ TEST(SerialLink, OpenThatHangsIsGivenUpAfterFourSeconds)
 
     Result run = runStation(dir, {"-d", device, "-x"}, env);
     EXPECT_EQ(run.status, 88);
-    EXPECT_EQ(run.messages,
-              std::vector<std::string>{"S12:  Connection to scanner timed out.  Press <ENTER>."});
+    EXPECT_EQ(run.messages, Strings{"S12:  Connection to scanner timed out.  Press <ENTER>."});
     EXPECT_GE(run.seconds, 3.5);
     EXPECT_LT(run.seconds, 7.0);
     EXPECT_NE(run.trace.find("\n\nPROGRAM TERMINATED.  RETURN VALUE = 88."), std::string::npos);
@@ -171,8 +170,7 @@ TEST(SerialLink, ScannerHangingUpEndsTheRunAfterSixteenReadAttempts)
 
     Result run = runStation(dir, {"-d", sim.device, "-r"});
     EXPECT_EQ(run.status, 99);
-    EXPECT_EQ(run.messages,
-              std::vector<std::string>{"S7:  No Communication with scanner.  Press <ENTER>."});
+    EXPECT_EQ(run.messages, Strings{"S7:  No Communication with scanner.  Press <ENTER>."});
     EXPECT_EQ(received(*sim), resetBytes);
     EXPECT_GE(run.seconds, 15.5);
     EXPECT_LT(run.seconds, 25.0);

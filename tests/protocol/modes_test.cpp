@@ -23,12 +23,11 @@ scannersim::Options refusingStart()
 }
 
 // The frames received after the last one that is so.
-std::vector<std::string> afterLast(const scannersim::Scanner &scanner, const std::string &frame)
+Strings afterLast(const scannersim::Scanner &scanner, const std::string &frame)
 {
     auto frames = frameList(scanner.frames());
     auto last = std::find(frames.rbegin(), frames.rend(), frame);
-    return last == frames.rend() ? std::vector<std::string>{}
-                                 : std::vector<std::string>(last.base(), frames.end());
+    return last == frames.rend() ? Strings{} : Strings(last.base(), frames.end());
 }
 
 bool shown(const Result &run, const std::string &message)
@@ -40,12 +39,11 @@ bool shown(const Result &run, const std::string &message)
 
 TEST(ModeChanges, OneChangeFrameIntoWaitModeAndOneOutOfIt)
 {
-    const std::vector<std::string> toDownload = {"ModeChange d", "Handshake", "Status s0",
-                                                 "Initiate"};
-    const std::vector<std::string> toWait = {"ModeChange w", "Handshake", "Status s0"};
+    const Strings toDownload = {"ModeChange d", "Handshake", "Status s0", "Initiate"};
+    const Strings toWait = {"ModeChange w", "Handshake", "Status s0"};
     struct Case {
         char mode;
-        std::vector<std::string> frames;
+        Strings frames;
     };
     std::vector<Case> cases = {
         {'w', {"Status s0", "Status s0"}},
@@ -67,7 +65,7 @@ TEST(ModeChanges, OneChangeFrameIntoWaitModeAndOneOutOfIt)
         Sim sim = startScanner(options);
         Result run = runStation(dir, {"-d", sim.device});
         EXPECT_EQ(run.status, 0);
-        EXPECT_EQ(run.messages, std::vector<std::string>{refusedStart});
+        EXPECT_EQ(run.messages, Strings{refusedStart});
         EXPECT_EQ(afterLast(*sim.scanner, "Status s3"), c.frames);
         EXPECT_EQ(sim->mode(), 'd');
     }
@@ -100,7 +98,7 @@ TEST(ModeChanges, HandshakeByteFollowsTheChangeFrameAsTheStatusAsks)
 
         Result run = runStation(dir, {"-d", sim.device, "-x"});
         EXPECT_EQ(run.status, 0);
-        EXPECT_EQ(run.messages, std::vector<std::string>{refusedStart});
+        EXPECT_EQ(run.messages, Strings{refusedStart});
         EXPECT_EQ(received(*sim), resetBytes +
                                       "s3"
                                       "s0"
@@ -109,15 +107,11 @@ TEST(ModeChanges, HandshakeByteFollowsTheChangeFrameAsTheStatusAsks)
                                       c.byte +
                                       "s0"
                                       "\x11");
-        EXPECT_NE(run.trace.find("\nFunction call to switchmode().  Switching to d."
-                                 "\nFunction call to getstatus(s0)."
-                                 "\nFunction call to readrecord()."
-                                 "\nReadrecord OK:  " +
-                                 longStatus('w', c.handshake, {{9, '3'}}) +
-                                 "\nFunction call to waitchange()."
-                                 "\nFunction call to DlScanControl()."
-                                 "\nFunction call to DlEnd()." +
-                                 c.trace + "\nFunction call to getstatus(s0)."),
+        EXPECT_NE(run.trace.find(traceCalls({"switchmode().  Switching to d", "getstatus(s0)",
+                                             "readrecord()"}) +
+                                 "\nReadrecord OK:  " + longStatus('w', c.handshake, {{9, '3'}}) +
+                                 traceCalls({"waitchange()", "DlScanControl()", "DlEnd()"}) +
+                                 c.trace + traceCalls({"getstatus(s0)"})),
                   std::string::npos)
             << run.trace;
     }
@@ -128,7 +122,7 @@ TEST(ModeChanges, ModeNotTakenGivesItsTimeOutAfterElevenPolls)
     struct Case {
         char start;
         std::string refused;
-        std::vector<std::string> args;
+        Strings args;
         std::string message;
         int status;
     } cases[] = {
@@ -148,14 +142,14 @@ TEST(ModeChanges, ModeNotTakenGivesItsTimeOutAfterElevenPolls)
         options.mode = c.start;
         options.refuseModes = c.refused;
         Sim sim = startScanner(options);
-        std::vector<std::string> args = {"-d", sim.device};
+        Strings args = {"-d", sim.device};
         args.insert(args.end(), c.args.begin(), c.args.end());
 
         Result run = runStation(dir, args);
         EXPECT_EQ(run.status, c.status);
         EXPECT_TRUE(shown(run, c.message)) << run.errors;
         // The handshake, then eleven long status requests and nothing more.
-        std::vector<std::string> polls(11, "Status s0");
+        Strings polls(11, "Status s0");
         polls.insert(polls.begin(), "Handshake");
         EXPECT_EQ(afterLast(*sim.scanner, "ModeChange " + c.refused), polls);
         EXPECT_EQ(countFrames(sim->frames(), "ModeChange " + c.refused), 1);
@@ -198,6 +192,6 @@ TEST(IdleWait, EscapeAtTheBusyPromptEndsTheRunWith88)
     run.type("\x1b");
     Result result = finish(run, dir);
     EXPECT_EQ(result.status, 88);
-    EXPECT_EQ(result.messages, std::vector<std::string>{busyPrompt});
+    EXPECT_EQ(result.messages, Strings{busyPrompt});
     EXPECT_EQ(countFrames(sim->frames(), "Status s3"), 3);
 }

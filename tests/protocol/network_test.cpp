@@ -49,17 +49,16 @@ bool startPair(PortPair &pair, bool both)
     return false;
 }
 
-std::vector<std::string> netArgs(const std::vector<std::string> &more)
+Strings netArgs(const Strings &more)
 {
-    std::vector<std::string> args = {"-d", "/net/127.0.0.1"};
+    Strings args = {"-d", "/net/127.0.0.1"};
     args.insert(args.end(), more.begin(), more.end());
     return args;
 }
 
 // markfeed with its own /etc/services, in a mount namespace of its own, so
 // that the machine's file is never touched.
-Result runWithServices(const TempDir &dir, const std::string &services,
-                       const std::vector<std::string> &args)
+Result runWithServices(const TempDir &dir, const std::string &services, const Strings &args)
 {
     writeFile(dir.file("services"), services);
     RunOptions options = markfeedIn(dir, args, RunOptions::File);
@@ -88,7 +87,7 @@ TEST(NetworkLink, PortNumberInNetworkOrderWithPAndAsWrittenWithout)
 
     Result run = runStation(dir, netArgs({"-u", port, "-p", "-r"}));
     EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.messages, std::vector<std::string>{connected});
+    EXPECT_EQ(run.messages, Strings{connected});
     EXPECT_EQ(received(*pair.named), resetBytes + "s3");
 
     // A port number ends at its first non-digit.
@@ -99,8 +98,8 @@ TEST(NetworkLink, PortNumberInNetworkOrderWithPAndAsWrittenWithout)
     // Without -p the bytes are exchanged, where nothing listens yet.
     run = runStation(dir, netArgs({"-u", port, "-r"}));
     EXPECT_EQ(run.status, 88);
-    EXPECT_EQ(run.messages, std::vector<std::string>{"S15:  Connection refused on 127.0.0.1 port " +
-                                                     port + ".  Press <ENTER>."});
+    EXPECT_EQ(run.messages,
+              Strings{"S15:  Connection refused on 127.0.0.1 port " + port + ".  Press <ENTER>."});
 
     pair.exchanged = tryTcpScanner({}, swapped(pair.port));
     ASSERT_TRUE(pair.exchanged) << "port " << swapped(pair.port) << " taken";
@@ -125,8 +124,7 @@ TEST(NetworkLink, ServiceNameFromTheServicesFile)
         Result run = runWithServices(dir, "scanner 9100/tcp\n", netArgs({"-r"}));
         EXPECT_EQ(run.status, 88);
         EXPECT_EQ(run.messages,
-                  std::vector<std::string>{
-                      "S14:  Entry sheetsrv missing in /etc/services file.  Press <ENTER>."});
+                  Strings{"S14:  Entry sheetsrv missing in /etc/services file.  Press <ENTER>."});
     }
     {
         SCOPED_TRACE("named service with a udp entry only");
@@ -134,8 +132,7 @@ TEST(NetworkLink, ServiceNameFromTheServicesFile)
         Result run = runWithServices(dir, services, netArgs({"-u", "scanner", "-r"}));
         EXPECT_EQ(run.status, 88);
         EXPECT_EQ(run.messages,
-                  std::vector<std::string>{
-                      "S14:  Entry scanner missing in /etc/services file.  Press <ENTER>."});
+                  Strings{"S14:  Entry scanner missing in /etc/services file.  Press <ENTER>."});
     }
     {
         SCOPED_TRACE("default service with -p: the entry's port");
@@ -143,12 +140,11 @@ TEST(NetworkLink, ServiceNameFromTheServicesFile)
         Result run = runWithServices(dir, services, netArgs({"-p", "-s"}));
         EXPECT_EQ(run.status, 0) << run.errors;
         EXPECT_EQ(run.messages,
-                  (std::vector<std::string>{
-                      connected, "Scanner on /net/127.0.0.1 communicating on port sheetsrv.  "
-                                 "Press <ENTER>."}));
+                  (Strings{connected, "Scanner on /net/127.0.0.1 communicating on port sheetsrv.  "
+                                      "Press <ENTER>."}));
         EXPECT_EQ(run.data, "sheetsrv\r\n");
         EXPECT_EQ(frameList(pair.named->frames()),
-                  (std::vector<std::string>{"Status s0", "Status s1", "Status s3"}));
+                  (Strings{"Status s0", "Status s1", "Status s3"}));
     }
     {
         SCOPED_TRACE("default service without -p: its bytes exchanged");
@@ -177,8 +173,7 @@ TEST(NetworkLink, ConnectThatHangsIsGivenUpAfterFourSeconds)
     TempDir dir;
     Result run = runStation(dir, netArgs({"-u", std::to_string(port), "-p", "-x"}));
     EXPECT_EQ(run.status, 88);
-    EXPECT_EQ(run.messages,
-              std::vector<std::string>{"S12:  Connection to scanner timed out.  Press <ENTER>."});
+    EXPECT_EQ(run.messages, Strings{"S12:  Connection to scanner timed out.  Press <ENTER>."});
     EXPECT_GE(run.seconds, 3.5);
     EXPECT_LT(run.seconds, 7.0);
     for (int s : queued)
@@ -199,15 +194,11 @@ TEST(NetworkLink, CommunicationTestWritesTheServiceWhenAllThreeAnswersFit)
 
     Result run = runStation(dir, netArgs({"-s", "-u", port, "-p", "-x"}));
     EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.messages, (std::vector<std::string>{
-                                connected, "Scanner on /net/127.0.0.1 communicating on port " +
-                                               port + ".  Press <ENTER>."}));
+    EXPECT_EQ(run.messages, (Strings{connected, "Scanner on /net/127.0.0.1 communicating on port " +
+                                                    port + ".  Press <ENTER>."}));
     EXPECT_EQ(run.data, port + "\r\n");
-    EXPECT_EQ(frameList(sim->frames()),
-              (std::vector<std::string>{"Status s0", "Status s1", "Status s3"}));
-    EXPECT_NE(run.trace.find("\nFunction call to testparity()."
-                             "\nFunction call to quickstatus(s0)."
-                             "\nFunction call to readrecord()."
+    EXPECT_EQ(frameList(sim->frames()), (Strings{"Status s0", "Status s1", "Status s3"}));
+    EXPECT_NE(run.trace.find(traceCalls({"testparity()", "quickstatus(s0)", "readrecord()"}) +
                              "\nReadrecord OK:  "),
               std::string::npos);
     EXPECT_EQ(run.trace.find("PROGRAM TERMINATED"), std::string::npos);
@@ -219,7 +210,7 @@ TEST(NetworkLink, CommunicationTestFailsAtTheFirstAnswerThatDoesNotFit)
     const std::string sixty = std::string(30, 'A') + std::string(30, 'B');
     struct Case {
         std::string name;
-        std::vector<std::string> args;
+        Strings args;
         std::string longAnswer, shortAnswer;
         std::string requests;
         std::string failure;  // the trace line of the failed answer
@@ -240,12 +231,12 @@ TEST(NetworkLink, CommunicationTestFailsAtTheFirstAnswerThatDoesNotFit)
         line.on("s1", {c.shortAnswer});
         line.start();
         TempDir dir;
-        std::vector<std::string> args = {"-s", "-u", std::to_string(line.port()), "-p", "-x"};
+        Strings args = {"-s", "-u", std::to_string(line.port()), "-p", "-x"};
         args.insert(args.end(), c.args.begin(), c.args.end());
 
         Result run = runStation(dir, netArgs(args));
         EXPECT_EQ(run.status, 88);
-        EXPECT_EQ(run.messages, (std::vector<std::string>{connected, testFailed}));
+        EXPECT_EQ(run.messages, (Strings{connected, testFailed}));
         EXPECT_EQ(run.data, "");
         EXPECT_EQ(line.received(), c.requests);
         EXPECT_NE(run.trace.find(c.failure + "\nShowmsg:  " + testFailed), std::string::npos)
@@ -261,8 +252,8 @@ TEST(NetworkLink, CommunicationTestFailsAtTheFirstAnswerThatDoesNotFit)
     Sim sim = startScanner(options);
     Result run = runStation(dir, netArgs({"-s", "-u", std::to_string(sim->port()), "-p"}));
     EXPECT_EQ(run.status, 88);
-    EXPECT_EQ(run.messages, (std::vector<std::string>{connected, testFailed}));
-    EXPECT_EQ(frameList(sim->frames()), std::vector<std::string>{"Status s0"});
+    EXPECT_EQ(run.messages, (Strings{connected, testFailed}));
+    EXPECT_EQ(frameList(sim->frames()), Strings{"Status s0"});
 }
 
 TEST(NetworkLink, ScannerBehindATerminalServer)
@@ -289,7 +280,7 @@ TEST(NetworkLink, ScannerBehindATerminalServer)
     std::string service = std::to_string(port);
     Result run = runStation(dir, netArgs({"-u", service, "-p", "-r"}));
     EXPECT_EQ(run.status, 0) << run.errors;
-    EXPECT_EQ(run.messages, std::vector<std::string>{connected});
+    EXPECT_EQ(run.messages, Strings{connected});
     EXPECT_EQ(received(*sim), resetBytes + "s3");
 
     // The terminal server opens the line anew for the next client.

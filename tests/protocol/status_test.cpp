@@ -25,7 +25,7 @@ TEST(StatusAnswers, WrongLengthOrNoAnswerEndsTheRunWith99)
     const std::string s7 = "S7:  No Communication with scanner.  Press <ENTER>.";
     struct Case {
         std::string name;
-        std::vector<std::string> args;
+        Strings args;
         std::string idleAnswer;  // to the download status request
         std::string longAnswer;  // to the long status request
         std::string requests;    // after the reset sequence
@@ -44,12 +44,12 @@ TEST(StatusAnswers, WrongLengthOrNoAnswerEndsTheRunWith99)
         line.on("s3", {c.idleAnswer});
         line.on("s0", {c.longAnswer});
         line.start();
-        std::vector<std::string> args = {"-d", line.device(), "-x"};
+        Strings args = {"-d", line.device(), "-x"};
         args.insert(args.end(), c.args.begin(), c.args.end());
 
         Result run = runStation(dir, args);
         EXPECT_EQ(run.status, 99);
-        EXPECT_EQ(run.messages, std::vector<std::string>{c.message});
+        EXPECT_EQ(run.messages, Strings{c.message});
         EXPECT_EQ(line.received(), resetBytes + c.requests);
         EXPECT_NE(run.trace.find("\nShowmsg:  " + c.message +
                                  "\n\nResetting Scanner Port To Default Settings"),
@@ -97,8 +97,7 @@ TEST(ScannerRecords, AnswerIsPiecedTogetherFromTheBytesAsReceived)
             dir, {"-d", "/net/127.0.0.1", "-u", std::to_string(line.port()), "-p", "-r", "-x"});
         EXPECT_EQ(run.status, 0) << run.errors;
         const std::string last =
-            "\nFunction call to getstatus(s3).\nFunction call to readrecord().\nReadrecord OK:  " +
-            c.record;
+            traceCalls({"getstatus(s3)", "readrecord()"}) + "\nReadrecord OK:  " + c.record;
         EXPECT_EQ(tail(run.trace, last.size()), last);
     }
 }
@@ -131,8 +130,7 @@ TEST(ScannerRecords, ControlBytesAsRunLengthCountsSurviveTheSerialLine)
 
     Result run = runStation(dir, {"-d", line.device()});
     EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.messages,
-              std::vector<std::string>{"S26:  Scanner Initialization failed [E].  Press <ENTER>."});
+    EXPECT_EQ(run.messages, Strings{"S26:  Scanner Initialization failed [E].  Press <ENTER>."});
     EXPECT_EQ(line.received(), resetBytes + "s3"
                                             "s0"
                                             "s0"

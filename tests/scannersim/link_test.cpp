@@ -22,21 +22,21 @@ std::string statusAnswer(char mode, char hopper = '0')
     return longStatus(mode, 'A', {{9, hopper}}) + "\r\n";
 }
 
-Options deckOptions(const std::string &deck)
+// scannersim on loopback TCP.
+Sim tcpScanner(long dropAfter = 0)
 {
     Options o;
-    std::string error;
-    EXPECT_TRUE(scannersim::parseDeck(deck, &o.deck, &error)) << error;
-    return o;
+    o.transport = scannersim::Transport::Tcp;
+    o.dropAfter = dropAfter;
+    return startScanner(o);
 }
 
 class PtyScanner : public ::testing::Test {
 protected:
     void open(const Options &options)
     {
-        scanner_.reset(new Scanner(options));
-        ASSERT_TRUE(scanner_->start(nullptr));
-        fd_ = openDevice(scanner_->device());
+        scanner_ = startScanner(options);
+        fd_ = openDevice(scanner_.device);
         ASSERT_GE(fd_, 0);
     }
     void TearDown() override
@@ -50,7 +50,7 @@ protected:
         return readRecord(fd_);
     }
     TempDir dir_;
-    std::unique_ptr<Scanner> scanner_;
+    Sim scanner_;
     int fd_ = -1;
 };
 
@@ -141,7 +141,7 @@ TEST_F(PtyScanner, DeviceSurvivesManyReopens)
     open(Options());
     for (int i = 0; i < 40; ++i) {
         ::close(fd_);
-        fd_ = openDevice(scanner_->device());
+        fd_ = openDevice(scanner_.device);
         ASSERT_GE(fd_, 0);
     }
     EXPECT_EQ(ask("s3"), kIdle);
@@ -228,9 +228,7 @@ TEST_F(PtyScanner, SlowFeedDelaysTheRecord)
 
 TEST(TcpScanner, ServesOneConnectionAfterAnotherWithStateKept)
 {
-    Options o;
-    o.transport = scannersim::Transport::Tcp;
-    Sim sim = startScanner(o);
+    Sim sim = tcpScanner();
     const Scanner &scanner = *sim;
     ASSERT_GT(scanner.port(), 0);
     int fd = connectLoopback(scanner.port());
@@ -248,10 +246,7 @@ TEST(TcpScanner, ServesOneConnectionAfterAnotherWithStateKept)
 
 TEST(TcpScanner, DropAfterClosesTheSocketAndTheNextClientIsServed)
 {
-    Options o;
-    o.transport = scannersim::Transport::Tcp;
-    o.dropAfter = 2;
-    Sim sim = startScanner(o);
+    Sim sim = tcpScanner(2);
     const Scanner &scanner = *sim;
     int fd = connectLoopback(scanner.port());
     sendBytes(fd, "s3s3");
@@ -266,9 +261,7 @@ TEST(TcpScanner, DropAfterClosesTheSocketAndTheNextClientIsServed)
 
 TEST(TcpScanner, PartialFrameIsDroppedWithTheConnection)
 {
-    Options o;
-    o.transport = scannersim::Transport::Tcp;
-    Sim sim = startScanner(o);
+    Sim sim = tcpScanner();
     const Scanner &scanner = *sim;
     int fd = connectLoopback(scanner.port());
     sendBytes(fd, "\x1c"

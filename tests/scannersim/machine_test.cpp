@@ -2,8 +2,10 @@
 #include <gtest/gtest.h>
 
 #include "machine.h"
+#include "support/scanner.h"
 
 using namespace scannersim;
+using support::deckOptions;
 
 namespace {
 
@@ -42,14 +44,6 @@ struct Bench {
     std::vector<std::string> names;
     std::vector<Sheet> departed;
 };
-
-Options withDeck(const std::string &text)
-{
-    Options o;
-    std::string error;
-    EXPECT_TRUE(parseDeck(text, &o.deck, &error)) << error;
-    return o;
-}
 
 }  // namespace
 
@@ -173,7 +167,7 @@ TEST(Machine, BusyAnswersComeFirst)
 
 TEST(Machine, SheetsAreFedPrintedReleasedAndSorted)
 {
-    Bench b(withDeck("FIRST\nSECOND\n"));
+    Bench b(deckOptions("FIRST\nSECOND\n"));
     b.change('d');
     b.send(kInit);
     EXPECT_EQ(b.send(kInit), "FIRST");
@@ -200,7 +194,7 @@ TEST(Machine, SheetsAreFedPrintedReleasedAndSorted)
 
 TEST(Machine, TimedConditionSilencesThenClearsByItself)
 {
-    Bench b(withDeck("!jam 2\nREC\n"));
+    Bench b(deckOptions("!jam 2\nREC\n"));
     b.change('d');
     b.send(kInit);
     EXPECT_EQ(b.send(kInit), "");
@@ -214,7 +208,7 @@ TEST(Machine, TimedConditionSilencesThenClearsByItself)
 
 TEST(Machine, UntimedConditionLastsUntilStart)
 {
-    Bench b(withDeck("!readcheck 6\n!formerror 11\nREC\n"));
+    Bench b(deckOptions("!readcheck 6\n!formerror 11\nREC\n"));
     b.change('d');
     b.send(kInit);
     b.send(kInit);
@@ -244,7 +238,7 @@ TEST(Machine, EachFaultShowsItsFlag)
                  {"!readcheck 3\nR\n", 32, '2'},
                  {"!readcheck 4\nR\n", 32, '1'}};
     for (const Case &c : cases) {
-        Bench b(withDeck(c.deck));
+        Bench b(deckOptions(c.deck));
         b.change('d');
         b.send(kInit);
         b.send(kInit);
@@ -254,7 +248,7 @@ TEST(Machine, EachFaultShowsItsFlag)
 
 TEST(Machine, HopperConditionsShowBeforeAnyRequest)
 {
-    Bench b(withDeck("!empty 3\n!stopped\nREC\n"));
+    Bench b(deckOptions("!empty 3\n!stopped\nREC\n"));
     EXPECT_EQ(b.status()[9], '0');  // not looked at outside download mode
     b.change('d');
     EXPECT_EQ(b.status()[9], '2');
@@ -269,7 +263,7 @@ TEST(Machine, HopperConditionsShowBeforeAnyRequest)
 
 TEST(Machine, StopHoldsTheFeederUntilStart)
 {
-    Bench b(withDeck("REC\n"));
+    Bench b(deckOptions("REC\n"));
     b.change('d');
     b.send(kInit);
     b.send("\x0e");
@@ -281,7 +275,7 @@ TEST(Machine, StopHoldsTheFeederUntilStart)
 
 TEST(Machine, BlankSheetsAndSlowFeeds)
 {
-    Bench b(withDeck("!delay 1.5\n!blank\nX\n"));
+    Bench b(deckOptions("!delay 1.5\n!blank\nX\n"));
     b.change('d');
     b.send(kInit);
     EXPECT_EQ(b.send(kInit), "");
@@ -308,7 +302,7 @@ TEST(Machine, SheetAtPrintAtStart)
 
 TEST(Machine, ArbitraryBytesNeverBreakTheAnswers)
 {
-    Bench b(withDeck("A\n!jam 1\nB\n!empty\n"));
+    Bench b(deckOptions("A\n!jam 1\nB\n!empty\n"));
     // Mostly protocol bytes, so that every kind of frame is hit half-way.
     const std::string alphabet("s0123ewdt\x04\r\n\x11\x12\x1b\x0er\x1c\x1d\x07\x60\x14\xff", 23);
     uint32_t seed = 12345;

@@ -12,7 +12,7 @@ using namespace support;
 
 namespace {
 
-RunOptions scannersimWith(const std::vector<std::string> &args)
+RunOptions scannersimWith(const Strings &args)
 {
     RunOptions options = withInput(RunOptions::File);
     options.command = command(Program::Scannersim);
@@ -39,14 +39,14 @@ TEST(Program, HelpAndBadOptions)
     EXPECT_EQ(help.wait(5), 0);
     EXPECT_EQ(help.output().find("\nready\n"), std::string::npos);
     EXPECT_NE(help.output().find("usage: scannersim"), std::string::npos);
-    for (std::vector<std::string> args : {std::vector<std::string>{"--bogus"},
-                                          {"--tcp"},
-                                          {"--tcp", "70000"},
-                                          {"--line", "19200:7Q2"},
-                                          {"--refuse", "everything"},
-                                          {"--handshake", "X"},
-                                          {"--pace=1"},
-                                          {"--deck", "/nonexistent/deck"}}) {
+    for (Strings args : {Strings{"--bogus"},
+                         {"--tcp"},
+                         {"--tcp", "70000"},
+                         {"--line", "19200:7Q2"},
+                         {"--refuse", "everything"},
+                         {"--handshake", "X"},
+                         {"--pace=1"},
+                         {"--deck", "/nonexistent/deck"}}) {
         Process bad(scannersimWith(args));
         EXPECT_EQ(bad.wait(5), 2) << args[0];
         EXPECT_EQ(bad.output().find("\nready\n"), std::string::npos);

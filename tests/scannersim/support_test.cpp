@@ -11,7 +11,7 @@ using namespace support;
 namespace {
 
 // Runs the probe with a preload and more environment; what it printed.
-std::string runProbe(Preload library, const std::vector<std::string> &args,
+std::string runProbe(Preload library, const Strings &args,
                      const std::map<std::string, std::string> &env, double *seconds = nullptr)
 {
     RunOptions options = withInput(RunOptions::File);
@@ -30,10 +30,9 @@ std::string runProbe(Preload library, const std::vector<std::string> &args,
 class Recorder : public ::testing::Test {
 protected:
     // The probe asks the scanner's line for these settings.
-    std::string ask(const std::string &device, const std::vector<std::string> &line,
-                    const std::string &only = "")
+    std::string ask(const std::string &device, const Strings &line, const std::string &only = "")
     {
-        std::vector<std::string> args = {"tcsetattr", device};
+        Strings args = {"tcsetattr", device};
         args.insert(args.end(), line.begin(), line.end());
         std::map<std::string, std::string> env = {{"SCANNERSIM_LINE_FILE", file_}};
         if (!only.empty())

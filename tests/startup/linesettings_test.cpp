@@ -18,7 +18,7 @@ const char s7[] = "S7:  No Communication with scanner.  Press <ENTER>.";
 
 // markfeed on the line, whose port configuration file holds cfg (none when
 // empty); the line answers the first request so, or not at all.
-Result onLine(ScriptedLine &line, const std::string &cfg, std::vector<std::string> args,
+Result onLine(ScriptedLine &line, const std::string &cfg, Strings args,
               const std::string &request = "s3", const std::string &answer = "x\r\n")
 {
     TempDir dir;
@@ -47,7 +47,7 @@ TEST(LineSettings, BuiltInSettingsAndThePortGivenBackAtTheEnd)
     auto run = onLine(line, "", {"-x"});
     ASSERT_GE(line.sinceRequest(), 0) << run.errors;
     EXPECT_EQ(run.status, 99);
-    EXPECT_EQ(run.messages, std::vector<std::string>{s6});
+    EXPECT_EQ(run.messages, Strings{s6});
     EXPECT_EQ(dumpAfter(run.trace, portHeading), dumpOf("19200:7O2"));
     EXPECT_EQ(dumpAfter(run.trace, resetHeading), dumpOf("9600:8N2"));
     EXPECT_NE(run.trace.find("\n\nPROGRAM TERMINATED.  RETURN VALUE = "
@@ -81,7 +81,7 @@ TEST(LineSettings, FileSettingsReachTheLine)
 TEST(LineSettings, SpeedOptionWinsOverTheFile)
 {
     const struct {
-        std::vector<std::string> options;
+        Strings options;
         std::string expected;
     } cases[] = {
         {{}, "38400:8E1"},
@@ -101,7 +101,7 @@ TEST(LineSettings, SpeedOptionWinsOverTheFile)
     for (const auto &c : cases) {
         SCOPED_TRACE(::testing::PrintToString(c.options));
         ScriptedLine line(ScriptedLine::Pty, ScriptedLine::Terminal);
-        std::vector<std::string> args = {"-x"};
+        Strings args = {"-x"};
         args.insert(args.end(), c.options.begin(), c.options.end());
         auto run = onLine(line, fileSettings, args, "S4");
         ASSERT_GE(line.sinceRequest(), 0) << run.errors;
@@ -116,7 +116,7 @@ TEST(LineSettings, DelayOptionWinsOverTheFile)
     ScriptedLine line(ScriptedLine::Pty, ScriptedLine::Terminal);
     auto run = onLine(line, cfgText({{23, 3}}), {"-w", "-5"}, "s3", "");
     EXPECT_EQ(run.status, 99);
-    EXPECT_EQ(run.messages, std::vector<std::string>{s7});
+    EXPECT_EQ(run.messages, Strings{s7});
     EXPECT_GE(line.sinceRequest(), 0);
     EXPECT_LT(line.sinceRequest(), 2.5);
 }
@@ -126,7 +126,7 @@ TEST(LineSettings, DelayOfZeroKeepsTheFilesDelay)
     ScriptedLine line(ScriptedLine::Pty, ScriptedLine::Terminal);
     auto run = onLine(line, cfgText({{23, 1}}), {"-w", "0"}, "s3", "");
     EXPECT_EQ(run.status, 99);
-    EXPECT_EQ(run.messages, std::vector<std::string>{s7});
+    EXPECT_EQ(run.messages, Strings{s7});
     EXPECT_GE(line.sinceRequest(), 5.8);
 }
 

@@ -23,12 +23,12 @@ TEST(Lock, SecondRunOnABusyScannerLeavesTheFirstRunsFilesAlone)
 
     for (bool trace : {true, false}) {
         SCOPED_TRACE(trace ? "with -x" : "without -x");
-        std::vector<std::string> args = {"-d", device};
+        Strings args = {"-d", device};
         if (trace)
             args.push_back("-x");
         auto second = runStation(dir, args);
         EXPECT_EQ(second.status, 88);
-        EXPECT_EQ(second.messages, std::vector<std::string>{s46});
+        EXPECT_EQ(second.messages, Strings{s46});
         EXPECT_EQ(readFile(dir.file("SCAN.DAT")), "0001 accepted sheet\r\n");
         // The first run's trace is still in its buffer: nothing on disk.
         EXPECT_EQ(second.trace, "");
@@ -56,12 +56,12 @@ TEST(Lock, LockOfAnotherProgramOnTheSameByteIsHonoured)
         writeFile(dir.file("SCAN.DAT"), "0001 accepted sheet\r\n");
         LockHolder holder(dir.file("LOCK_tty1a"), 4);
         ASSERT_TRUE(holder.holding());
-        std::vector<std::string> args = {"-d", device};
+        Strings args = {"-d", device};
         if (trace)
             args.push_back("-x");
         auto run = runStation(dir, args);
         EXPECT_EQ(run.status, 88);
-        EXPECT_EQ(run.messages, std::vector<std::string>{s46});
+        EXPECT_EQ(run.messages, Strings{s46});
         EXPECT_EQ(run.trace, "\nFunction call to DlScan().");
         EXPECT_EQ(readFile(dir.file("SCAN.DAT")), "0001 accepted sheet\r\n");
         EXPECT_EQ(readFile(dir.file("LOCK_tty1a")), "lock");
@@ -77,8 +77,7 @@ TEST(Lock, OnlyTheByteAfterTheWordLockCounts)
         ASSERT_TRUE(holder.holding());
         auto run = runStation(dir, {"-d", device});
         EXPECT_EQ(run.status, 88);
-        EXPECT_EQ(run.messages, std::vector<std::string>{
-                                    "S21:  Unable to open device /dev/tty1a.  Press <ENTER>."});
+        EXPECT_EQ(run.messages, Strings{"S21:  Unable to open device /dev/tty1a.  Press <ENTER>."});
     }
 }
 

@@ -140,33 +140,55 @@ TEST(ShowMessage, ReturnsTheKeyWhenWaitingAndNothingReadOtherwise)
     EXPECT_LT(ended.seconds, 2);
 }
 
-TEST(ShowMessage, WritesEachMessageToTheTrace)
+// What body writes to the trace, with these keys typed.
+std::string traced(const std::function<void()> &body, const std::string &keys)
 {
     TempDir dir;
     std::string path = dir.file("trace");
-    auto child = inChild(
-        [path] {
+    inChild(
+        [&] {
             openTrace(path);
-            showmsg("Downloading form definition file.  Please wait...", 0);
-            showmsg("S46:  Scanner currently in use.  Press <ENTER>.", 1);
+            body();
             closeTrace();
             return 0;
         },
-        "\r", false);
-    EXPECT_EQ(readFile(path), "\nShowmsg:  Downloading form definition file.  Please wait..."
-                              "\nShowmsg:  S46:  Scanner currently in use.  Press <ENTER>.");
+        keys, false);
+    return readFile(path);
+}
+
+// GetKey(seconds) with this delay, keys typed after keyDelay milliseconds.
+Child getKey(int seconds, int delay, const std::string &keys, bool closeInput, int keyDelay = 0)
+{
+    return inChild(
+        [=] {
+            setDelay(delay);
+            return GetKey(seconds);
+        },
+        keys, closeInput, keyDelay);
+}
+
+TEST(ShowMessage, WritesEachMessageToTheTrace)
+{
+    std::string trace = traced(
+        [] {
+            showmsg("Downloading form definition file.  Please wait...", 0);
+            showmsg("S46:  Scanner currently in use.  Press <ENTER>.", 1);
+        },
+        "\r");
+    EXPECT_EQ(trace, "\nShowmsg:  Downloading form definition file.  Please wait..."
+                     "\nShowmsg:  S46:  Scanner currently in use.  Press <ENTER>.");
 }
 
 TEST(KeyWait, KeyAlreadyTypedComesBackAtOnce)
 {
-    auto child = inChild([] { return GetKey(5); }, "k", false);
+    auto child = getKey(5, 0, "k", false);
     EXPECT_EQ(child.result, 'k');
     EXPECT_LT(child.seconds, 2);
 }
 
 TEST(KeyWait, NoKeyInTimeIsZero)
 {
-    auto child = inChild([] { return GetKey(1); }, "", false);
+    auto child = getKey(1, 0, "", false);
     EXPECT_EQ(child.result, 0);
     EXPECT_GE(child.seconds, 0.9);
 }
@@ -174,57 +196,35 @@ TEST(KeyWait, NoKeyInTimeIsZero)
 TEST(KeyWait, DelayIsAddedToTheWait)
 {
     // Zero seconds asked, two of delay: a key typed after one second counts.
-    auto child = inChild(
-        [] {
-            setDelay(2);
-            return GetKey(0);
-        },
-        "\r", false, 1000);
+    auto child = getKey(0, 2, "\r", false, 1000);
     EXPECT_EQ(child.result, 13);
     EXPECT_GE(child.seconds, 0.9);
 }
 
 TEST(KeyWait, NegativeTotalFailsAtOnceAndZeroStillPolls)
 {
-    auto negative = inChild(
-        [] {
-            setDelay(-4);
-            return GetKey(3);
-        },
-        "k", false);
+    auto negative = getKey(3, -4, "k", false);
     EXPECT_EQ(negative.result, -1);
     EXPECT_LT(negative.seconds, 1);
-
-    auto zero = inChild(
-        [] {
-            setDelay(-3);
-            return GetKey(3);
-        },
-        "k", false);
-    EXPECT_EQ(zero.result, 'k');
+    EXPECT_EQ(getKey(3, -3, "k", false).result, 'k');
 }
 
 TEST(KeyWait, EndOfInputIsMinusOne)
 {
-    auto child = inChild([] { return GetKey(5); }, "", true);
+    auto child = getKey(5, 0, "", true);
     EXPECT_EQ(child.result, -1);
     EXPECT_LT(child.seconds, 2);
 }
 
 TEST(KeyWait, TraceLine)
 {
-    TempDir dir;
-    std::string path = dir.file("trace");
-    inChild(
-        [path] {
-            openTrace(path);
-            GetKey(1);
-            GetKey(1);
-            closeTrace();
-            return 0;
-        },
-        "ab", false);
-    EXPECT_EQ(readFile(path), "\nFunction call to GetKey().\nFunction call to GetKey().");
+    EXPECT_EQ(traced(
+                  [] {
+                      GetKey(1);
+                      GetKey(1);
+                  },
+                  "ab"),
+              "\nFunction call to GetKey().\nFunction call to GetKey().");
 }
 
 }  // namespace

@@ -18,7 +18,7 @@ const char s21[] = "S21:  Unable to open device /dev/tty1a.  Press <ENTER>.";
 TEST(Options, LetterIsTheSecondCharacterInEitherCase)
 {
     ASSERT_FALSE(fileExists(device));
-    const std::vector<std::vector<std::string>> spellings = {
+    const std::vector<Strings> spellings = {
         {"-x", "-d", device},
         {"-X", "-D", device},
         {"-xd", "-dx", device},  // only the second character counts
@@ -29,7 +29,7 @@ TEST(Options, LetterIsTheSecondCharacterInEitherCase)
         TempDir dir;
         auto run = runStation(dir, args);
         EXPECT_EQ(run.status, 88);
-        EXPECT_EQ(run.messages, std::vector<std::string>{s21});
+        EXPECT_EQ(run.messages, Strings{s21});
         EXPECT_EQ(filePaths(run.trace), tty1aPaths);
     }
 }
@@ -39,7 +39,7 @@ TEST(Options, UnknownOptionsAndStrayWordsAreIgnoredSilently)
     TempDir dir;
     auto run = runStation(dir, {"word", "-q", "-", "-9", "-x", "-Z", "-d", device, "more"});
     EXPECT_EQ(run.status, 88);
-    EXPECT_EQ(run.messages, std::vector<std::string>{s21});
+    EXPECT_EQ(run.messages, Strings{s21});
     EXPECT_EQ(filePaths(run.trace), tty1aPaths);
 }
 
@@ -52,8 +52,7 @@ TEST(Options, ArgumentsWithoutAnyKnownOptionStillRun)
         auto run = runStation(dir, {only});
         EXPECT_EQ(run.status, 88);
         EXPECT_EQ(run.messages,
-                  std::vector<std::string>{
-                      "S19:  Invalid device specified with -d option.  Press <ENTER>."});
+                  Strings{"S19:  Invalid device specified with -d option.  Press <ENTER>."});
         EXPECT_EQ(readFile(dir.file("LOCK_")), "lock");
         EXPECT_TRUE(fileExists(dir.file("SCAN.DAT")));
         EXPECT_TRUE(fileExists(dir.file("scantest.log")));
@@ -70,8 +69,7 @@ TEST(Options, ValueIsTheWholeNextArgumentWhateverItBeginsWith)
         auto run = runStation(dir, {"-d", "-x"});
         EXPECT_EQ(run.status, 88);
         EXPECT_EQ(run.messages,
-                  std::vector<std::string>{
-                      "S19:  Invalid device specified with -d option.  Press <ENTER>."});
+                  Strings{"S19:  Invalid device specified with -d option.  Press <ENTER>."});
         EXPECT_TRUE(fileExists(dir.file("scantest.log")));
         EXPECT_EQ(run.trace, "");
         EXPECT_EQ(readFile(dir.file("LOCK_")), "lock");
@@ -81,7 +79,7 @@ TEST(Options, ValueIsTheWholeNextArgumentWhateverItBeginsWith)
         TempDir dir;
         auto run = runStation(dir, {"-x", "-o", "-s", "-d", device});
         EXPECT_EQ(run.status, 88);
-        EXPECT_EQ(run.messages, std::vector<std::string>{s21});
+        EXPECT_EQ(run.messages, Strings{s21});
         EXPECT_TRUE(fileExists(dir.file("-s")));
         EXPECT_FALSE(fileExists(dir.file("SCAN.DAT")));
         EXPECT_NE(run.trace.find("\nData output file   = -s\n"), std::string::npos);
@@ -92,9 +90,9 @@ TEST(Options, ValueIsTheWholeNextArgumentWhateverItBeginsWith)
         TempDir dir;
         auto run = runStation(dir, {"-l", "-d", device});
         EXPECT_EQ(run.status, 88);
-        EXPECT_EQ(run.messages, (std::vector<std::string>{
-                                    "S44:  Could not create scanner lock file.  Press <ENTER>.",
-                                    "Check permissions on -d/LOCK_.  Press <ENTER>."}));
+        EXPECT_EQ(run.messages,
+                  (Strings{"S44:  Could not create scanner lock file.  Press <ENTER>.",
+                           "Check permissions on -d/LOCK_.  Press <ENTER>."}));
     }
 }
 
@@ -113,8 +111,7 @@ TEST(Options, DeviceOfFiveCharactersOrFewerGivesAnEmptyPortName)
     TempDir dir;
     auto run = runStation(dir, {"-x", "-d", "/tty1"});
     EXPECT_EQ(run.status, 88);
-    EXPECT_EQ(run.messages,
-              std::vector<std::string>{"S21:  Unable to open device /tty1.  Press <ENTER>."});
+    EXPECT_EQ(run.messages, Strings{"S21:  Unable to open device /tty1.  Press <ENTER>."});
     EXPECT_EQ(filePaths(run.trace), pathsBlock("/tty1", "", "", ""));
     EXPECT_EQ(readFile(dir.file("LOCK_")), "lock");
 }

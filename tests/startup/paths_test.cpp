@@ -90,7 +90,7 @@ TEST(Paths, NetworkScannerLocksPerHostAndServiceAndGetsNoTerminationBanner)
     EXPECT_EQ(run.status, 88);
     std::string refused =
         "S15:  Connection refused on 127.0.0.1 port " + service + ".  Press <ENTER>.";
-    EXPECT_EQ(run.messages, std::vector<std::string>{refused});
+    EXPECT_EQ(run.messages, Strings{refused});
     EXPECT_EQ(filePaths(run.trace),
               pathsBlock("/net/127.0.0.1", "", "127.0.0.1", "127.0.0.1_" + service));
     EXPECT_EQ(readFile(dir.file("LOCK_127.0.0.1_" + service)), "lock");
@@ -118,7 +118,7 @@ TEST(Paths, TraceIsEmptiedOnEveryRunAndStaysEmptyWithoutX)
 
 TEST(Paths, EveryRunWithArgumentsEmptiesTheDataOutputFile)
 {
-    const std::vector<std::vector<std::string>> runs = {
+    const std::vector<Strings> runs = {
         {"-d", device},       {"-q"},
         {"-r", "-d", device}, {"-r", "-f", "demo", "-d", device},
         {"-s", "-d", device}, {"-s", "-d", "/net/127.0.0.1", "-u", "nosuchservice"},
@@ -160,8 +160,7 @@ TEST(Paths, TraceThatCannotBeOpenedIsS42)
     writeFile(dir.file("SCAN.DAT"), "records\r\n");
     auto run = runStation(dir, {"-x", "-d", device});
     EXPECT_EQ(run.status, 88);
-    EXPECT_EQ(run.messages,
-              std::vector<std::string>{"S42:  Unable to open file scantest.log.  Press <ENTER>."});
+    EXPECT_EQ(run.messages, Strings{"S42:  Unable to open file scantest.log.  Press <ENTER>."});
     // The lock comes first; the data output file is never reached.
     EXPECT_EQ(readFile(dir.file("LOCK_tty1a")), "lock");
     EXPECT_EQ(readFile(dir.file("SCAN.DAT")), "records\r\n");
@@ -173,7 +172,7 @@ TEST(Paths, DataOutputFileThatCannotBeOpenedIsS43)
     auto run = runStation(dir, {"-x", "-d", device, "-o", "missing/batch.dat"});
     EXPECT_EQ(run.status, 88);
     const std::string s43 = "S43:  Unable to open file missing/batch.dat.  Press <ENTER>.";
-    EXPECT_EQ(run.messages, std::vector<std::string>{s43});
+    EXPECT_EQ(run.messages, Strings{s43});
     // The trace is open by then: the message and the banner, no paths.
     EXPECT_EQ(run.trace, "\nShowmsg:  " + s43 + "\n" + unopenedEnd);
 }
@@ -194,7 +193,7 @@ TEST(Paths, LockFileThatCannotBeCreatedIsS44AndTouchesNoOtherFile)
     EXPECT_TRUE(station.running());
     station.type("\r");
     EXPECT_EQ(station.wait(10), 88);
-    EXPECT_EQ(messages(station.errors()), (std::vector<std::string>{s44, check}));
+    EXPECT_EQ(messages(station.errors()), (Strings{s44, check}));
     EXPECT_FALSE(fileExists(dir.file("scantest.log")));
     EXPECT_FALSE(fileExists(dir.file("SCAN.DAT")));
     EXPECT_FALSE(fileExists(dir.file("missing")));

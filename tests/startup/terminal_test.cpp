@@ -45,7 +45,7 @@ TEST(Terminal, WithoutAUsableTerminalTypeTheRunStillWorks)
         // One key without <ENTER> is enough, and it is not echoed.
         station.type("a");
         EXPECT_EQ(station.wait(10), 88);
-        EXPECT_EQ(messages(station.errors()), std::vector<std::string>{s21});
+        EXPECT_EQ(messages(station.errors()), Strings{s21});
         EXPECT_EQ(station.output(), "");
         EXPECT_NE(readFile(dir.file("scantest.log")).find("RETURN VALUE = 88."), std::string::npos);
     }
@@ -61,8 +61,8 @@ TEST(Terminal, InputFromAFileAndOutputToAPipe)
     Process station(options);
     EXPECT_EQ(station.wait(10), 88);
     EXPECT_EQ(messages(station.errors()),
-              (std::vector<std::string>{"S44:  Could not create scanner lock file.  Press <ENTER>.",
-                                        "Check permissions on missing/LOCK_.  Press <ENTER>."}));
+              (Strings{"S44:  Could not create scanner lock file.  Press <ENTER>.",
+                       "Check permissions on missing/LOCK_.  Press <ENTER>."}));
     // No screen set-up sequences in the redirected output.
     EXPECT_EQ(station.output(), "");
 

@@ -44,7 +44,7 @@ TEST(Values, OptionWithoutItsValueIsS49WithTheLetterAsTyped)
         earlierBatch(dir);
         auto run = runStation(dir, {"-x", "-d", "/dev/tty1a", option});
         EXPECT_EQ(run.status, 88);
-        EXPECT_EQ(run.messages, std::vector<std::string>{needsValue(option[1])});
+        EXPECT_EQ(run.messages, Strings{needsValue(option[1])});
         expectUntouched(dir);
     }
 }
@@ -54,7 +54,7 @@ TEST(Values, RefusalWaitsForAKey)
     for (bool missing : {true, false}) {
         TempDir dir;
         earlierBatch(dir);
-        std::vector<std::string> args = {"-x", "-U", std::string(20, '9')};
+        Strings args = {"-x", "-U", std::string(20, '9')};
         if (missing)
             args.pop_back();
         Process station(markfeedIn(dir, args));
@@ -123,7 +123,7 @@ TEST(Values, LongestValuesThatFitAreTaken)
 TEST(Values, LongerValuesAreRefusedNotCut)
 {
     struct Case {
-        std::vector<std::string> args;
+        Strings args;
         char letter;
     };
     const Case cases[] = {
@@ -145,7 +145,7 @@ TEST(Values, LongerValuesAreRefusedNotCut)
         earlierBatch(dir);
         auto run = runStation(dir, c.args);
         EXPECT_EQ(run.status, 88);
-        EXPECT_EQ(run.messages, std::vector<std::string>{tooLong(c.letter)});
+        EXPECT_EQ(run.messages, Strings{tooLong(c.letter)});
         expectUntouched(dir);
     }
 }

@@ -36,7 +36,7 @@ Sheet rejected(const std::string &record, const std::string &message)
 
 struct Outcome {
     int status = -1;
-    std::vector<std::string> messages;
+    Strings messages;
     std::string data;
     std::vector<scannersim::Sheet> sheets;
     std::vector<scannersim::Frame> frames;
@@ -45,11 +45,37 @@ struct Outcome {
     time_t to = 0;
 };
 
+// Each accepted sheet carries one stamp of the run's time, printed at
+// position 00, and its line in the file holds its record and that stamp;
+// each rejected sheet went to the alternate hopper unprinted, and a skipped
+// one on unmarked.
+void expectSheetsAndData(const Outcome &outcome, const std::vector<Sheet> &batch)
+{
+    ASSERT_EQ(outcome.sheets.size(), batch.size());
+    for (size_t i = 0; i < batch.size(); i++) {
+        const Sheet &sheet = batch[i];
+        const scannersim::Sheet &fed = outcome.sheets[i];
+        SCOPED_TRACE("sheet " + std::to_string(i + 1));
+        EXPECT_EQ(fed.record, sheet.record);
+        EXPECT_EQ(fed.hopper, sheet.rejection.empty() ? Hopper::Main : Hopper::Alternate);
+        if (!sheet.rejection.empty() || sheet.record.empty()) {
+            EXPECT_TRUE(fed.prints.empty());
+            continue;
+        }
+        ASSERT_EQ(fed.prints.size(), 1u);
+        EXPECT_EQ(fed.prints[0].position, "00");
+        Strings stamps = possibleStamps(outcome.from, outcome.to, sheet.voucher, sheet.dataset);
+        EXPECT_NE(std::find(stamps.begin(), stamps.end(), fed.prints[0].text), stamps.end())
+            << "printed \"" << fed.prints[0].text << "\", expected like \"" << stamps[0] << "\"";
+    }
+    EXPECT_TRUE(sameBytes(stampedLines(outcome.sheets), outcome.data));
+}
+
 // Feeds the sheets; at each rejection checks that the sheet was sent to the
 // alternate hopper before the message and that nothing more happens until
-// the operator presses <ENTER>.
-Outcome runBatch(const std::vector<Sheet> &batch, const std::vector<std::string> &args,
-                 bool compress = false)
+// the operator presses <ENTER>. The batch ends with 0, each sheet where it
+// belongs.
+Outcome runBatch(const std::vector<Sheet> &batch, const Strings &args, bool compress = false)
 {
     scannersim::Options options;
     options.compress = compress;
@@ -59,7 +85,7 @@ Outcome runBatch(const std::vector<Sheet> &batch, const std::vector<std::string>
     TempDir dir;
     Outcome outcome;
     outcome.from = time(nullptr);
-    std::vector<std::string> all = {"-d", sim.device};
+    Strings all = {"-d", sim.device};
     all.insert(all.end(), args.begin(), args.end());
     Process station(markfeedIn(dir, all));
     int rejections = 0;
@@ -85,34 +111,9 @@ Outcome runBatch(const std::vector<Sheet> &batch, const std::vector<std::string>
     outcome.sheets = sim->sheets();
     outcome.frames = sim->frames();
     outcome.answers = sim->answers();
+    EXPECT_EQ(outcome.status, 0);
+    expectSheetsAndData(outcome, batch);
     return outcome;
-}
-
-// Each accepted sheet carries one stamp of the run's time, printed at
-// position 00, and its line in the file holds its record and that stamp;
-// each rejected sheet went to the alternate hopper unprinted, and a skipped
-// one on unmarked.
-void expectSheetsAndData(const Outcome &outcome, const std::vector<Sheet> &batch)
-{
-    ASSERT_EQ(outcome.sheets.size(), batch.size());
-    for (size_t i = 0; i < batch.size(); i++) {
-        const Sheet &sheet = batch[i];
-        const scannersim::Sheet &fed = outcome.sheets[i];
-        SCOPED_TRACE("sheet " + std::to_string(i + 1));
-        EXPECT_EQ(fed.record, sheet.record);
-        EXPECT_EQ(fed.hopper, sheet.rejection.empty() ? Hopper::Main : Hopper::Alternate);
-        if (!sheet.rejection.empty() || sheet.record.empty()) {
-            EXPECT_TRUE(fed.prints.empty());
-            continue;
-        }
-        ASSERT_EQ(fed.prints.size(), 1u);
-        EXPECT_EQ(fed.prints[0].position, "00");
-        std::vector<std::string> stamps =
-            possibleStamps(outcome.from, outcome.to, sheet.voucher, sheet.dataset);
-        EXPECT_NE(std::find(stamps.begin(), stamps.end(), fed.prints[0].text), stamps.end())
-            << "printed \"" << fed.prints[0].text << "\", expected like \"" << stamps[0] << "\"";
-    }
-    EXPECT_TRUE(sameBytes(stampedLines(outcome.sheets), outcome.data));
 }
 
 TEST(StationBatch, MixedBatchAcceptsEveryDocumentAndRejectsEachFaultToTheAlternateHopper)
@@ -134,13 +135,10 @@ TEST(StationBatch, MixedBatchAcceptsEveryDocumentAndRejectsEachFaultToTheAlterna
         accepted(sheetRecord(12, "0000042", " 12", "  ", 9), 42, 12),
     };
     Outcome outcome = runBatch(batch, {"-m", "12"});
-    EXPECT_EQ(outcome.status, 0);
     EXPECT_EQ(outcome.messages,
-              (std::vector<std::string>{scanning(1), scanning(2), batch[1].rejection, scanning(2),
-                                        scanning(3), batch[3].rejection, scanning(3),
-                                        batch[4].rejection, scanning(3), batch[5].rejection,
-                                        scanning(3), scanning(4), scanning(5)}));
-    expectSheetsAndData(outcome, batch);
+              (Strings{scanning(1), scanning(2), batch[1].rejection, scanning(2), scanning(3),
+                       batch[3].rejection, scanning(3), batch[4].rejection, scanning(3),
+                       batch[5].rejection, scanning(3), scanning(4), scanning(5)}));
     EXPECT_EQ(outcome.data.size(), 5u * 1220u);
 }
 
@@ -152,9 +150,7 @@ TEST(StationBatch, EmptyRecordIsSkippedSilentlyWithTheSameSheetNumber)
         accepted(sheetRecord(6, "0000012", "000", "02", 2), 12, 0),
     };
     Outcome outcome = runBatch(batch, {});
-    EXPECT_EQ(outcome.status, 0);
-    EXPECT_EQ(outcome.messages, (std::vector<std::string>{scanning(1), scanning(2), scanning(2)}));
-    expectSheetsAndData(outcome, batch);
+    EXPECT_EQ(outcome.messages, (Strings{scanning(1), scanning(2), scanning(2)}));
     EXPECT_EQ(countFrames(outcome.frames, "AltHopper"), 0);
 }
 
@@ -172,12 +168,9 @@ TEST(StationBatch, AlignmentFormSkipsDatasetAndChecksumButNotDocumentOrLength)
         accepted(sheetRecord(3, "0000003", "77", "05", 5), 3, 77),
     };
     Outcome outcome = runBatch(batch, {"-t", "-m", "12"});
-    EXPECT_EQ(outcome.status, 0);
     EXPECT_EQ(outcome.messages,
-              (std::vector<std::string>{scanning(1), scanning(2), batch[1].rejection, scanning(2),
-                                        batch[2].rejection, scanning(2), batch[3].rejection,
-                                        scanning(2)}));
-    expectSheetsAndData(outcome, batch);
+              (Strings{scanning(1), scanning(2), batch[1].rejection, scanning(2),
+                       batch[2].rejection, scanning(2), batch[3].rejection, scanning(2)}));
 }
 
 TEST(StationBatch, WithoutDatasetOptionOnlyDatasetZeroPassesCompressedRecordsToo)
@@ -198,11 +191,8 @@ TEST(StationBatch, WithoutDatasetOptionOnlyDatasetZeroPassesCompressedRecordsToo
                                [](const scannersim::Frame &f) { return f.name == "Record"; });
     ASSERT_NE(record, outcome.answers.end());
     EXPECT_LT(record->bytes.size(), runs.size()) << "the record went out uncompressed";
-    EXPECT_EQ(outcome.status, 0);
-    EXPECT_EQ(outcome.messages,
-              (std::vector<std::string>{scanning(1), scanning(2), batch[1].rejection, scanning(2),
-                                        scanning(3), batch[3].rejection}));
-    expectSheetsAndData(outcome, batch);
+    EXPECT_EQ(outcome.messages, (Strings{scanning(1), scanning(2), batch[1].rejection, scanning(2),
+                                         scanning(3), batch[3].rejection}));
 }
 
 }  // namespace

@@ -24,7 +24,7 @@ int main(int argc, char **argv)
     }
     scannersim::Options options;
     options.pace = true;
-    std::vector<std::string> records;
+    Strings records;
     for (int i = 0; i < count; i++) {
         records.push_back(sheetRecord(1, "0000000", "000", "00", unsigned(i + 1)));
         options.deck.push_back(sheet(records.back()));

@@ -17,9 +17,9 @@ std::string testing(const std::string &device, const std::string &trial)
 }
 
 // The first `count` of the 36 trials, as the operator sees them.
-std::vector<std::string> testingUpTo(const std::string &device, size_t count)
+Strings testingUpTo(const std::string &device, size_t count)
 {
-    std::vector<std::string> shown;
+    Strings shown;
     for (const char *speed : {"9600", "19200", "38400"})
         for (const char *framing :
              {"7O2", "7O1", "8O2", "8O1", "7N1", "7N2", "8N1", "8N2", "7E1", "7E2", "8E1", "8E2"})
@@ -59,9 +59,9 @@ RunOptions commtest(const TempDir &dir, const std::string &device)
 }
 
 // The operator's messages without the S24 lines of the pty.
-std::vector<std::string> withoutRefusals(const std::vector<std::string> &shown)
+Strings withoutRefusals(const Strings &shown)
 {
-    std::vector<std::string> kept;
+    Strings kept;
     for (const std::string &line : shown)
         if (line.compare(0, 5, "S24: ") != 0)
             kept.push_back(line);
@@ -73,8 +73,8 @@ std::vector<std::string> withoutRefusals(const std::vector<std::string> &shown)
 struct CommTest {
     int status = -1;
     std::string device;
-    std::vector<std::string> shown;  // the messages as shown
-    std::vector<std::string> expected;
+    Strings shown;  // the messages as shown
+    Strings expected;
     std::string data;
     std::vector<scannersim::Frame> frames;
 };
@@ -112,9 +112,8 @@ TEST(StationCommTest, FindsNineSixHundredSevenOddTwoAtTheFirstTrial)
     EXPECT_EQ(run.shown, run.expected);
     EXPECT_EQ(run.data, "9600:7O2\r\n");
     // One trial: the reset, then the long, short and download status.
-    EXPECT_EQ(frameList(run.frames),
-              (std::vector<std::string>{"SelectScanner", "End", "Release", "Stop", "Display",
-                                        "Status s0", "Status s1", "Status s3"}));
+    EXPECT_EQ(frameList(run.frames), (Strings{"SelectScanner", "End", "Release", "Stop", "Display",
+                                              "Status s0", "Status s1", "Status s3"}));
 }
 
 TEST(StationCommTest, FindsNineteenTwoHundredEightNoneOneAtTheNineteenthTrial)
@@ -146,8 +145,7 @@ TEST(StationCommTest, DeviceThatCannotBeOpenedEndsAtTheFirstTrial)
     station.type("\r");
     EXPECT_EQ(station.wait(10), 88);
     EXPECT_LT(timer.seconds(), 5);
-    EXPECT_EQ(messages(station.errors()),
-              (std::vector<std::string>{testing(device, "9600:7O2"), s21}));
+    EXPECT_EQ(messages(station.errors()), (Strings{testing(device, "9600:7O2"), s21}));
     EXPECT_EQ(readFile(dir.file("SCAN.DAT")), "");
 }
 

@@ -12,10 +12,10 @@ using namespace support;
 
 namespace {
 
-std::vector<std::string> tenRecords()
+Strings tenRecords()
 {
     const int documents[] = {1, 2, 4, 14, 6, 12, 3, 5, 13, 11};
-    std::vector<std::string> records;
+    Strings records;
     for (int i = 0; i < 10; i++) {
         const Layout &row = layout(documents[i]);
         records.push_back(sheetRecord(documents[i], "0000000", row.datasetwidth == 3 ? "000" : "00",
@@ -32,7 +32,7 @@ TEST(StationDurability, KilledAnywhereEveryStampedSheetHasItsWholeLine)
         const char *frame;
         int count;
     } moments[] = {{"PrintData", 1}, {"SheetRequest", 4}, {"PrintPosition", 3}, {"PrintData", 7}};
-    std::vector<std::string> records = tenRecords();
+    Strings records = tenRecords();
     for (const auto &moment : moments) {
         SCOPED_TRACE(std::string("killed after ") + moment.frame + " " +
                      std::to_string(moment.count));
@@ -88,7 +88,7 @@ TEST(StationDurability, UnwritableOutputShowsS50AndLeavesTheSheetUnstamped)
     EXPECT_TRUE(station.running()) << "S50 waits for a key";
     station.type("\r");
     EXPECT_EQ(station.wait(10), 88);
-    EXPECT_EQ(messages(station.errors()), (std::vector<std::string>{scanning(1), s50}));
+    EXPECT_EQ(messages(station.errors()), (Strings{scanning(1), s50}));
     EXPECT_EQ(countFrames(sim->frames(), "PrintPosition"), 0);
     EXPECT_EQ(countFrames(sim->frames(), "PrintData"), 0);
     std::vector<scannersim::Sheet> sheets = sim->sheets();
@@ -110,7 +110,7 @@ TEST(StationDurability, S50WithALongPathIsCutToTheMessageBuffer)
     EXPECT_EQ(station.wait(15), 88);
     std::string full = "S50:  Unable to write file " + path + ".  Press <ENTER>.";
     std::string kept = full.substr(0, 99);
-    std::vector<std::string> shown = messages(station.errors());
+    Strings shown = messages(station.errors());
     ASSERT_EQ(shown.size(), 2u);
     // The message line shows the first 78 characters after one space.
     EXPECT_EQ(shown[1], kept.substr(0, 78));

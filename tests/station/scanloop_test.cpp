@@ -27,9 +27,9 @@ std::string recordB()
 
 // The data output file holds exactly these records, each with the stamp
 // the scanner saw printed on its sheet.
-void expectLines(const Sim &sim, const std::vector<std::string> &records, const TempDir &dir)
+void expectLines(const Sim &sim, const Strings &records, const TempDir &dir)
 {
-    std::vector<std::string> stamped;
+    Strings stamped;
     for (const scannersim::Sheet &sheet : sim->sheets())
         if (!sheet.prints.empty())
             stamped.push_back(sheet.record);
@@ -38,9 +38,9 @@ void expectLines(const Sim &sim, const std::vector<std::string> &records, const 
 }
 
 // The messages with each run of repeated prompts shown once.
-std::vector<std::string> collapsed(const std::vector<std::string> &shown)
+Strings collapsed(const Strings &shown)
 {
-    std::vector<std::string> kept;
+    Strings kept;
     for (const std::string &line : shown)
         if (kept.empty() || line != prompt || kept.back() != prompt)
             kept.push_back(line);
@@ -48,7 +48,7 @@ std::vector<std::string> collapsed(const std::vector<std::string> &shown)
 }
 
 // The prompts shown before the first sheet, and everything after them.
-size_t leadingPrompts(const std::vector<std::string> &shown)
+size_t leadingPrompts(const Strings &shown)
 {
     size_t count = 0;
     while (count < shown.size() && shown[count] == prompt)
@@ -71,11 +71,10 @@ TEST(StationEmptyHopper, DefaultWaitsForTheFirstSheetAndEndsAfterTheLast)
     EXPECT_EQ(station.wait(10), 0);
     // A one-second pause, then the end; no prompt after an accepted sheet.
     EXPECT_GE(printed.seconds(), 0.9);
-    std::vector<std::string> shown = messages(station.errors());
+    Strings shown = messages(station.errors());
     size_t prompts = leadingPrompts(shown);
     EXPECT_GE(prompts, 2u) << "the prompt repeats while the hopper stays empty";
-    EXPECT_EQ(std::vector<std::string>(shown.begin() + long(prompts), shown.end()),
-              std::vector<std::string>{scanning(1)});
+    EXPECT_EQ(Strings(shown.begin() + long(prompts), shown.end()), Strings{scanning(1)});
     std::vector<scannersim::Sheet> sheets = sim->sheets();
     ASSERT_EQ(sheets.size(), 1u) << "the sheet after the empty hopper is not fed";
     EXPECT_EQ(sheets[0].hopper, Hopper::Main);
@@ -103,7 +102,7 @@ TEST(StationEmptyHopper, NoWaitZeroPromptsAfterASheetUntilFormsOrEscape)
     EXPECT_EQ(station.wait(10), 99);
     EXPECT_LT(typed.seconds(), 1.5) << "<ESCAPE> ends the wait at once";
     EXPECT_EQ(collapsed(messages(station.errors())),
-              (std::vector<std::string>{prompt, scanning(1), prompt, scanning(2), prompt}));
+              (Strings{prompt, scanning(1), prompt, scanning(2), prompt}));
     std::vector<scannersim::Sheet> sheets = sim->sheets();
     ASSERT_EQ(sheets.size(), 2u);
     EXPECT_EQ(sheets[1].hopper, Hopper::Main) << "released before the prompt";
@@ -120,11 +119,10 @@ TEST(StationEmptyHopper, ContinuousModeEndsLikeTheDefaultWhateverTheFileSays)
     writeFile(dir.file("d_" + portName(sim.device) + ".cfg"), cfgText({{30, 0}}));
     Process station(markfeedIn(dir, {"-d", sim.device, "-c"}));
     EXPECT_EQ(station.wait(20), 0);
-    std::vector<std::string> shown = messages(station.errors());
+    Strings shown = messages(station.errors());
     size_t prompts = leadingPrompts(shown);
     EXPECT_GE(prompts, 1u) << "never ends before a sheet was accepted";
-    EXPECT_EQ(std::vector<std::string>(shown.begin() + long(prompts), shown.end()),
-              std::vector<std::string>{scanning(1)});
+    EXPECT_EQ(Strings(shown.begin() + long(prompts), shown.end()), Strings{scanning(1)});
     EXPECT_EQ(sim->sheets().size(), 1u);
     expectLines(sim, {recordA()}, dir);
 }
@@ -137,7 +135,7 @@ TEST(StationEmptyHopper, EscapeBeforeAnySheetEndsWith99AndAnEmptyFile)
     ASSERT_TRUE(shows(station, prompt));
     station.type("\x1b");
     EXPECT_EQ(station.wait(10), 99);
-    EXPECT_EQ(messages(station.errors()), std::vector<std::string>{prompt});
+    EXPECT_EQ(messages(station.errors()), Strings{prompt});
     EXPECT_EQ(countFrames(sim->frames(), "SheetRequest"), 0);
     EXPECT_TRUE(fileExists(dir.file("SCAN.DAT")));
     EXPECT_EQ(readFile(dir.file("SCAN.DAT")), "");
@@ -152,45 +150,43 @@ void expectRestartBeforeRetry(const std::vector<scannersim::Frame> &frames)
     int retry = nthFrame(frames, "SheetRequest", 3);
     ASSERT_GT(failed, 0);
     ASSERT_GT(retry, failed);
-    EXPECT_EQ(
-        namesBetween(frames, failed, retry),
-        (std::vector<std::string>{"SelectScanner", "End", "Release", "Stop", "Display", "Start"}));
+    EXPECT_EQ(namesBetween(frames, failed, retry),
+              (Strings{"SelectScanner", "End", "Release", "Stop", "Display", "Start"}));
+}
+
+// A jam between two sheets, cleared by the operator's <ENTER> or, when it
+// lasts `seconds`, by the scanner: the station restarts and rescans the
+// same sheet number.
+void jamCleared(double seconds)
+{
+    const char jam[] = "Sheet jam.  Clear jam and press <START> or <ENTER>.";
+    scannersim::Options options;
+    options.deck = {sheet(recordA()), condition(EntryKind::Jam, seconds), sheet(recordB())};
+    Sim sim = startScanner(options);
+    TempDir dir;
+    Process station(markfeedIn(dir, {"-d", sim.device}));
+    if (seconds < 0) {
+        ASSERT_TRUE(shows(station, jam));
+        // The jam lasts until the operator acts.
+        station.idle(1.5);
+        EXPECT_EQ(countFrames(sim->frames(), "SheetRequest"), 2);
+        station.type("\r");
+    }
+    EXPECT_EQ(station.wait(20), 0);
+    EXPECT_EQ(messages(station.errors()), (Strings{scanning(1), scanning(2), jam, scanning(2)}));
+    expectRestartBeforeRetry(sim->frames());
+    expectLines(sim, {recordA(), recordB()}, dir);
 }
 
 TEST(StationJam, ClearedWithEnterRestartsAndRescansTheSameSheetNumber)
 {
-    const char jam[] = "Sheet jam.  Clear jam and press <START> or <ENTER>.";
-    scannersim::Options options;
-    options.deck = {sheet(recordA()), condition(EntryKind::Jam), sheet(recordB())};
-    Sim sim = startScanner(options);
-    TempDir dir;
-    Process station(markfeedIn(dir, {"-d", sim.device}));
-    ASSERT_TRUE(shows(station, jam));
-    // The jam lasts until the operator acts.
-    station.idle(1.5);
-    EXPECT_EQ(countFrames(sim->frames(), "SheetRequest"), 2);
-    station.type("\r");
-    EXPECT_EQ(station.wait(15), 0);
-    EXPECT_EQ(messages(station.errors()),
-              (std::vector<std::string>{scanning(1), scanning(2), jam, scanning(2)}));
-    expectRestartBeforeRetry(sim->frames());
-    expectLines(sim, {recordA(), recordB()}, dir);
+    jamCleared(-1);
 }
 
 TEST(StationJam, ClearedByTheScannerGoesOnWithoutAKey)
 {
-    const char jam[] = "Sheet jam.  Clear jam and press <START> or <ENTER>.";
-    scannersim::Options options;
     // Longer than the 5-second record wait, so the station sees it.
-    options.deck = {sheet(recordA()), condition(EntryKind::Jam, 6.5), sheet(recordB())};
-    Sim sim = startScanner(options);
-    TempDir dir;
-    Process station(markfeedIn(dir, {"-d", sim.device}));
-    EXPECT_EQ(station.wait(20), 0);
-    EXPECT_EQ(messages(station.errors()),
-              (std::vector<std::string>{scanning(1), scanning(2), jam, scanning(2)}));
-    expectRestartBeforeRetry(sim->frames());
-    expectLines(sim, {recordA(), recordB()}, dir);
+    jamCleared(6.5);
 }
 
 TEST(StationJam, EscapeWhileAConditionIsShownEndsWith99)
@@ -204,12 +200,11 @@ TEST(StationJam, EscapeWhileAConditionIsShownEndsWith99)
     ASSERT_TRUE(shows(station, skew));
     station.type("\x1b");
     EXPECT_EQ(station.wait(10), 99);
-    EXPECT_EQ(messages(station.errors()),
-              (std::vector<std::string>{scanning(1), scanning(2), skew}));
+    EXPECT_EQ(messages(station.errors()), (Strings{scanning(1), scanning(2), skew}));
     std::vector<scannersim::Frame> frames = sim->frames();
     int failed = nthFrame(frames, "SheetRequest", 2);
     ASSERT_GT(failed, 0);
-    EXPECT_EQ(namesBetween(frames, failed, int(frames.size())), std::vector<std::string>{})
+    EXPECT_EQ(namesBetween(frames, failed, int(frames.size())), Strings{})
         << "no reset or restart after <ESCAPE>";
     expectLines(sim, {recordA()}, dir);
 }
@@ -228,7 +223,7 @@ TEST(StationSheetAtPrint, NotReleasedOnTheFirstPassReleasedFromTheSecond)
     TempDir dir;
     Process station(markfeedIn(dir, {"-d", sim.device}));
     EXPECT_EQ(station.wait(15), 0);
-    EXPECT_EQ(messages(station.errors()), (std::vector<std::string>{scanning(1), scanning(2)}));
+    EXPECT_EQ(messages(station.errors()), (Strings{scanning(1), scanning(2)}));
 
     // The status read by the first pass did report the sheet.
     std::vector<scannersim::Frame> answers = sim->answers();

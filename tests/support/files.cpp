@@ -50,6 +50,25 @@ int fileMode(const std::string &path)
     return stat(path.c_str(), &info) == 0 ? static_cast<int>(info.st_mode & 07777) : -1;
 }
 
+::testing::AssertionResult sameBytes(const std::string &expected, const std::string &actual)
+{
+    if (expected == actual)
+        return ::testing::AssertionSuccess();
+    size_t at = 0;
+    while (at < expected.size() && at < actual.size() && expected[at] == actual[at])
+        at++;
+    auto context = [&](const std::string &s) {
+        std::string piece = s.substr(std::min(at >= 20 ? at - 20 : 0, s.size()), 50);
+        for (char &c : piece)
+            c = c == '\r' || c == '\n' ? '|' : c;
+        return "\"" + piece + "\"";
+    };
+    return ::testing::AssertionFailure()
+           << "expected " << expected.size() << " bytes, got " << actual.size()
+           << "; first difference at byte " << at << "\n  expected " << context(expected)
+           << "\n  actual   " << context(actual);
+}
+
 std::string filePaths(const std::string &trace)
 {
     size_t end = trace.find("\n\n");
@@ -67,6 +86,14 @@ std::string pathsBlock(const std::string &device, const std::string &dir, const 
         block += "\nDownload file      = " + dir + form + ".dlf\nRuntime file       = " + dir +
                  form + ".rtp";
     return block + "\nDebug file         = " + dir + "scantest.log\n";
+}
+
+std::string traceCalls(const Strings &calls)
+{
+    std::string lines;
+    for (const std::string &call : calls)
+        lines += "\nFunction call to " + call + ".";
+    return lines;
 }
 
 std::string traceFrom(const std::string &trace, const std::string &from)

@@ -3,11 +3,15 @@
 // configuration file.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <string>
 #include <utility>
 #include <vector>
 
 namespace support {
+
+using Strings = std::vector<std::string>;
 
 // A new empty directory under /tmp, removed with everything in it.
 class TempDir {
@@ -27,6 +31,8 @@ std::string readFile(const std::string &path);  // "" when missing
 void writeFile(const std::string &path, const std::string &content);
 bool fileExists(const std::string &path);
 int fileMode(const std::string &path);  // permission bits, or -1
+// Byte-for-byte comparison that reports the first difference readably.
+::testing::AssertionResult sameBytes(const std::string &expected, const std::string &actual);
 
 // The FILE PATHS block at the start of a trace, up to its closing line end.
 std::string filePaths(const std::string &trace);
@@ -34,6 +40,8 @@ std::string filePaths(const std::string &trace);
 // its two files.
 std::string pathsBlock(const std::string &device, const std::string &dir, const std::string &port,
                        const std::string &lock, const std::string &form = "");
+// The trace lines of these calls: "\nFunction call to DlEnd()." each.
+std::string traceCalls(const Strings &calls);
 // The trace from the first line that starts with `from` to the end.
 std::string traceFrom(const std::string &trace, const std::string &from);
 // What follows a heading in the trace up to the next empty line:

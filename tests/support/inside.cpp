@@ -104,35 +104,18 @@ std::string statusBack()
 namespace {
 
 // The settings in file position order: a control code or a number.
-unsigned char *const codes[30] = {&Eoi,
-                                  &Eor1,
-                                  &Eor2,
-                                  &Start,
-                                  &Stop,
-                                  &Initiate,
-                                  &PositiveResponse,
-                                  &StatusControlCode,
-                                  &LongStatusRequest,
-                                  &ShortStatusRequest,
-                                  &BarCodeRequest,
-                                  &ScannerControlCode,
-                                  &DownloadControlChar,
-                                  &RunCode,
-                                  &RelCode,
-                                  &PrintPosCode,
-                                  &PrintDataCode,
-                                  &CompressCode,
-                                  &SelectScanner,
-                                  &SelectAux,
-                                  &AuxPortData,
-                                  &SelectFromAux,
-                                  nullptr,
-                                  &DownloadStatusRequest,
-                                  &SelectStacker};
-int *const numbers[30] = {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,  nullptr,
-                          nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,  nullptr,
-                          nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &DlDelay, nullptr,
-                          nullptr, &Baud,   &Size,   &Parity, &Stops,  &NoWait};
+// clang-format off
+unsigned char *const codes[30] = {
+    &Eoi, &Eor1, &Eor2, &Start, &Stop, &Initiate, &PositiveResponse, &StatusControlCode,
+    &LongStatusRequest, &ShortStatusRequest, &BarCodeRequest, &ScannerControlCode,
+    &DownloadControlChar, &RunCode, &RelCode, &PrintPosCode, &PrintDataCode, &CompressCode,
+    &SelectScanner, &SelectAux, &AuxPortData, &SelectFromAux, nullptr, &DownloadStatusRequest,
+    &SelectStacker};
+int *const numbers[30] = {
+    nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+    nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+    nullptr, nullptr, &DlDelay, nullptr, nullptr, &Baud, &Size, &Parity, &Stops, &NoWait};
+// clang-format on
 
 }  // namespace
 

@@ -132,7 +132,7 @@ ScriptedLine::~ScriptedLine()
             close(fd);
 }
 
-void ScriptedLine::on(const std::string &request, const std::vector<std::string> &answers)
+void ScriptedLine::on(const std::string &request, const Strings &answers)
 {
     rules_.push_back(Rule{request, answers, 0});
 }

@@ -46,7 +46,7 @@ public:
     ScriptedLine(const ScriptedLine &) = delete;
     ScriptedLine &operator=(const ScriptedLine &) = delete;
 
-    void on(const std::string &request, const std::vector<std::string> &answers);
+    void on(const std::string &request, const Strings &answers);
     // Sent as soon as the station is there (TCP: on connect; pty: at once).
     void greet(const std::string &bytes);
     void start();
@@ -62,7 +62,7 @@ public:
 private:
     struct Rule {
         std::string request;
-        std::vector<std::string> answers;
+        Strings answers;
         size_t next = 0;
     };
     void serve();

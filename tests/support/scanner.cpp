@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <stdexcept>
 
-#include "support/files.h"
 #include "support/lines.h"
 
 using scannersim::Frame;
@@ -37,6 +36,15 @@ Sim tryTcpScanner(scannersim::Options options, int port)
     return sim;
 }
 
+scannersim::Options deckOptions(const std::string &deck)
+{
+    scannersim::Options options;
+    std::string error;
+    if (!scannersim::parseDeck(deck, &options.deck, &error))
+        ADD_FAILURE() << error;
+    return options;
+}
+
 scannersim::Options optionsWithCodes(const std::string &cfgText)
 {
     TempDir dir;
@@ -56,9 +64,9 @@ std::string received(const scannersim::Scanner &scanner)
     return bytes;
 }
 
-std::vector<std::string> frameList(const std::vector<Frame> &frames, bool details)
+Strings frameList(const std::vector<Frame> &frames, bool details)
 {
-    std::vector<std::string> list;
+    Strings list;
     for (const Frame &frame : frames)
         list.push_back(!details || frame.detail.empty() ? frame.name
                                                         : frame.name + " " + frame.detail);
@@ -81,9 +89,9 @@ int nthFrame(const std::vector<Frame> &frames, const std::string &name, int n)
     return -1;
 }
 
-std::vector<std::string> namesBetween(const std::vector<Frame> &frames, int from, int to)
+Strings namesBetween(const std::vector<Frame> &frames, int from, int to)
 {
-    std::vector<std::string> names;
+    Strings names;
     for (int i = from + 1; i < to && i < static_cast<int>(frames.size()); i++)
         if (frames[static_cast<size_t>(i)].name != "Status")
             names.push_back(frames[static_cast<size_t>(i)].name);
@@ -168,9 +176,9 @@ scannersim::DeckEntry condition(scannersim::EntryKind kind, double seconds)
     return entry;
 }
 
-std::vector<std::string> possibleStamps(time_t from, time_t to, long voucher, int dataset)
+Strings possibleStamps(time_t from, time_t to, long voucher, int dataset)
 {
-    std::vector<std::string> stamps;
+    Strings stamps;
     for (time_t t = from - from % 60; t <= to; t += 60) {
         struct tm local;
         localtime_r(&t, &local);
@@ -202,26 +210,6 @@ std::string stampedLines(const std::vector<scannersim::Sheet> &sheets)
 std::string scanning(int number)
 {
     return "Scanning sheet " + std::to_string(number) + ".  Please Wait...";
-}
-
-::testing::AssertionResult sameBytes(const std::string &expected, const std::string &actual)
-{
-    if (expected == actual)
-        return ::testing::AssertionSuccess();
-    size_t at = 0;
-    while (at < expected.size() && at < actual.size() && expected[at] == actual[at])
-        at++;
-    auto context = [&](const std::string &s) {
-        std::string piece = s.substr(std::min(at >= 20 ? at - 20 : 0, s.size()), 50);
-        for (char &c : piece)
-            c = c == '\r' || c == '\n' ? '|' : c;
-        return "\"" + piece + "\"";
-    };
-    return ::testing::AssertionFailure()
-           << "expected " << expected.size() << " bytes, got " << actual.size()
-           << "; first difference at byte " << at << " (line " << at / 1220 + 1 << ", column "
-           << at % 1220 << ")\n  expected " << context(expected) << "\n  actual   "
-           << context(actual);
 }
 
 }  // namespace support

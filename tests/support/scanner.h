@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "scannersim/scannersim.h"
+#include "support/files.h"
 
 namespace support {
 
@@ -33,22 +34,22 @@ struct Sim {
 Sim startScanner(scannersim::Options options);
 // On a TCP port that may be taken: then no scanner, and no failure.
 Sim tryTcpScanner(scannersim::Options options, int port);
+// Options with the sheets and conditions of a deck file text.
+scannersim::Options deckOptions(const std::string &deck);
 // Options with the control codes of a port configuration file text.
 scannersim::Options optionsWithCodes(const std::string &cfgText);
 
 // Every byte the scanner received, in order.
 std::string received(const scannersim::Scanner &scanner);
 // The frames as "Name detail" ("Status s0", "ModeChange w"), or as names.
-std::vector<std::string> frameList(const std::vector<scannersim::Frame> &frames,
-                                   bool details = true);
+Strings frameList(const std::vector<scannersim::Frame> &frames, bool details = true);
 // How many frames are named so, or are so as "Name detail".
 int countFrames(const std::vector<scannersim::Frame> &frames, const std::string &frame);
 // Index of the n-th (1-based) frame named `name`, or -1.
 int nthFrame(const std::vector<scannersim::Frame> &frames, const std::string &name, int n);
 // The names of the frames between two indexes (exclusive), status
 // requests left out.
-std::vector<std::string> namesBetween(const std::vector<scannersim::Frame> &frames, int from,
-                                      int to);
+Strings namesBetween(const std::vector<scannersim::Frame> &frames, int from, int to);
 
 // A long status answer without its CR LF: '0' but for the handshake (34),
 // the mode (48) and the positions set.
@@ -80,7 +81,7 @@ scannersim::DeckEntry condition(scannersim::EntryKind kind, double seconds = -1)
 
 // The date stamp printed for a sheet whose voucher and dataset read as
 // given, at each minute from `from` to `to` (the run's clock is not ours).
-std::vector<std::string> possibleStamps(time_t from, time_t to, long voucher, int dataset);
+Strings possibleStamps(time_t from, time_t to, long voucher, int dataset);
 // One data output line: the record, spaces to column 1191, the first 27
 // characters of the stamp, CR LF.
 std::string outputLine(const std::string &record, const std::string &stamp);
@@ -88,8 +89,5 @@ std::string outputLine(const std::string &record, const std::string &stamp);
 std::string stampedLines(const std::vector<scannersim::Sheet> &sheets);
 // "Scanning sheet 3.  Please Wait..."
 std::string scanning(int number);
-
-// Byte-for-byte comparison that reports the first difference readably.
-::testing::AssertionResult sameBytes(const std::string &expected, const std::string &actual);
 
 }  // namespace support
