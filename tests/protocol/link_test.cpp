@@ -55,10 +55,8 @@ TEST(SerialLink, LineSettingsAskedOfTheDeviceAndDumpedInTheTrace)
             env = recordLine(options.lineFile, sim.device);
         if (!c.cfg.empty())
             writeFile(dir.file("d_" + portName(sim.device) + ".cfg"), c.cfg);
-        Strings args = {"-d", sim.device, "-r", "-x"};
-        args.insert(args.end(), c.args.begin(), c.args.end());
 
-        Result run = runStation(dir, args, env);
+        Result run = runStation(dir, concat({"-d", sim.device, "-r", "-x"}, c.args), env);
         EXPECT_EQ(run.status, c.status) << run.errors;
         scannersim::LineSettings seen;
         ASSERT_TRUE(sim->lineSeen(&seen));
@@ -70,12 +68,11 @@ TEST(SerialLink, LineSettingsAskedOfTheDeviceAndDumpedInTheTrace)
 
 TEST(SerialLink, DeviceGetsItsOwnSettingsBackAtTheEnd)
 {
-    TempDir dir;
     ScriptedLine line(ScriptedLine::Pty, ScriptedLine::Signals);
     line.on("s3", {"0000\r\n"});
     line.start();
 
-    Result run = runStation(dir, {"-d", line.device(), "-b", "9600:8E1", "-r", "-x"});
+    Result run = runStation({"-d", line.device(), "-b", "9600:8E1", "-r", "-x"});
     EXPECT_EQ(run.status, 0) << run.errors;
     int fd = open(line.device().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     ASSERT_GE(fd, 0);
@@ -104,13 +101,12 @@ TEST(SerialLink, PendingInputLosesOneByteBeforeTheReset)
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.pending);
-        TempDir dir;
         ScriptedLine line(ScriptedLine::Pty);
         line.greet(c.pending);
         line.on("s3", {"0000\r\n"});
         line.start();
 
-        Result run = runStation(dir, {"-d", line.device(), "-r"});
+        Result run = runStation({"-d", line.device(), "-r"});
         EXPECT_EQ(run.status, c.status);
         EXPECT_EQ(run.messages, c.messages);
         EXPECT_EQ(line.received(), resetBytes + "s3");
@@ -128,11 +124,10 @@ TEST(SerialLink, DeviceThatCannotBeOpenedOrIsNoTerminal)
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.device);
-        TempDir dir;
         if (c.device != "/dev/null") {
             ASSERT_EQ(symlink("/tmp/no-such-scanner-line", c.device.c_str()), 0);
         }
-        Result run = runStation(dir, {"-d", c.device});
+        Result run = runStation({"-d", c.device});
         if (c.device != "/dev/null")
             unlink(c.device.c_str());
         std::string message = c.message;
@@ -144,12 +139,11 @@ TEST(SerialLink, DeviceThatCannotBeOpenedOrIsNoTerminal)
 
 TEST(SerialLink, OpenThatHangsIsGivenUpAfterFourSeconds)
 {
-    TempDir dir;
     std::string device = devicePath();
     auto env = preload(Preload::BlockOpen);
     env["BLOCKOPEN_PATH"] = device;
 
-    Result run = runStation(dir, {"-d", device, "-x"}, env);
+    Result run = runStation({"-d", device, "-x"}, env);
     EXPECT_EQ(run.status, 88);
     EXPECT_EQ(run.messages, Strings{"S12:  Connection to scanner timed out.  Press <ENTER>."});
     EXPECT_GE(run.seconds, 3.5);
@@ -163,12 +157,11 @@ TEST(SerialLink, OpenThatHangsIsGivenUpAfterFourSeconds)
 // status request ends the run.
 TEST(SerialLink, ScannerHangingUpEndsTheRunAfterSixteenReadAttempts)
 {
-    TempDir dir;
     scannersim::Options options;
     options.dropAfter = long(resetBytes.size());  // right after the reset
     Sim sim = startScanner(options);
 
-    Result run = runStation(dir, {"-d", sim.device, "-r"});
+    Result run = runStation({"-d", sim.device, "-r"});
     EXPECT_EQ(run.status, 99);
     EXPECT_EQ(run.messages, Strings{"S7:  No Communication with scanner.  Press <ENTER>."});
     EXPECT_EQ(received(*sim), resetBytes);

@@ -40,30 +40,21 @@ bool shown(const Result &run, const std::string &message)
 TEST(ModeChanges, OneChangeFrameIntoWaitModeAndOneOutOfIt)
 {
     const Strings toDownload = {"ModeChange d", "Handshake", "Status s0", "Initiate"};
-    const Strings toWait = {"ModeChange w", "Handshake", "Status s0"};
-    struct Case {
+    const Strings toWait = {"Status s0", "ModeChange w", "Handshake", "Status s0", "Status s0"};
+    const struct {
         char mode;
         Strings frames;
+    } cases[] = {
+        {'w', concat({"Status s0", "Status s0"}, toDownload)},
+        {'d', concat(toWait, toDownload)},
+        {'t', concat(toWait, toDownload)},
     };
-    std::vector<Case> cases = {
-        {'w', {"Status s0", "Status s0"}},
-        {'d', {"Status s0"}},
-        {'t', {"Status s0"}},
-    };
-    for (Case &c : cases) {
-        if (c.mode != 'w') {
-            c.frames.insert(c.frames.end(), toWait.begin(), toWait.end());
-            c.frames.push_back("Status s0");
-        }
-        c.frames.insert(c.frames.end(), toDownload.begin(), toDownload.end());
-    }
-    for (const Case &c : cases) {
+    for (const auto &c : cases) {
         SCOPED_TRACE(std::string("scanner in mode ") + c.mode);
-        TempDir dir;
         scannersim::Options options = refusingStart();
         options.mode = c.mode;
         Sim sim = startScanner(options);
-        Result run = runStation(dir, {"-d", sim.device});
+        Result run = runStation({"-d", sim.device});
         EXPECT_EQ(run.status, 0);
         EXPECT_EQ(run.messages, Strings{refusedStart});
         EXPECT_EQ(afterLast(*sim.scanner, "Status s3"), c.frames);
@@ -99,14 +90,7 @@ TEST(ModeChanges, HandshakeByteFollowsTheChangeFrameAsTheStatusAsks)
         Result run = runStation(dir, {"-d", sim.device, "-x"});
         EXPECT_EQ(run.status, 0);
         EXPECT_EQ(run.messages, Strings{refusedStart});
-        EXPECT_EQ(received(*sim), resetBytes +
-                                      "s3"
-                                      "s0"
-                                      "s0"
-                                      "ed\x04\r\n" +
-                                      c.byte +
-                                      "s0"
-                                      "\x11");
+        EXPECT_EQ(received(*sim), resetBytes + "s3s0s0ed\x04\r\n" + c.byte + "s0\x11");
         EXPECT_NE(run.trace.find(traceCalls({"switchmode().  Switching to d", "getstatus(s0)",
                                              "readrecord()"}) +
                                  "\nReadrecord OK:  " + longStatus('w', c.handshake, {{9, '3'}}) +
@@ -131,27 +115,23 @@ TEST(ModeChanges, ModeNotTakenGivesItsTimeOutAfterElevenPolls)
         // Memory initialisation switches to translate mode.
         {'w',
          "t",
-         {"-r", "-f", "form"},
+         {"-r", "-f", "f"},
          "S9:  Timed out switching to translate mode.  Press <ENTER>.",
          88},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.message);
-        TempDir dir;
         scannersim::Options options;
         options.mode = c.start;
         options.refuseModes = c.refused;
         Sim sim = startScanner(options);
-        Strings args = {"-d", sim.device};
-        args.insert(args.end(), c.args.begin(), c.args.end());
 
-        Result run = runStation(dir, args);
+        Result run = runStation(concat({"-d", sim.device}, c.args));
         EXPECT_EQ(run.status, c.status);
         EXPECT_TRUE(shown(run, c.message)) << run.errors;
         // The handshake, then eleven long status requests and nothing more.
-        Strings polls(11, "Status s0");
-        polls.insert(polls.begin(), "Handshake");
-        EXPECT_EQ(afterLast(*sim.scanner, "ModeChange " + c.refused), polls);
+        EXPECT_EQ(afterLast(*sim.scanner, "ModeChange " + c.refused),
+                  concat({"Handshake"}, Strings(11, "Status s0")));
         EXPECT_EQ(countFrames(sim->frames(), "ModeChange " + c.refused), 1);
         EXPECT_EQ(sim->mode(), c.start);
     }
@@ -165,12 +145,11 @@ TEST(IdleWait, BusyScannerIsPolledAndPromptedForOnceAtTheThirdBusyAnswer)
     } cases[] = {{2, 0}, {3, 1}, {7, 1}};
     for (const Case &c : cases) {
         SCOPED_TRACE("busy answers: " + std::to_string(c.busy));
-        TempDir dir;
         scannersim::Options options;
         options.busy = c.busy;
         Sim sim = startScanner(options);
 
-        Result run = runStation(dir, {"-d", sim.device, "-r"});
+        Result run = runStation({"-d", sim.device, "-r"});
         EXPECT_EQ(run.status, 0);
         EXPECT_EQ(std::count(run.messages.begin(), run.messages.end(), busyPrompt), c.prompts)
             << run.errors;

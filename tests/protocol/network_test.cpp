@@ -51,9 +51,7 @@ bool startPair(PortPair &pair, bool both)
 
 Strings netArgs(const Strings &more)
 {
-    Strings args = {"-d", "/net/127.0.0.1"};
-    args.insert(args.end(), more.begin(), more.end());
-    return args;
+    return concat({"-d", "/net/127.0.0.1"}, more);
 }
 
 // markfeed with its own /etc/services, in a mount namespace of its own, so
@@ -83,27 +81,26 @@ TEST(NetworkLink, PortNumberInNetworkOrderWithPAndAsWrittenWithout)
     PortPair pair;
     ASSERT_TRUE(startPair(pair, false));
     std::string port = std::to_string(pair.port);
-    TempDir dir;
 
-    Result run = runStation(dir, netArgs({"-u", port, "-p", "-r"}));
+    Result run = runStation(netArgs({"-u", port, "-p", "-r"}));
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.messages, Strings{connected});
     EXPECT_EQ(received(*pair.named), resetBytes + "s3");
 
     // A port number ends at its first non-digit.
-    run = runStation(dir, netArgs({"-u", port + "x", "-p", "-r"}));
+    run = runStation(netArgs({"-u", port + "x", "-p", "-r"}));
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(received(*pair.named), resetBytes + "s3" + resetBytes + "s3");
 
     // Without -p the bytes are exchanged, where nothing listens yet.
-    run = runStation(dir, netArgs({"-u", port, "-r"}));
+    run = runStation(netArgs({"-u", port, "-r"}));
     EXPECT_EQ(run.status, 88);
     EXPECT_EQ(run.messages,
               Strings{"S15:  Connection refused on 127.0.0.1 port " + port + ".  Press <ENTER>."});
 
     pair.exchanged = tryTcpScanner({}, swapped(pair.port));
     ASSERT_TRUE(pair.exchanged) << "port " << swapped(pair.port) << " taken";
-    run = runStation(dir, netArgs({"-u", port, "-r"}));
+    run = runStation(netArgs({"-u", port, "-r"}));
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(received(*pair.exchanged), resetBytes + "s3");
     EXPECT_EQ(countFrames(pair.named->frames(), "Status s3"), 2);
@@ -170,8 +167,7 @@ TEST(NetworkLink, ConnectThatHangsIsGivenUpAfterFourSeconds)
             break;
     }
 
-    TempDir dir;
-    Result run = runStation(dir, netArgs({"-u", std::to_string(port), "-p", "-x"}));
+    Result run = runStation(netArgs({"-u", std::to_string(port), "-p", "-x"}));
     EXPECT_EQ(run.status, 88);
     EXPECT_EQ(run.messages, Strings{"S12:  Connection to scanner timed out.  Press <ENTER>."});
     EXPECT_GE(run.seconds, 3.5);
@@ -230,11 +226,9 @@ TEST(NetworkLink, CommunicationTestFailsAtTheFirstAnswerThatDoesNotFit)
         line.on("s0", {c.longAnswer});
         line.on("s1", {c.shortAnswer});
         line.start();
-        TempDir dir;
-        Strings args = {"-s", "-u", std::to_string(line.port()), "-p", "-x"};
-        args.insert(args.end(), c.args.begin(), c.args.end());
 
-        Result run = runStation(dir, netArgs(args));
+        Result run = runStation(
+            netArgs(concat({"-s", "-u", std::to_string(line.port()), "-p", "-x"}, c.args)));
         EXPECT_EQ(run.status, 88);
         EXPECT_EQ(run.messages, (Strings{connected, testFailed}));
         EXPECT_EQ(run.data, "");

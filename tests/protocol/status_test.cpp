@@ -17,6 +17,12 @@ std::string tail(const std::string &text, size_t length)
     return text.size() < length ? text : text.substr(text.size() - length);
 }
 
+// A run-length group: the count byte, then the byte repeated.
+std::string group(int count, char byte = '0')
+{
+    return std::string("\x15") + static_cast<char>(count) + byte;
+}
+
 }  // namespace
 
 TEST(StatusAnswers, WrongLengthOrNoAnswerEndsTheRunWith99)
@@ -39,15 +45,11 @@ TEST(StatusAnswers, WrongLengthOrNoAnswerEndsTheRunWith99)
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
-        TempDir dir;
         ScriptedLine line(ScriptedLine::Pty);
         line.on("s3", {c.idleAnswer});
         line.on("s0", {c.longAnswer});
         line.start();
-        Strings args = {"-d", line.device(), "-x"};
-        args.insert(args.end(), c.args.begin(), c.args.end());
-
-        Result run = runStation(dir, args);
+        Result run = runStation(concat({"-d", line.device(), "-x"}, c.args));
         EXPECT_EQ(run.status, 99);
         EXPECT_EQ(run.messages, Strings{c.message});
         EXPECT_EQ(line.received(), resetBytes + c.requests);
@@ -74,27 +76,20 @@ TEST(ScannerRecords, AnswerIsPiecedTogetherFromTheBytesAsReceived)
     } cases[] = {
         {"leading line feed skipped", "\n0000\r\n", "0000"},
         {"carriage return and the byte after it dropped", "00\rX00\r\n", "0000"},
-        {"run-length group",
-         "\x15\x44"
-         "0\r\n",
-         "0000"},
-        {"group of three in the middle",
-         "0\x15\x03"
-         "0\r\n",
-         "0000"},
+        {"run-length group", group(0x44) + "\r\n", "0000"},
+        {"group of three in the middle", "0" + group(3) + "\r\n", "0000"},
         {"group of none", "0\x15\x40Z000\r\n", "0000"},
         {"control byte in a group is data", "\x15\x01\r000\r\n", "\r000"},
         {"top bit cleared", "\xb0\xb0\xb0\xb0\x8d\x8a", "0000"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
-        TempDir dir;
         ScriptedLine line(ScriptedLine::Tcp);
         line.on("s3", {c.answer});
         line.start();
 
         Result run = runStation(
-            dir, {"-d", "/net/127.0.0.1", "-u", std::to_string(line.port()), "-p", "-r", "-x"});
+            {"-d", "/net/127.0.0.1", "-u", std::to_string(line.port()), "-p", "-r", "-x"});
         EXPECT_EQ(run.status, 0) << run.errors;
         const std::string last =
             traceCalls({"getstatus(s3)", "readrecord()"}) + "\nReadrecord OK:  " + c.record;
@@ -106,35 +101,17 @@ TEST(ScannerRecords, AnswerIsPiecedTogetherFromTheBytesAsReceived)
 // them off, or the line swallows run-length counts of 3, 26 and 28.
 TEST(ScannerRecords, ControlBytesAsRunLengthCountsSurviveTheSerialLine)
 {
-    TempDir dir;
     ScriptedLine line(ScriptedLine::Pty, ScriptedLine::Signals);
-    const std::string thirteen = "\x15\x0d"
-                                 "0";
-    line.on("s3", {"0\x15\x03"
-                   "0\r\n"});
-    line.on("s0", {
-                      "\x15\x1c"
-                      "0"
-                      "000000"
-                      "N" +
-                          thirteen + "w0\r\n",  // 28 + 6, wait mode
-                      "\x15\x1a"
-                      "0"
-                      "00000000"
-                      "N" +
-                          thirteen + "w0\r\n",  // 26 + 8, wait mode
-                      std::string(34, '0') + "N" + std::string(13, '0') + "d0\r\n",
-                  });
+    line.on("s3", {"0" + group(3) + "\r\n"});
+    const std::string thirteen = group(13) + "w0\r\n";  // wait mode
+    line.on("s0", {group(28) + std::string(6, '0') + "N" + thirteen,
+                   group(26) + std::string(8, '0') + "N" + thirteen,
+                   std::string(34, '0') + "N" + std::string(13, '0') + "d0\r\n"});
     line.on("\x11", {"E\r\n"});
     line.start();
 
-    Result run = runStation(dir, {"-d", line.device()});
+    Result run = runStation({"-d", line.device()});
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.messages, Strings{"S26:  Scanner Initialization failed [E].  Press <ENTER>."});
-    EXPECT_EQ(line.received(), resetBytes + "s3"
-                                            "s0"
-                                            "s0"
-                                            "ed\x04\r\n"
-                                            "s0"
-                                            "\x11");
+    EXPECT_EQ(line.received(), resetBytes + "s3s0s0ed\x04\r\ns0\x11");
 }

@@ -4,9 +4,11 @@
 #include "frames.h"
 #include "line.h"
 #include "status.h"
+#include "support/scanner.h"
 #include "wire.h"
 
 using namespace scannersim;
+using support::frame;
 
 namespace {
 
@@ -51,9 +53,7 @@ TEST(Frames, PayloadRunsToTheTripleWhateverItHolds)
 
 TEST(Frames, EmptyPayloadAndPrintFrames)
 {
-    std::vector<RawFrame> frames = parse(std::string("\x1c\x04\r\n1"
-                                                     "00\x04\r\n"
-                                                     "2\x04\r\n"));
+    std::vector<RawFrame> frames = parse(frame('\x1c', "") + frame('1', "00") + frame('2', ""));
     ASSERT_EQ(frames.size(), 3u);
     EXPECT_EQ(frames[0].payload, "");
     EXPECT_EQ(frames[1].kind, FrameKind::PrintPos);

@@ -78,8 +78,7 @@ TEST_F(PtyScanner, ScanningSessionFromTheHostSide)
     EXPECT_EQ(ask("s0"), statusAnswer('d'));
     EXPECT_EQ(ask("\x11"), "GSCANNING\r\n");
     EXPECT_EQ(ask("\x11"), "REC ONE\r\n");
-    sendBytes(fd_, "100\x04\r\n"
-                   "201/18/05 14:30 1234, 12\x04\r\n\x12");
+    sendBytes(fd_, frame('1', "00") + frame('2', "01/18/05 14:30 1234, 12") + "\x12");
     EXPECT_EQ(ask("\x11"), "REC\x15TWO\r\r\n");
     sendBytes(fd_, "\x1b");
     EXPECT_EQ(ask("s0"), statusAnswer('d', '2').replace(8, 1, "8"));
@@ -170,9 +169,7 @@ TEST_F(PtyScanner, ReceivedFilesAreSavedByteForByte)
     std::string dlf("FORM\r\n\x1a\x00\x7f"
                     "END",
                     12);
-    sendBytes(fd_, "\x1c" + dlf + "\x04\r\n" +
-                       "\x1d"
-                       "a,b,c,d,e,f,g,h,i\n\x04\r\n");
+    sendBytes(fd_, frame('\x1c', dlf) + frame('\x1d', "a,b,c,d,e,f,g,h,i\n"));
     ASSERT_TRUE(scanner_->waitForFrames("RunParameters", 1, 2000));
     EXPECT_EQ(readFile(dir_.file("received.dlf")), dlf);
     EXPECT_EQ(readFile(dir_.file("received.rtp")), "a,b,c,d,e,f,g,h,i\n");

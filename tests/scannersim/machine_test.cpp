@@ -6,6 +6,7 @@
 
 using namespace scannersim;
 using support::deckOptions;
+using support::frame;
 
 namespace {
 
@@ -99,29 +100,25 @@ TEST(Machine, FullDownloadSequence)
 {
     Bench b;
     // Runtime parameters first: a fresh scanner has no form to apply them to.
-    b.send("\x1d"
-           "1,2,3,4,5,6,7,8,9\n\x04\r\n");
+    b.send(frame('\x1d', "1,2,3,4,5,6,7,8,9\n"));
     b.change('d');
     EXPECT_EQ(b.send(kInit), "NNO FORM LOADED");
     b.change('w');
-    b.send("\x1c"
-           "APL,000,N;\x04\r\n");
+    b.send(frame('\x1c', "APL,000,N;"));
     EXPECT_EQ(b.names.back(), "MemoryInit");
     b.change('t');
     EXPECT_EQ(b.send(kInit), "VMEMORY CLEARED");
     b.send(kInit);
     EXPECT_EQ(b.names.back(), "Ack");
     b.change('w');
-    b.send("\x1c"
-           "FORM\r\nDATA\x04\r\n");
+    b.send(frame('\x1c', "FORM\r\nDATA"));
     EXPECT_EQ(b.names.back(), "FormDefinition");
     b.change('t');
     EXPECT_EQ(b.send(kInit), "GFORM LOADED");
     EXPECT_TRUE(b.machine.formLoaded());
     EXPECT_EQ(b.machine.formDefinition(), "FORM\r\nDATA");
     b.change('w');
-    b.send("\x1d"
-           "1,2,3,4,5,6,7,8,9\n\x04\r\n");
+    b.send(frame('\x1d', "1,2,3,4,5,6,7,8,9\n"));
     b.change('d');
     EXPECT_EQ(b.send(kInit), "GPARAMETERS ACCEPTED");
     EXPECT_EQ(b.machine.runtimeLine(), "1,2,3,4,5,6,7,8,9\n");
@@ -132,8 +129,7 @@ TEST(Machine, DownloadsOutsideWaitModeAreIgnored)
     Options o;
     o.mode = 'd';
     Bench b(o);
-    b.send("\x1c"
-           "FORM\x04\r\n");
+    b.send(frame('\x1c', "FORM"));
     EXPECT_EQ(b.machine.formDefinition(), "");
 }
 
@@ -144,8 +140,7 @@ TEST(Machine, RefuseAndNoReplyPerStep)
     o.refuse[int(Step::Runtime)] = true;
     o.noReply[int(Step::Start)] = true;
     Bench b(o);
-    b.send("\x1d"
-           "p\x04\r\n");
+    b.send(frame('\x1d', "p"));
     b.change('d');
     EXPECT_EQ(b.send(kInit), "EREFUSED");
     b.change('w');
@@ -173,8 +168,7 @@ TEST(Machine, SheetsAreFedPrintedReleasedAndSorted)
     EXPECT_EQ(b.send(kInit), "FIRST");
     EXPECT_EQ(b.names.back(), "SheetRequest");
     EXPECT_EQ(b.status()[8], '8');
-    b.send(std::string("100\x04\r\n"
-                       "2STAMP\x04\r\n"));
+    b.send(frame('1', "00") + frame('2', "STAMP"));
     b.send("\x12");
     EXPECT_EQ(b.status()[8], '0');
     EXPECT_EQ(b.send(kInit), "SECOND");

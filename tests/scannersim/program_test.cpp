@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "support/lines.h"
+#include "support/scanner.h"
 
 using namespace support;
 
@@ -86,8 +87,7 @@ TEST(Program, PtyRunWithTranscriptAndSheetsUntilSigterm)
     EXPECT_EQ(readRecord(fd), "SHEET A\r\n");
     sendBytes(fd, "\x1b\x11");
     EXPECT_EQ(readRecord(fd), "SHEET B\r\n");
-    sendBytes(fd, "100\x04\r\n"
-                  "2OK\x04\r\n");
+    sendBytes(fd, frame('1', "00") + frame('2', "OK"));
     readFor(fd, 0.3);
     ::close(fd);
     sim.kill(SIGTERM);

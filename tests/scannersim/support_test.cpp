@@ -32,12 +32,10 @@ protected:
     // The probe asks the scanner's line for these settings.
     std::string ask(const std::string &device, const Strings &line, const std::string &only = "")
     {
-        Strings args = {"tcsetattr", device};
-        args.insert(args.end(), line.begin(), line.end());
         std::map<std::string, std::string> env = {{"SCANNERSIM_LINE_FILE", file_}};
         if (!only.empty())
             env["SCANNERSIM_LINE_DEVICE"] = only;
-        return runProbe(Preload::LineRecorder, args, env);
+        return runProbe(Preload::LineRecorder, concat({"tcsetattr", device}, line), env);
     }
     TempDir dir_;
     std::string file_ = dir_.file("line");

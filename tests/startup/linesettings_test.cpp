@@ -101,9 +101,7 @@ TEST(LineSettings, SpeedOptionWinsOverTheFile)
     for (const auto &c : cases) {
         SCOPED_TRACE(::testing::PrintToString(c.options));
         ScriptedLine line(ScriptedLine::Pty, ScriptedLine::Terminal);
-        Strings args = {"-x"};
-        args.insert(args.end(), c.options.begin(), c.options.end());
-        auto run = onLine(line, fileSettings, args, "S4");
+        auto run = onLine(line, fileSettings, concat({"-x"}, c.options), "S4");
         ASSERT_GE(line.sinceRequest(), 0) << run.errors;
         EXPECT_EQ(run.status, 99);
         EXPECT_EQ(dumpAfter(run.trace, portHeading), dumpOf(c.expected));

@@ -21,11 +21,8 @@ TEST(Lock, SecondRunOnABusyScannerLeavesTheFirstRunsFilesAlone)
     // A record of the batch in progress.
     writeFile(dir.file("SCAN.DAT"), "0001 accepted sheet\r\n");
 
-    for (bool trace : {true, false}) {
-        SCOPED_TRACE(trace ? "with -x" : "without -x");
-        Strings args = {"-d", device};
-        if (trace)
-            args.push_back("-x");
+    for (const Strings &args : {Strings{"-d", device, "-x"}, Strings{"-d", device}}) {
+        SCOPED_TRACE(args.size() == 3 ? "with -x" : "without -x");
         auto second = runStation(dir, args);
         EXPECT_EQ(second.status, 88);
         EXPECT_EQ(second.messages, Strings{s46});
@@ -49,16 +46,13 @@ TEST(Lock, SecondRunOnABusyScannerLeavesTheFirstRunsFilesAlone)
 
 TEST(Lock, LockOfAnotherProgramOnTheSameByteIsHonoured)
 {
-    for (bool trace : {true, false}) {
-        SCOPED_TRACE(trace ? "with -x" : "without -x");
+    for (const Strings &args : {Strings{"-d", device, "-x"}, Strings{"-d", device}}) {
+        SCOPED_TRACE(args.size() == 3 ? "with -x" : "without -x");
         TempDir dir;
         writeFile(dir.file("scantest.log"), "\nFunction call to DlScan().");
         writeFile(dir.file("SCAN.DAT"), "0001 accepted sheet\r\n");
         LockHolder holder(dir.file("LOCK_tty1a"), 4);
         ASSERT_TRUE(holder.holding());
-        Strings args = {"-d", device};
-        if (trace)
-            args.push_back("-x");
         auto run = runStation(dir, args);
         EXPECT_EQ(run.status, 88);
         EXPECT_EQ(run.messages, Strings{s46});

@@ -56,8 +56,7 @@ TEST(MessageLine, LongTextsAreCutAtColumn79)
         std::string output = "m/" + std::string(c.length - head.size() - tail.size() - 2, 'o');
         std::string text = head + output + tail;
         ASSERT_EQ(text.size(), c.length);
-        TempDir dir;
-        auto run = runStation(dir, {"-x", "-d", "/dev/tty1a", "-o", output});
+        auto run = runStation({"-x", "-d", "/dev/tty1a", "-o", output});
         EXPECT_EQ(run.status, 88);
         EXPECT_EQ(run.errors, row(c.indent, text) + "\r");
         // The trace keeps the whole text.
@@ -67,8 +66,7 @@ TEST(MessageLine, LongTextsAreCutAtColumn79)
 
 TEST(MessageLine, ShortMessageAfterALongOneLeavesNothingOfIt)
 {
-    TempDir dir;
-    auto run = runStation(dir, {"-l", "a"});
+    auto run = runStation({"-l", "a"});
     EXPECT_EQ(run.status, 88);
     const std::string s44 = "S44:  Could not create scanner lock file.  Press <ENTER>.";
     const std::string check = "Check permissions on a/LOCK_.  Press <ENTER>.";

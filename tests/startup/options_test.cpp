@@ -26,8 +26,7 @@ TEST(Options, LetterIsTheSecondCharacterInEitherCase)
     };
     for (const auto &args : spellings) {
         SCOPED_TRACE(args[0] + " " + args[1]);
-        TempDir dir;
-        auto run = runStation(dir, args);
+        auto run = runStation(args);
         EXPECT_EQ(run.status, 88);
         EXPECT_EQ(run.messages, Strings{s21});
         EXPECT_EQ(filePaths(run.trace), tty1aPaths);
@@ -36,8 +35,7 @@ TEST(Options, LetterIsTheSecondCharacterInEitherCase)
 
 TEST(Options, UnknownOptionsAndStrayWordsAreIgnoredSilently)
 {
-    TempDir dir;
-    auto run = runStation(dir, {"word", "-q", "-", "-9", "-x", "-Z", "-d", device, "more"});
+    auto run = runStation({"word", "-q", "-", "-9", "-x", "-Z", "-d", device, "more"});
     EXPECT_EQ(run.status, 88);
     EXPECT_EQ(run.messages, Strings{s21});
     EXPECT_EQ(filePaths(run.trace), tty1aPaths);
@@ -87,8 +85,7 @@ TEST(Options, ValueIsTheWholeNextArgumentWhateverItBeginsWith)
     }
     {
         // "-d" is the directory, and the device path after it a stray word.
-        TempDir dir;
-        auto run = runStation(dir, {"-l", "-d", device});
+        auto run = runStation({"-l", "-d", device});
         EXPECT_EQ(run.status, 88);
         EXPECT_EQ(run.messages,
                   (Strings{"S44:  Could not create scanner lock file.  Press <ENTER>.",

@@ -168,8 +168,7 @@ TEST(Paths, TraceThatCannotBeOpenedIsS42)
 
 TEST(Paths, DataOutputFileThatCannotBeOpenedIsS43)
 {
-    TempDir dir;
-    auto run = runStation(dir, {"-x", "-d", device, "-o", "missing/batch.dat"});
+    auto run = runStation({"-x", "-d", device, "-o", "missing/batch.dat"});
     EXPECT_EQ(run.status, 88);
     const std::string s43 = "S43:  Unable to open file missing/batch.dat.  Press <ENTER>.";
     EXPECT_EQ(run.messages, Strings{s43});

@@ -36,16 +36,22 @@ void expectUntouched(const TempDir &dir)
     EXPECT_FALSE(fileExists(dir.file("LOCK_")));
 }
 
+// A run refused with one message that leaves the earlier batch alone.
+void expectRefused(const Strings &args, const std::string &message)
+{
+    TempDir dir;
+    earlierBatch(dir);
+    auto run = runStation(dir, args);
+    EXPECT_EQ(run.status, 88);
+    EXPECT_EQ(run.messages, Strings{message});
+    expectUntouched(dir);
+}
+
 TEST(Values, OptionWithoutItsValueIsS49WithTheLetterAsTyped)
 {
     for (std::string option : {"-d", "-L", "-f", "-O", "-b", "-W", "-m", "-u", "-Dx"}) {
         SCOPED_TRACE(option);
-        TempDir dir;
-        earlierBatch(dir);
-        auto run = runStation(dir, {"-x", "-d", "/dev/tty1a", option});
-        EXPECT_EQ(run.status, 88);
-        EXPECT_EQ(run.messages, Strings{needsValue(option[1])});
-        expectUntouched(dir);
+        expectRefused({"-x", "-d", "/dev/tty1a", option}, needsValue(option[1]));
     }
 }
 
@@ -141,12 +147,7 @@ TEST(Values, LongerValuesAreRefusedNotCut)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.args[c.args.size() - 2]);
-        TempDir dir;
-        earlierBatch(dir);
-        auto run = runStation(dir, c.args);
-        EXPECT_EQ(run.status, 88);
-        EXPECT_EQ(run.messages, Strings{tooLong(c.letter)});
-        expectUntouched(dir);
+        expectRefused(c.args, tooLong(c.letter));
     }
 }
 

@@ -85,9 +85,7 @@ Outcome runBatch(const std::vector<Sheet> &batch, const Strings &args, bool comp
     TempDir dir;
     Outcome outcome;
     outcome.from = time(nullptr);
-    Strings all = {"-d", sim.device};
-    all.insert(all.end(), args.begin(), args.end());
-    Process station(markfeedIn(dir, all));
+    Process station(markfeedIn(dir, concat({"-d", sim.device}, args)));
     int rejections = 0;
     std::map<std::string, int> seen;
     for (const Sheet &sheet : batch) {

@@ -31,11 +31,6 @@ std::string definition(size_t size)
     return text;
 }
 
-std::string frame(char lead, const std::string &payload)
-{
-    return std::string(1, lead) + payload + "\x04\r\n";
-}
-
 // The download frames received, in order.
 std::vector<Frame> downloads(const std::vector<Frame> &frames)
 {
@@ -174,8 +169,7 @@ TEST_P(StationDownloadFailure, ShowsItsMessagesAndEndsWith88)
         writeFile(dir.file("form.dlf"), definition(2000));
     if (failure.rtp != nullptr)
         writeFile(dir.file("form.rtp"), failure.rtp);
-    Strings args = {"-d", sim.device, "-l", dir.path(), "-f", "form", "-x"};
-    args.insert(args.end(), failure.extra.begin(), failure.extra.end());
+    Strings args = concat({"-d", sim.device, "-l", dir.path(), "-f", "form", "-x"}, failure.extra);
     // Every message that waits gets its key at once.
     Process station(markfeedIn(dir, args, RunOptions::File));
     EXPECT_EQ(station.wait(30), 88);

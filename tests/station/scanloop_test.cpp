@@ -72,9 +72,8 @@ TEST(StationEmptyHopper, DefaultWaitsForTheFirstSheetAndEndsAfterTheLast)
     // A one-second pause, then the end; no prompt after an accepted sheet.
     EXPECT_GE(printed.seconds(), 0.9);
     Strings shown = messages(station.errors());
-    size_t prompts = leadingPrompts(shown);
-    EXPECT_GE(prompts, 2u) << "the prompt repeats while the hopper stays empty";
-    EXPECT_EQ(Strings(shown.begin() + long(prompts), shown.end()), Strings{scanning(1)});
+    EXPECT_GE(leadingPrompts(shown), 2u) << "the prompt repeats while the hopper stays empty";
+    EXPECT_EQ(collapsed(shown), (Strings{prompt, scanning(1)}));
     std::vector<scannersim::Sheet> sheets = sim->sheets();
     ASSERT_EQ(sheets.size(), 1u) << "the sheet after the empty hopper is not fed";
     EXPECT_EQ(sheets[0].hopper, Hopper::Main);
@@ -120,9 +119,8 @@ TEST(StationEmptyHopper, ContinuousModeEndsLikeTheDefaultWhateverTheFileSays)
     Process station(markfeedIn(dir, {"-d", sim.device, "-c"}));
     EXPECT_EQ(station.wait(20), 0);
     Strings shown = messages(station.errors());
-    size_t prompts = leadingPrompts(shown);
-    EXPECT_GE(prompts, 1u) << "never ends before a sheet was accepted";
-    EXPECT_EQ(Strings(shown.begin() + long(prompts), shown.end()), Strings{scanning(1)});
+    EXPECT_GE(leadingPrompts(shown), 1u) << "never ends before a sheet was accepted";
+    EXPECT_EQ(collapsed(shown), (Strings{prompt, scanning(1)}));
     EXPECT_EQ(sim->sheets().size(), 1u);
     expectLines(sim, {recordA()}, dir);
 }

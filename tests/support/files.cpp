@@ -9,6 +9,12 @@
 
 namespace support {
 
+Strings concat(Strings first, const Strings &more)
+{
+    first.insert(first.end(), more.begin(), more.end());
+    return first;
+}
+
 TempDir::TempDir()
 {
     char pattern[] = "/tmp/markfeed-test-XXXXXX";

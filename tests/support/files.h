@@ -12,6 +12,8 @@
 namespace support {
 
 using Strings = std::vector<std::string>;
+// The words of first, then those of more.
+Strings concat(Strings first, const Strings &more);
 
 // A new empty directory under /tmp, removed with everything in it.
 class TempDir {

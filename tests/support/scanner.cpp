@@ -11,6 +11,11 @@ namespace support {
 
 const std::string resetBytes("\x14\x04\r\n\x12\x0e\x07\x60\x04", 9);
 
+std::string frame(char lead, const std::string &payload)
+{
+    return std::string(1, lead) + payload + "\x04\r\n";
+}
+
 Sim startScanner(scannersim::Options options)
 {
     if (options.transport == scannersim::Transport::Pty && options.link.empty())

@@ -20,6 +20,9 @@ namespace support {
 
 // The default reset sequence as it goes on the wire.
 extern const std::string resetBytes;
+// A frame as the host sends it with the built-in codes: its lead byte, the
+// payload, then Eoi CR LF.
+std::string frame(char lead, const std::string &payload);
 
 // scannersim in this process.
 struct Sim {
