@@ -56,8 +56,9 @@ Strings netArgs(const Strings &more)
 
 // markfeed with its own /etc/services, in a mount namespace of its own, so
 // that the machine's file is never touched.
-Result runWithServices(const TempDir &dir, const std::string &services, const Strings &args)
+Result runWithServices(const std::string &services, const Strings &args)
 {
+    TempDir dir;
     writeFile(dir.file("services"), services);
     RunOptions options = markfeedIn(dir, args, RunOptions::File);
     options.command.insert(options.command.begin(),
@@ -117,24 +118,21 @@ TEST(NetworkLink, ServiceNameFromTheServicesFile)
 
     {
         SCOPED_TRACE("no entry for the default service");
-        TempDir dir;
-        Result run = runWithServices(dir, "scanner 9100/tcp\n", netArgs({"-r"}));
+        Result run = runWithServices("scanner 9100/tcp\n", netArgs({"-r"}));
         EXPECT_EQ(run.status, 88);
         EXPECT_EQ(run.messages,
                   Strings{"S14:  Entry sheetsrv missing in /etc/services file.  Press <ENTER>."});
     }
     {
         SCOPED_TRACE("named service with a udp entry only");
-        TempDir dir;
-        Result run = runWithServices(dir, services, netArgs({"-u", "scanner", "-r"}));
+        Result run = runWithServices(services, netArgs({"-u", "scanner", "-r"}));
         EXPECT_EQ(run.status, 88);
         EXPECT_EQ(run.messages,
                   Strings{"S14:  Entry scanner missing in /etc/services file.  Press <ENTER>."});
     }
     {
         SCOPED_TRACE("default service with -p: the entry's port");
-        TempDir dir;
-        Result run = runWithServices(dir, services, netArgs({"-p", "-s"}));
+        Result run = runWithServices(services, netArgs({"-p", "-s"}));
         EXPECT_EQ(run.status, 0) << run.errors;
         EXPECT_EQ(run.messages,
                   (Strings{connected, "Scanner on /net/127.0.0.1 communicating on port sheetsrv.  "
@@ -145,8 +143,7 @@ TEST(NetworkLink, ServiceNameFromTheServicesFile)
     }
     {
         SCOPED_TRACE("default service without -p: its bytes exchanged");
-        TempDir dir;
-        Result run = runWithServices(dir, services, netArgs({"-r"}));
+        Result run = runWithServices(services, netArgs({"-r"}));
         EXPECT_EQ(run.status, 0) << run.errors;
         EXPECT_EQ(received(*pair.exchanged), resetBytes + "s3");
     }
@@ -257,19 +254,14 @@ TEST(NetworkLink, ScannerBehindATerminalServer)
     Sim sim = startScanner({});
     TempDir dir;
     int port = freePort();
-    writeFile(dir.file("ser2net.yaml"), "connection: &scanner\n"
-                                        "  accepter: tcp,127.0.0.1," +
-                                            std::to_string(port) +
-                                            "\n"
-                                            "  connector: serialdev," +
+    writeFile(dir.file("ser2net.yaml"), "connection: &scanner\n  accepter: tcp,127.0.0.1," +
+                                            std::to_string(port) + "\n  connector: serialdev," +
                                             sim.device + ",19200o72,local\n");
     RunOptions server = withInput(RunOptions::File);
     server.command = {
         SER2NET, "-n", "-u", "-P", dir.file("ser2net.pid"), "-c", dir.file("ser2net.yaml")};
     Process ser2net(server);
-    for (int i = 0; i < 100 && !listening(port); i++)
-        ser2net.idle(0.05);
-    ASSERT_TRUE(listening(port)) << ser2net.errors();
+    ASSERT_TRUE(ser2net.until([&] { return listening(port); }, 5)) << ser2net.errors();
 
     std::string service = std::to_string(port);
     Result run = runStation(dir, netArgs({"-u", service, "-p", "-r"}));
@@ -281,10 +273,7 @@ TEST(NetworkLink, ScannerBehindATerminalServer)
     run = runStation(dir, netArgs({"-s", "-u", service, "-p"}));
     EXPECT_EQ(run.status, 0) << run.errors;
     EXPECT_EQ(run.data, service + "\r\n");
-    EXPECT_EQ(received(*sim), resetBytes + "s3"
-                                           "s0"
-                                           "s1"
-                                           "s3");
+    EXPECT_EQ(received(*sim), resetBytes + "s3s0s1s3");
     scannersim::LineSettings seen;
     ASSERT_TRUE(sim->lineSeen(&seen));
     EXPECT_EQ(seen.baud, 19200);

@@ -30,11 +30,9 @@ TEST(MessageLine, ScannerInUseIsCentredAndWaitsForAnyKey)
                              "S46:  Scanner currently in use.  Press <ENTER>." +
                              std::string(15, ' ');
     ASSERT_EQ(line.size(), 79u);
-    ASSERT_TRUE(station.waitFor("S46", 10));
-    usleep(200000);
+    ASSERT_TRUE(waitsAt(station, "S46"));
     // Shown, not yet answered: no carriage return until the key comes.
     EXPECT_EQ(station.errors(), line);
-    EXPECT_TRUE(station.running());
     station.type("q");
     EXPECT_EQ(station.wait(10), 88);
     EXPECT_EQ(station.errors(), line + "\r");

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include "support/lines.h"
 
@@ -183,13 +182,10 @@ TEST(Paths, LockFileThatCannotBeCreatedIsS44AndTouchesNoOtherFile)
     const std::string s44 = "S44:  Could not create scanner lock file.  Press <ENTER>.";
     const std::string check = "Check permissions on missing/LOCK_tty1a.  Press <ENTER>.";
     // Each message waits for its own key.
-    ASSERT_TRUE(station.waitFor(s44, 10)) << station.errors();
-    usleep(200000);
+    ASSERT_TRUE(waitsAt(station, s44));
     EXPECT_EQ(station.errors().find("Check permissions"), std::string::npos);
     station.type("\r");
-    ASSERT_TRUE(station.waitFor(check, 10)) << station.errors();
-    usleep(200000);
-    EXPECT_TRUE(station.running());
+    ASSERT_TRUE(waitsAt(station, check));
     station.type("\r");
     EXPECT_EQ(station.wait(10), 88);
     EXPECT_EQ(messages(station.errors()), (Strings{s44, check}));

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include "support/programs.h"
 
@@ -65,9 +64,7 @@ TEST(Values, RefusalWaitsForAKey)
             args.pop_back();
         Process station(markfeedIn(dir, args));
         std::string expected = missing ? needsValue('U') : tooLong('U');
-        ASSERT_TRUE(station.waitFor(expected, 10)) << station.errors();
-        usleep(200000);
-        EXPECT_TRUE(station.running());
+        ASSERT_TRUE(waitsAt(station, expected));
         station.type("\r");
         EXPECT_EQ(station.wait(10), 88);
         expectUntouched(dir);

@@ -55,7 +55,7 @@ RunOptions commtest(const TempDir &dir, const std::string &device)
             return errors.find(text) != std::string::npos;
         },
         seconds);
-    return shows(station, text, 1, 0);
+    return waitsAt(station, text, 0);
 }
 
 // The operator's messages without the S24 lines of the pty.
@@ -91,9 +91,7 @@ CommTest runCommTest(const std::string &line, const std::string &last, size_t tr
     std::string text = last.empty() ? "Scanner on " + sim.device + " communicating at " + line +
                                           ".  Press <ENTER>."
                                     : last;
-    EXPECT_TRUE(answerUntil(station, sim.device, text, 40));
-    station.idle(0.3);
-    EXPECT_TRUE(station.running()) << "the result waits for <ENTER>";
+    EXPECT_TRUE(answerUntil(station, sim.device, text, 40)) << "the result waits for <ENTER>";
     station.type("\r");
     run.status = station.wait(10);
     run.shown = messages(station.errors());

@@ -83,9 +83,7 @@ TEST(StationDurability, UnwritableOutputShowsS50AndLeavesTheSheetUnstamped)
     TempDir dir;
     Process station(markfeedIn(dir, {"-d", sim.device, "-o", "/dev/full"}));
     const char s50[] = "S50:  Unable to write file /dev/full.  Press <ENTER>.";
-    ASSERT_TRUE(shows(station, s50));
-    station.idle(0.3);
-    EXPECT_TRUE(station.running()) << "S50 waits for a key";
+    ASSERT_TRUE(waitsAt(station, s50)) << "S50 waits for a key";
     station.type("\r");
     EXPECT_EQ(station.wait(10), 88);
     EXPECT_EQ(messages(station.errors()), (Strings{scanning(1), s50}));

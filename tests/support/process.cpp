@@ -274,6 +274,17 @@ std::string screenRow(const std::string &errors)
     return failure;
 }
 
+::testing::AssertionResult waitsAt(Process &station, const std::string &text, double seconds)
+{
+    ::testing::AssertionResult shown = shows(station, text, 1, seconds);
+    if (!shown)
+        return shown;
+    station.idle(0.3);
+    if (station.running())
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "went on after \"" << text << "\" without a key";
+}
+
 RunOptions withInput(RunOptions::Input input)
 {
     RunOptions options;

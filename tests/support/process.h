@@ -89,6 +89,9 @@ std::string screenRow(const std::string &errors);
 // was shown instead.
 ::testing::AssertionResult shows(Process &station, const std::string &text, int count = 1,
                                  double seconds = 15);
+// Waits for `text` to be shown, then checks that the process still waits
+// (for a key) a moment later.
+::testing::AssertionResult waitsAt(Process &station, const std::string &text, double seconds = 15);
 
 RunOptions withInput(RunOptions::Input input);
 // Holds a lockf lock on one byte of a file from another process.
