@@ -103,8 +103,7 @@ TEST(SerialLink, PendingInputLosesOneByteBeforeTheReset)
         line.start();
 
         Result run = runStation({"-d", line.device(), "-r"});
-        EXPECT_EQ(run.status, c.status);
-        EXPECT_EQ(run.messages, c.messages);
+        EXPECT_TRUE(ended(run, c.status, c.messages));
         EXPECT_EQ(line.received(), resetBytes + "s3");
     }
 }
@@ -115,13 +114,10 @@ TEST(SerialLink, DeviceThatCannotBeOpenedOrIsNoTerminal)
     ASSERT_EQ(symlink("/tmp/no-such-scanner-line", missing.c_str()), 0);
     Result run = runStation({"-d", missing});
     unlink(missing.c_str());
-    EXPECT_EQ(run.status, 88);
-    EXPECT_EQ(run.messages,
-              Strings{"S21:  Unable to open device " + missing + ".  Press <ENTER>."});
+    EXPECT_TRUE(ended(run, 88, {"S21:  Unable to open device " + missing + ".  Press <ENTER>."}));
     run = runStation({"-d", "/dev/null"});
-    EXPECT_EQ(run.status, 88);
-    EXPECT_EQ(run.messages,
-              Strings{"S22:  Could not get term settings on /dev/null [25].  Press <ENTER>."});
+    EXPECT_TRUE(
+        ended(run, 88, {"S22:  Could not get term settings on /dev/null [25].  Press <ENTER>."}));
 }
 
 TEST(SerialLink, OpenThatHangsIsGivenUpAfterFourSeconds)
@@ -131,8 +127,7 @@ TEST(SerialLink, OpenThatHangsIsGivenUpAfterFourSeconds)
     env["BLOCKOPEN_PATH"] = device;
 
     Result run = runStation({"-d", device, "-x"}, env);
-    EXPECT_EQ(run.status, 88);
-    EXPECT_EQ(run.messages, Strings{"S12:  Connection to scanner timed out.  Press <ENTER>."});
+    EXPECT_TRUE(ended(run, 88, {"S12:  Connection to scanner timed out.  Press <ENTER>."}));
     EXPECT_GE(run.seconds, 3.5);
     EXPECT_LT(run.seconds, 7.0);
     EXPECT_NE(run.trace.find("\n\nPROGRAM TERMINATED.  RETURN VALUE = 88."), std::string::npos);
@@ -149,8 +144,7 @@ TEST(SerialLink, ScannerHangingUpEndsTheRunAfterSixteenReadAttempts)
     Sim sim = startScanner(options);
 
     Result run = runStation({"-d", sim.device, "-r"});
-    EXPECT_EQ(run.status, 99);
-    EXPECT_EQ(run.messages, Strings{"S7:  No Communication with scanner.  Press <ENTER>."});
+    EXPECT_TRUE(ended(run, 99, {"S7:  No Communication with scanner.  Press <ENTER>."}));
     EXPECT_EQ(received(*sim), resetBytes);
     EXPECT_GE(run.seconds, 15.5);
     EXPECT_LT(run.seconds, 25.0);

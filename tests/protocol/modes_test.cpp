@@ -55,8 +55,7 @@ TEST(ModeChanges, OneChangeFrameIntoWaitModeAndOneOutOfIt)
         options.mode = c.mode;
         Sim sim = startScanner(options);
         Result run = runStation({"-d", sim.device});
-        EXPECT_EQ(run.status, 0);
-        EXPECT_EQ(run.messages, Strings{refusedStart});
+        EXPECT_TRUE(ended(run, 0, {refusedStart}));
         EXPECT_EQ(afterLast(*sim.scanner, "Status s3"), c.frames);
         EXPECT_EQ(sim->mode(), 'd');
     }
@@ -88,8 +87,7 @@ TEST(ModeChanges, HandshakeByteFollowsTheChangeFrameAsTheStatusAsks)
         writeFile(dir.file("d_" + portName(sim.device) + ".cfg"), c.cfg);
 
         Result run = runStation(dir, {"-d", sim.device, "-x"});
-        EXPECT_EQ(run.status, 0);
-        EXPECT_EQ(run.messages, Strings{refusedStart});
+        EXPECT_TRUE(ended(run, 0, {refusedStart}));
         EXPECT_EQ(received(*sim), resetBytes + "s3s0s0ed\x04\r\n" + c.byte + "s0\x11");
         EXPECT_NE(run.trace.find(traceCalls({"switchmode().  Switching to d", "getstatus(s0)",
                                              "readrecord()"}) +
@@ -170,7 +168,6 @@ TEST(IdleWait, EscapeAtTheBusyPromptEndsTheRunWith88)
     EXPECT_EQ(countFrames(sim->frames(), "Status s3"), 3);
     run.type("\x1b");
     Result result = finish(run, dir);
-    EXPECT_EQ(result.status, 88);
-    EXPECT_EQ(result.messages, Strings{busyPrompt});
+    EXPECT_TRUE(ended(result, 88, {busyPrompt}));
     EXPECT_EQ(countFrames(sim->frames(), "Status s3"), 3);
 }

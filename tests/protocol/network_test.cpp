@@ -84,8 +84,7 @@ TEST(NetworkLink, PortNumberInNetworkOrderWithPAndAsWrittenWithout)
     std::string port = std::to_string(pair.port);
 
     Result run = runStation(netArgs({"-u", port, "-p", "-r"}));
-    EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.messages, Strings{connected});
+    EXPECT_TRUE(ended(run, 0, {connected}));
     EXPECT_EQ(received(*pair.named), resetBytes + "s3");
 
     // A port number ends at its first non-digit.
@@ -95,9 +94,8 @@ TEST(NetworkLink, PortNumberInNetworkOrderWithPAndAsWrittenWithout)
 
     // Without -p the bytes are exchanged, where nothing listens yet.
     run = runStation(netArgs({"-u", port, "-r"}));
-    EXPECT_EQ(run.status, 88);
-    EXPECT_EQ(run.messages,
-              Strings{"S15:  Connection refused on 127.0.0.1 port " + port + ".  Press <ENTER>."});
+    EXPECT_TRUE(ended(
+        run, 88, {"S15:  Connection refused on 127.0.0.1 port " + port + ".  Press <ENTER>."}));
 
     pair.exchanged = tryTcpScanner({}, swapped(pair.port));
     ASSERT_TRUE(pair.exchanged) << "port " << swapped(pair.port) << " taken";
@@ -119,16 +117,14 @@ TEST(NetworkLink, ServiceNameFromTheServicesFile)
     {
         SCOPED_TRACE("no entry for the default service");
         Result run = runWithServices("scanner 9100/tcp\n", netArgs({"-r"}));
-        EXPECT_EQ(run.status, 88);
-        EXPECT_EQ(run.messages,
-                  Strings{"S14:  Entry sheetsrv missing in /etc/services file.  Press <ENTER>."});
+        EXPECT_TRUE(ended(run, 88,
+                          {"S14:  Entry sheetsrv missing in /etc/services file.  Press <ENTER>."}));
     }
     {
         SCOPED_TRACE("named service with a udp entry only");
         Result run = runWithServices(services, netArgs({"-u", "scanner", "-r"}));
-        EXPECT_EQ(run.status, 88);
-        EXPECT_EQ(run.messages,
-                  Strings{"S14:  Entry scanner missing in /etc/services file.  Press <ENTER>."});
+        EXPECT_TRUE(
+            ended(run, 88, {"S14:  Entry scanner missing in /etc/services file.  Press <ENTER>."}));
     }
     {
         SCOPED_TRACE("default service with -p: the entry's port");
@@ -165,8 +161,7 @@ TEST(NetworkLink, ConnectThatHangsIsGivenUpAfterFourSeconds)
     }
 
     Result run = runStation(netArgs({"-u", std::to_string(port), "-p", "-x"}));
-    EXPECT_EQ(run.status, 88);
-    EXPECT_EQ(run.messages, Strings{"S12:  Connection to scanner timed out.  Press <ENTER>."});
+    EXPECT_TRUE(ended(run, 88, {"S12:  Connection to scanner timed out.  Press <ENTER>."}));
     EXPECT_GE(run.seconds, 3.5);
     EXPECT_LT(run.seconds, 7.0);
     for (int s : queued)
@@ -186,9 +181,9 @@ TEST(NetworkLink, CommunicationTestWritesTheServiceWhenAllThreeAnswersFit)
     writeFile(dir.file("SCAN.DAT"), "last batch\r\n");
 
     Result run = runStation(dir, netArgs({"-s", "-u", port, "-p", "-x"}));
-    EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.messages, (Strings{connected, "Scanner on /net/127.0.0.1 communicating on port " +
-                                                    port + ".  Press <ENTER>."}));
+    EXPECT_TRUE(ended(run, 0,
+                      {connected, "Scanner on /net/127.0.0.1 communicating on port " + port +
+                                      ".  Press <ENTER>."}));
     EXPECT_EQ(run.data, port + "\r\n");
     EXPECT_EQ(frameList(sim->frames()), (Strings{"Status s0", "Status s1", "Status s3"}));
     EXPECT_NE(run.trace.find(traceCalls({"testparity()", "quickstatus(s0)", "readrecord()"}) +
@@ -226,8 +221,7 @@ TEST(NetworkLink, CommunicationTestFailsAtTheFirstAnswerThatDoesNotFit)
 
         Result run = runStation(
             netArgs(concat({"-s", "-u", std::to_string(line.port()), "-p", "-x"}, c.args)));
-        EXPECT_EQ(run.status, 88);
-        EXPECT_EQ(run.messages, (Strings{connected, testFailed}));
+        EXPECT_TRUE(ended(run, 88, {connected, testFailed}));
         EXPECT_EQ(run.data, "");
         EXPECT_EQ(line.received(), c.requests);
         EXPECT_NE(run.trace.find(c.failure + "\nShowmsg:  " + testFailed), std::string::npos)
@@ -242,8 +236,7 @@ TEST(NetworkLink, CommunicationTestFailsAtTheFirstAnswerThatDoesNotFit)
     options.lineFile = dir.file("line");
     Sim sim = startScanner(options);
     Result run = runStation(dir, netArgs({"-s", "-u", std::to_string(sim->port()), "-p"}));
-    EXPECT_EQ(run.status, 88);
-    EXPECT_EQ(run.messages, (Strings{connected, testFailed}));
+    EXPECT_TRUE(ended(run, 88, {connected, testFailed}));
     EXPECT_EQ(frameList(sim->frames()), Strings{"Status s0"});
 }
 

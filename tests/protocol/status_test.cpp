@@ -50,8 +50,7 @@ TEST(StatusAnswers, WrongLengthOrNoAnswerEndsTheRunWith99)
         line.on("s0", {c.longAnswer});
         line.start();
         Result run = runStation(concat({"-d", line.device(), "-x"}, c.args));
-        EXPECT_EQ(run.status, 99);
-        EXPECT_EQ(run.messages, Strings{c.message});
+        EXPECT_TRUE(ended(run, 99, {c.message}));
         EXPECT_EQ(line.received(), resetBytes + c.requests);
         EXPECT_NE(run.trace.find("\nShowmsg:  " + c.message +
                                  "\n\nResetting Scanner Port To Default Settings"),
@@ -111,7 +110,6 @@ TEST(ScannerRecords, ControlBytesAsRunLengthCountsSurviveTheSerialLine)
     line.start();
 
     Result run = runStation({"-d", line.device()});
-    EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.messages, Strings{"S26:  Scanner Initialization failed [E].  Press <ENTER>."});
+    EXPECT_TRUE(ended(run, 0, {"S26:  Scanner Initialization failed [E].  Press <ENTER>."}));
     EXPECT_EQ(line.received(), resetBytes + "s3s0s0ed\x04\r\ns0\x11");
 }

@@ -9,6 +9,7 @@
 
 using namespace scannersim;
 using support::frame;
+using support::Strings;
 
 namespace {
 
@@ -21,9 +22,9 @@ std::vector<RawFrame> parse(const std::string &bytes, const Codes &codes = Codes
     return frames;
 }
 
-std::vector<std::string> names(const std::vector<RawFrame> &frames)
+Strings names(const std::vector<RawFrame> &frames)
 {
-    std::vector<std::string> out;
+    Strings out;
     for (const RawFrame &f : frames)
         out.push_back(frameKindName(f.kind));
     return out;
@@ -34,8 +35,8 @@ std::vector<std::string> names(const std::vector<RawFrame> &frames)
 TEST(Frames, ResetSequenceAndStatusRequest)
 {
     std::vector<RawFrame> frames = parse(std::string("\x14\x04\r\n\x12\x0e\x07\x60\x04s3"));
-    EXPECT_EQ(names(frames), (std::vector<std::string>{"SelectScanner", "End", "Release", "Stop",
-                                                       "Display", "Status"}));
+    EXPECT_EQ(names(frames),
+              (Strings{"SelectScanner", "End", "Release", "Stop", "Display", "Status"}));
     EXPECT_EQ(frames[1].bytes, "\x04\r\n");
     EXPECT_EQ(frames[5].payload, "3");
 }
@@ -66,8 +67,8 @@ TEST(Frames, ModeChangeRunAndSingleBytes)
 {
     std::vector<RawFrame> frames = parse(std::string("ed\x04\r\n\x1d"
                                                      "1,2\n\x04\r\n\x11r\x1b\x12\x0e"));
-    EXPECT_EQ(names(frames), (std::vector<std::string>{"ModeChange", "RunParameters", "Initiate",
-                                                       "Start", "AltHopper", "Release", "Stop"}));
+    EXPECT_EQ(names(frames), (Strings{"ModeChange", "RunParameters", "Initiate", "Start",
+                                      "AltHopper", "Release", "Stop"}));
     EXPECT_EQ(frames[0].payload, "d");
     EXPECT_EQ(frames[1].payload, "1,2\n");
 }
@@ -75,8 +76,8 @@ TEST(Frames, ModeChangeRunAndSingleBytes)
 TEST(Frames, StrayBytesAreUnknownAndDoNotEatTheNextFrame)
 {
     std::vector<RawFrame> frames = parse(std::string("\x7f\x07Xs0\x04\rs1"));
-    EXPECT_EQ(names(frames), (std::vector<std::string>{"Unknown", "Unknown", "Unknown", "Status",
-                                                       "Unknown", "Status"}));
+    EXPECT_EQ(names(frames),
+              (Strings{"Unknown", "Unknown", "Unknown", "Status", "Unknown", "Status"}));
     EXPECT_EQ(frames[1].bytes, "\x07");
     EXPECT_EQ(frames[4].bytes, "\x04\r");
 }
@@ -120,8 +121,7 @@ TEST(Frames, CodesFromAConfigurationFile)
     codes.statusControl = 'S';
     codes.initiate = 0x16;
     std::vector<RawFrame> frames = parse(std::string("S0ew\x05\r\n\x16\x07\x60\x05"), codes);
-    EXPECT_EQ(names(frames),
-              (std::vector<std::string>{"Status", "ModeChange", "Initiate", "Display"}));
+    EXPECT_EQ(names(frames), (Strings{"Status", "ModeChange", "Initiate", "Display"}));
 }
 
 TEST(Status, LayoutAndLengths)

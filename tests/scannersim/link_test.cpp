@@ -33,6 +33,7 @@ Sim tcpScanner(long dropAfter = 0)
 
 class PtyScanner : public ::testing::Test {
 protected:
+    void open(const std::function<void(Options &)> &setup) { open(optionsWith(setup)); }
     void open(const Options &options)
     {
         scanner_ = startScanner(options);
@@ -44,11 +45,7 @@ protected:
         if (fd_ >= 0)
             ::close(fd_);
     }
-    std::string ask(const std::string &bytes)
-    {
-        sendBytes(fd_, bytes);
-        return readRecord(fd_);
-    }
+    std::string ask(const std::string &bytes) { return support::ask(fd_, bytes); }
     TempDir dir_;
     Sim scanner_;
     int fd_ = -1;
@@ -62,12 +59,10 @@ TEST_F(PtyScanner, ResetThenIdleAndStatus)
     EXPECT_EQ(ask(resetBytes + "s3"), kIdle);
     EXPECT_EQ(ask("s0"), statusAnswer('w', '3'));  // stopped by the reset, no sheets
     EXPECT_EQ(ask("s1"), "000\r\n");
-    std::vector<scannersim::Frame> frames = scanner_->frames();
-    ASSERT_EQ(frames.size(), 8u);
-    EXPECT_EQ(frames[0].name, "SelectScanner");
-    EXPECT_EQ(frames[1].name, "End");
-    EXPECT_EQ(frames[4].name, "Display");
-    EXPECT_EQ(frames[4].bytes, "\x07\x60\x04");
+    EXPECT_EQ(frameList(scanner_->frames(), false),
+              (Strings{"SelectScanner", "End", "Release", "Stop", "Display", "Status", "Status",
+                       "Status"}));
+    EXPECT_EQ(scanner_->frames().at(4).bytes, "\x07\x60\x04");
     EXPECT_EQ(scanner_->answers().at(1).bytes, statusAnswer('w', '3'));
 }
 
@@ -93,9 +88,7 @@ TEST_F(PtyScanner, ScanningSessionFromTheHostSide)
 
 TEST_F(PtyScanner, CompressedAnswersUseRawCounts)
 {
-    Options o;
-    o.compress = true;
-    open(o);
+    open([](Options &o) { o.compress = true; });
     std::string got = ask("s3");
     EXPECT_EQ(got, std::string("\x15\x04"
                                "0\r\n"));
@@ -125,13 +118,11 @@ TEST_F(PtyScanner, WrongSpeedGarblesEveryAnswerFast)
 
 TEST_F(PtyScanner, LineFileDecidesSizeAndParity)
 {
-    Options o;
-    o.lineFile = dir_.file("line");
-    open(o);
+    open([this](Options &o) { o.lineFile = dir_.file("line"); });
     EXPECT_EQ(ask("s3"), kIdle);  // no file yet: speed and stops decide
-    writeFile(o.lineFile, "19200 8 N 2\n");
+    writeFile(dir_.file("line"), "19200 8 N 2\n");
     EXPECT_NE(ask("s3"), kIdle);
-    writeFile(o.lineFile, "19200 7 O 2\n");
+    writeFile(dir_.file("line"), "19200 7 O 2\n");
     EXPECT_EQ(ask("s3"), kIdle);
 }
 
@@ -163,9 +154,7 @@ TEST_F(PtyScanner, LinkNamesTheDeviceAndGoesAwayAtStop)
 
 TEST_F(PtyScanner, ReceivedFilesAreSavedByteForByte)
 {
-    Options o;
-    o.saveDir = dir_.path();
-    open(o);
+    open([this](Options &o) { o.saveDir = dir_.path(); });
     std::string dlf("FORM\r\n\x1a\x00\x7f"
                     "END",
                     12);
@@ -179,9 +168,7 @@ TEST_F(PtyScanner, ReceivedFilesAreSavedByteForByte)
 
 TEST_F(PtyScanner, DropAfterHangsUpTheLine)
 {
-    Options o;
-    o.dropAfter = 3;
-    open(o);
+    open([](Options &o) { o.dropAfter = 3; });
     sendBytes(fd_, resetBytes);
     std::string got = readFor(fd_, 0.5);
     EXPECT_EQ(got, "");
@@ -191,10 +178,10 @@ TEST_F(PtyScanner, DropAfterHangsUpTheLine)
 
 TEST_F(PtyScanner, PacedAnswersTakeTheirLineTime)
 {
-    Options o;
-    scannersim::parseLineSpec("1200:8N1", &o.line);
-    o.pace = true;
-    open(o);
+    open([](Options &o) {
+        scannersim::parseLineSpec("1200:8N1", &o.line);
+        o.pace = true;
+    });
     ASSERT_TRUE(setLine(fd_, 1200, 1));
     Timer started;
     EXPECT_EQ(ask("s0").size(), 52u);
@@ -204,10 +191,10 @@ TEST_F(PtyScanner, PacedAnswersTakeTheirLineTime)
 
 TEST_F(PtyScanner, ReplyDelayAndCharGap)
 {
-    Options o;
-    o.replyDelayMs = 300;
-    o.charGapMs = 50;
-    open(o);
+    open([](Options &o) {
+        o.replyDelayMs = 300;
+        o.charGapMs = 50;
+    });
     Timer started;
     EXPECT_EQ(ask("s3"), kIdle);
     EXPECT_GE(started.seconds(), 0.3 + 5 * 0.05);
@@ -216,8 +203,7 @@ TEST_F(PtyScanner, ReplyDelayAndCharGap)
 TEST_F(PtyScanner, SlowFeedDelaysTheRecord)
 {
     open(deckOptions("!delay 0.6\nLATE\n"));
-    sendBytes(fd_, std::string("ed\x04\r\n\x11\x11"));
-    EXPECT_EQ(readRecord(fd_), "GSCANNING\r\n");
+    EXPECT_EQ(ask(std::string("ed\x04\r\n\x11\x11")), "GSCANNING\r\n");
     Timer started;
     EXPECT_EQ(ask("\x11"), "LATE\r\n");
     EXPECT_GE(started.seconds(), 0.55);
@@ -231,13 +217,11 @@ TEST(TcpScanner, ServesOneConnectionAfterAnotherWithStateKept)
     int fd = connectLoopback(scanner.port());
     ASSERT_GE(fd, 0);
     sendBytes(fd, std::string("et\x04\r\n\x11"));
-    sendBytes(fd, "s0");
-    EXPECT_EQ(readRecord(fd), statusAnswer('t', '2'));
+    EXPECT_EQ(ask(fd, "s0"), statusAnswer('t', '2'));
     ::close(fd);
     fd = connectLoopback(scanner.port());
     ASSERT_GE(fd, 0);
-    sendBytes(fd, "s0");
-    EXPECT_EQ(readRecord(fd), statusAnswer('t', '2'));
+    EXPECT_EQ(ask(fd, "s0"), statusAnswer('t', '2'));
     ::close(fd);
 }
 
@@ -251,8 +235,7 @@ TEST(TcpScanner, DropAfterClosesTheSocketAndTheNextClientIsServed)
     EXPECT_EQ(got, kIdle);  // the first request is answered, then the line drops
     ::close(fd);
     fd = connectLoopback(scanner.port());
-    sendBytes(fd, "s3");
-    EXPECT_EQ(readRecord(fd), kIdle);
+    EXPECT_EQ(ask(fd, "s3"), kIdle);
     ::close(fd);
 }
 
@@ -265,8 +248,7 @@ TEST(TcpScanner, PartialFrameIsDroppedWithTheConnection)
                   "half a form");
     ::close(fd);
     fd = connectLoopback(scanner.port());
-    sendBytes(fd, "s3");
-    EXPECT_EQ(readRecord(fd), kIdle);
+    EXPECT_EQ(ask(fd, "s3"), kIdle);
     ::close(fd);
     std::vector<scannersim::Frame> frames = scanner.frames();
     ASSERT_EQ(frames.size(), 2u);

@@ -7,6 +7,7 @@
 using namespace scannersim;
 using support::deckOptions;
 using support::frame;
+using support::Strings;
 
 namespace {
 
@@ -14,6 +15,9 @@ const std::string kInit("\x11");
 
 struct Bench {
     explicit Bench(const Options &options = Options()) : machine(options), parser(options.codes) {}
+    explicit Bench(const std::function<void(Options &)> &setup) : Bench(support::optionsWith(setup))
+    {
+    }
 
     // Sends bytes at the bench's clock; returns the answers' texts joined
     // by '|' and remembers the frame names.
@@ -42,7 +46,7 @@ struct Bench {
     FrameParser parser;
     double clock = 0;
     double lastDelay = 0;
-    std::vector<std::string> names;
+    Strings names;
     std::vector<Sheet> departed;
 };
 
@@ -62,9 +66,7 @@ TEST(Machine, ModeChangeWaitsForTheHandshake)
 
 TEST(Machine, WithoutHandshakeTheChangeIsImmediate)
 {
-    Options o;
-    o.handshake = '0';
-    Bench b(o);
+    Bench b([](Options &o) { o.handshake = '0'; });
     b.send("et\x04\r\n");
     std::string s = b.status();
     EXPECT_EQ(s[48], 't');
@@ -74,10 +76,10 @@ TEST(Machine, WithoutHandshakeTheChangeIsImmediate)
 
 TEST(Machine, HandshakeIWaitsForInitiateWhenTheCodesDiffer)
 {
-    Options o;
-    o.handshake = 'I';
-    o.codes.initiate = 0x16;
-    Bench b(o);
+    Bench b([](Options &o) {
+        o.handshake = 'I';
+        o.codes.initiate = 0x16;
+    });
     b.send("ed\x04\r\n\x11");
     EXPECT_EQ(b.names.back(), "Ack");
     EXPECT_EQ(b.status()[48], 'w');
@@ -88,9 +90,7 @@ TEST(Machine, HandshakeIWaitsForInitiateWhenTheCodesDiffer)
 
 TEST(Machine, RefusedModeStaysButTheHandshakeIsConsumed)
 {
-    Options o;
-    o.refuseModes = "t";
-    Bench b(o);
+    Bench b([](Options &o) { o.refuseModes = "t"; });
     b.change('t');
     EXPECT_EQ(b.names.back(), "Handshake");
     EXPECT_EQ(b.status()[48], 'w');
@@ -126,20 +126,18 @@ TEST(Machine, FullDownloadSequence)
 
 TEST(Machine, DownloadsOutsideWaitModeAreIgnored)
 {
-    Options o;
-    o.mode = 'd';
-    Bench b(o);
+    Bench b([](Options &o) { o.mode = 'd'; });
     b.send(frame('\x1c', "FORM"));
     EXPECT_EQ(b.machine.formDefinition(), "");
 }
 
 TEST(Machine, RefuseAndNoReplyPerStep)
 {
-    Options o;
-    o.loaded = true;
-    o.refuse[int(Step::Runtime)] = true;
-    o.noReply[int(Step::Start)] = true;
-    Bench b(o);
+    Bench b([](Options &o) {
+        o.loaded = true;
+        o.refuse[int(Step::Runtime)] = true;
+        o.noReply[int(Step::Start)] = true;
+    });
     b.send(frame('\x1d', "p"));
     b.change('d');
     EXPECT_EQ(b.send(kInit), "EREFUSED");
@@ -151,9 +149,7 @@ TEST(Machine, RefuseAndNoReplyPerStep)
 
 TEST(Machine, BusyAnswersComeFirst)
 {
-    Options o;
-    o.busy = 2;
-    Bench b(o);
+    Bench b([](Options &o) { o.busy = 2; });
     EXPECT_EQ(b.send("s3"), "0100");
     EXPECT_EQ(b.send("s3"), "0100");
     EXPECT_EQ(b.send("s3"), "0000");
@@ -282,9 +278,7 @@ TEST(Machine, BlankSheetsAndSlowFeeds)
 
 TEST(Machine, SheetAtPrintAtStart)
 {
-    Options o;
-    o.atPrint = true;
-    Bench b(o);
+    Bench b([](Options &o) { o.atPrint = true; });
     EXPECT_EQ(b.status()[8], '8');
     Sheet standing;
     EXPECT_TRUE(b.machine.standingSheet(&standing));

@@ -81,12 +81,9 @@ TEST(Program, PtyRunWithTranscriptAndSheetsUntilSigterm)
     int fd = openDevice(dir.file("scanner"));
     ASSERT_GE(fd, 0);
     sendBytes(fd, std::string("ed\x04\r\n\x11"));
-    sendBytes(fd, "\x11");
-    EXPECT_EQ(readRecord(fd), "GSCANNING\r\n");
-    sendBytes(fd, "\x11");
-    EXPECT_EQ(readRecord(fd), "SHEET A\r\n");
-    sendBytes(fd, "\x1b\x11");
-    EXPECT_EQ(readRecord(fd), "SHEET B\r\n");
+    EXPECT_EQ(ask(fd, "\x11"), "GSCANNING\r\n");
+    EXPECT_EQ(ask(fd, "\x11"), "SHEET A\r\n");
+    EXPECT_EQ(ask(fd, "\x1b\x11"), "SHEET B\r\n");
     sendBytes(fd, frame('1', "00") + frame('2', "OK"));
     readFor(fd, 0.3);
     ::close(fd);

@@ -24,8 +24,7 @@ TEST(Lock, SecondRunOnABusyScannerLeavesTheFirstRunsFilesAlone)
     for (const Strings &args : {Strings{"-d", device, "-x"}, Strings{"-d", device}}) {
         SCOPED_TRACE(args.size() == 3 ? "with -x" : "without -x");
         auto second = runStation(dir, args);
-        EXPECT_EQ(second.status, 88);
-        EXPECT_EQ(second.messages, Strings{s46});
+        EXPECT_TRUE(ended(second, 88, {s46}));
         EXPECT_EQ(readFile(dir.file("SCAN.DAT")), "0001 accepted sheet\r\n");
         // The first run's trace is still in its buffer: nothing on disk.
         EXPECT_EQ(second.trace, "");
@@ -54,8 +53,7 @@ TEST(Lock, LockOfAnotherProgramOnTheSameByteIsHonoured)
         LockHolder holder(dir.file("LOCK_tty1a"), 4);
         ASSERT_TRUE(holder.holding());
         auto run = runStation(dir, args);
-        EXPECT_EQ(run.status, 88);
-        EXPECT_EQ(run.messages, Strings{s46});
+        EXPECT_TRUE(ended(run, 88, {s46}));
         EXPECT_EQ(run.trace, "\nFunction call to DlScan().");
         EXPECT_EQ(readFile(dir.file("SCAN.DAT")), "0001 accepted sheet\r\n");
         EXPECT_EQ(readFile(dir.file("LOCK_tty1a")), "lock");
@@ -70,8 +68,7 @@ TEST(Lock, OnlyTheByteAfterTheWordLockCounts)
         LockHolder holder(dir.file("LOCK_tty1a"), other);
         ASSERT_TRUE(holder.holding());
         auto run = runStation(dir, {"-d", device});
-        EXPECT_EQ(run.status, 88);
-        EXPECT_EQ(run.messages, Strings{"S21:  Unable to open device /dev/tty1a.  Press <ENTER>."});
+        EXPECT_TRUE(ended(run, 88, {"S21:  Unable to open device /dev/tty1a.  Press <ENTER>."}));
     }
 }
 

@@ -27,8 +27,7 @@ TEST(Options, LetterIsTheSecondCharacterInEitherCase)
     for (const auto &args : spellings) {
         SCOPED_TRACE(args[0] + " " + args[1]);
         auto run = runStation(args);
-        EXPECT_EQ(run.status, 88);
-        EXPECT_EQ(run.messages, Strings{s21});
+        EXPECT_TRUE(ended(run, 88, {s21}));
         EXPECT_EQ(filePaths(run.trace), tty1aPaths);
     }
 }
@@ -36,8 +35,7 @@ TEST(Options, LetterIsTheSecondCharacterInEitherCase)
 TEST(Options, UnknownOptionsAndStrayWordsAreIgnoredSilently)
 {
     auto run = runStation({"word", "-q", "-", "-9", "-x", "-Z", "-d", device, "more"});
-    EXPECT_EQ(run.status, 88);
-    EXPECT_EQ(run.messages, Strings{s21});
+    EXPECT_TRUE(ended(run, 88, {s21}));
     EXPECT_EQ(filePaths(run.trace), tty1aPaths);
 }
 
@@ -48,9 +46,8 @@ TEST(Options, ArgumentsWithoutAnyKnownOptionStillRun)
         SCOPED_TRACE(only);
         TempDir dir;
         auto run = runStation(dir, {only});
-        EXPECT_EQ(run.status, 88);
-        EXPECT_EQ(run.messages,
-                  Strings{"S19:  Invalid device specified with -d option.  Press <ENTER>."});
+        EXPECT_TRUE(
+            ended(run, 88, {"S19:  Invalid device specified with -d option.  Press <ENTER>."}));
         EXPECT_EQ(readFile(dir.file("LOCK_")), "lock");
         EXPECT_TRUE(fileExists(dir.file("SCAN.DAT")));
         EXPECT_TRUE(fileExists(dir.file("scantest.log")));
@@ -65,9 +62,8 @@ TEST(Options, ValueIsTheWholeNextArgumentWhateverItBeginsWith)
         // -x is the device here, so there is no trace.
         TempDir dir;
         auto run = runStation(dir, {"-d", "-x"});
-        EXPECT_EQ(run.status, 88);
-        EXPECT_EQ(run.messages,
-                  Strings{"S19:  Invalid device specified with -d option.  Press <ENTER>."});
+        EXPECT_TRUE(
+            ended(run, 88, {"S19:  Invalid device specified with -d option.  Press <ENTER>."}));
         EXPECT_TRUE(fileExists(dir.file("scantest.log")));
         EXPECT_EQ(run.trace, "");
         EXPECT_EQ(readFile(dir.file("LOCK_")), "lock");
@@ -76,8 +72,7 @@ TEST(Options, ValueIsTheWholeNextArgumentWhateverItBeginsWith)
         // "-s" names the data output file; the run is not a communication test.
         TempDir dir;
         auto run = runStation(dir, {"-x", "-o", "-s", "-d", device});
-        EXPECT_EQ(run.status, 88);
-        EXPECT_EQ(run.messages, Strings{s21});
+        EXPECT_TRUE(ended(run, 88, {s21}));
         EXPECT_TRUE(fileExists(dir.file("-s")));
         EXPECT_FALSE(fileExists(dir.file("SCAN.DAT")));
         EXPECT_NE(run.trace.find("\nData output file   = -s\n"), std::string::npos);
@@ -86,9 +81,8 @@ TEST(Options, ValueIsTheWholeNextArgumentWhateverItBeginsWith)
     {
         // "-d" is the directory, and the device path after it a stray word.
         auto run = runStation({"-l", "-d", device});
-        EXPECT_EQ(run.status, 88);
-        EXPECT_EQ(run.messages,
-                  (Strings{"S44:  Could not create scanner lock file.  Press <ENTER>.",
+        EXPECT_TRUE(ended(run, 88,
+                          {"S44:  Could not create scanner lock file.  Press <ENTER>.",
                            "Check permissions on -d/LOCK_.  Press <ENTER>."}));
     }
 }
@@ -107,8 +101,7 @@ TEST(Options, DeviceOfFiveCharactersOrFewerGivesAnEmptyPortName)
 {
     TempDir dir;
     auto run = runStation(dir, {"-x", "-d", "/tty1"});
-    EXPECT_EQ(run.status, 88);
-    EXPECT_EQ(run.messages, Strings{"S21:  Unable to open device /tty1.  Press <ENTER>."});
+    EXPECT_TRUE(ended(run, 88, {"S21:  Unable to open device /tty1.  Press <ENTER>."}));
     EXPECT_EQ(filePaths(run.trace), pathsBlock("/tty1", "", "", ""));
     EXPECT_EQ(readFile(dir.file("LOCK_")), "lock");
 }

@@ -158,8 +158,7 @@ TEST(Paths, TraceThatCannotBeOpenedIsS42)
     ASSERT_EQ(mkdir(dir.file("scantest.log").c_str(), 0777), 0);
     writeFile(dir.file("SCAN.DAT"), "records\r\n");
     auto run = runStation(dir, {"-x", "-d", device});
-    EXPECT_EQ(run.status, 88);
-    EXPECT_EQ(run.messages, Strings{"S42:  Unable to open file scantest.log.  Press <ENTER>."});
+    EXPECT_TRUE(ended(run, 88, {"S42:  Unable to open file scantest.log.  Press <ENTER>."}));
     // The lock comes first; the data output file is never reached.
     EXPECT_EQ(readFile(dir.file("LOCK_tty1a")), "lock");
     EXPECT_EQ(readFile(dir.file("SCAN.DAT")), "records\r\n");
@@ -187,8 +186,7 @@ TEST(Paths, LockFileThatCannotBeCreatedIsS44AndTouchesNoOtherFile)
     station.type("\r");
     ASSERT_TRUE(waitsAt(station, check));
     station.type("\r");
-    EXPECT_EQ(station.wait(10), 88);
-    EXPECT_EQ(messages(station.errors()), (Strings{s44, check}));
+    EXPECT_TRUE(ended(finish(station, dir, 10), 88, {s44, check}));
     EXPECT_FALSE(fileExists(dir.file("scantest.log")));
     EXPECT_FALSE(fileExists(dir.file("SCAN.DAT")));
     EXPECT_FALSE(fileExists(dir.file("missing")));

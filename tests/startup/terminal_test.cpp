@@ -44,8 +44,7 @@ TEST(Terminal, WithoutAUsableTerminalTypeTheRunStillWorks)
         ASSERT_TRUE(station.waitFor(s21, 10)) << station.errors();
         // One key without <ENTER> is enough, and it is not echoed.
         station.type("a");
-        EXPECT_EQ(station.wait(10), 88);
-        EXPECT_EQ(messages(station.errors()), Strings{s21});
+        EXPECT_TRUE(ended(finish(station, dir, 10), 88, {s21}));
         EXPECT_EQ(station.output(), "");
         EXPECT_NE(readFile(dir.file("scantest.log")).find("RETURN VALUE = 88."), std::string::npos);
     }
@@ -59,9 +58,8 @@ TEST(Terminal, InputFromAFileAndOutputToAPipe)
     RunOptions options = withTerm(markfeedIn(dir, {"-l", "missing"}, RunOptions::File), "xterm");
     options.inputfile = dir.file("keys");
     Process station(options);
-    EXPECT_EQ(station.wait(10), 88);
-    EXPECT_EQ(messages(station.errors()),
-              (Strings{"S44:  Could not create scanner lock file.  Press <ENTER>.",
+    EXPECT_TRUE(ended(finish(station, dir, 10), 88,
+                      {"S44:  Could not create scanner lock file.  Press <ENTER>.",
                        "Check permissions on missing/LOCK_.  Press <ENTER>."}));
     // No screen set-up sequences in the redirected output.
     EXPECT_EQ(station.output(), "");

@@ -109,8 +109,7 @@ TEST(StationDownload, ForcedReloadLoadsEverythingAndScansNothing)
     std::string longline = "LONGFORM,3,48,64,1,0,N,Y,12345678901234567890ABCDEFGHIJ,EXTRA\n";
     writeFile(dir.file("form7.rtp"), longline);
     Process station(markfeedIn(dir, {"-d", sim.device, "-l", dir.path(), "-f", "form7", "-r"}));
-    EXPECT_EQ(station.wait(15), 0);
-    EXPECT_EQ(messages(station.errors()), (Strings{clearing, defining, parameters}));
+    EXPECT_TRUE(ended(finish(station, dir, 15), 0, {clearing, defining, parameters}));
     std::vector<Frame> sent = downloads(sim->frames());
     ASSERT_EQ(frameList(sent, false), (Strings{"MemoryInit", "FormDefinition", "RunParameters"}));
     EXPECT_TRUE(sameBytes(frame('\x1c', ""), sent[1].bytes));
@@ -127,8 +126,7 @@ TEST(StationDownload, ForcedReloadWithoutFormDoesNothingAndEndsWithZero)
     Sim sim = startScanner(options);
     TempDir dir;
     Process station(markfeedIn(dir, {"-d", sim.device, "-r"}));
-    EXPECT_EQ(station.wait(15), 0);
-    EXPECT_EQ(messages(station.errors()), Strings{});
+    EXPECT_TRUE(ended(finish(station, dir, 15), 0, {}));
     std::vector<Frame> frames = sim->frames();
     EXPECT_TRUE(downloads(frames).empty());
     EXPECT_EQ(countFrames(frames, "ModeChange"), 0);

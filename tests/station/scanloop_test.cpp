@@ -132,8 +132,7 @@ TEST(StationEmptyHopper, EscapeBeforeAnySheetEndsWith99AndAnEmptyFile)
     Process station(markfeedIn(dir, {"-d", sim.device}));
     ASSERT_TRUE(shows(station, prompt));
     station.type("\x1b");
-    EXPECT_EQ(station.wait(10), 99);
-    EXPECT_EQ(messages(station.errors()), Strings{prompt});
+    EXPECT_TRUE(ended(finish(station, dir, 10), 99, {prompt}));
     EXPECT_EQ(countFrames(sim->frames(), "SheetRequest"), 0);
     EXPECT_TRUE(fileExists(dir.file("SCAN.DAT")));
     EXPECT_EQ(readFile(dir.file("SCAN.DAT")), "");
@@ -170,8 +169,7 @@ void jamCleared(double seconds)
         EXPECT_EQ(countFrames(sim->frames(), "SheetRequest"), 2);
         station.type("\r");
     }
-    EXPECT_EQ(station.wait(20), 0);
-    EXPECT_EQ(messages(station.errors()), (Strings{scanning(1), scanning(2), jam, scanning(2)}));
+    EXPECT_TRUE(ended(finish(station, dir, 20), 0, {scanning(1), scanning(2), jam, scanning(2)}));
     expectRestartBeforeRetry(sim->frames());
     expectLines(sim, {recordA(), recordB()}, dir);
 }
@@ -197,8 +195,7 @@ TEST(StationJam, EscapeWhileAConditionIsShownEndsWith99)
     Process station(markfeedIn(dir, {"-d", sim.device}));
     ASSERT_TRUE(shows(station, skew));
     station.type("\x1b");
-    EXPECT_EQ(station.wait(10), 99);
-    EXPECT_EQ(messages(station.errors()), (Strings{scanning(1), scanning(2), skew}));
+    EXPECT_TRUE(ended(finish(station, dir, 10), 99, {scanning(1), scanning(2), skew}));
     std::vector<scannersim::Frame> frames = sim->frames();
     int failed = nthFrame(frames, "SheetRequest", 2);
     ASSERT_GT(failed, 0);
@@ -220,8 +217,7 @@ TEST(StationSheetAtPrint, NotReleasedOnTheFirstPassReleasedFromTheSecond)
     Sim sim = startScanner(options);
     TempDir dir;
     Process station(markfeedIn(dir, {"-d", sim.device}));
-    EXPECT_EQ(station.wait(15), 0);
-    EXPECT_EQ(messages(station.errors()), (Strings{scanning(1), scanning(2)}));
+    EXPECT_TRUE(ended(finish(station, dir, 15), 0, {scanning(1), scanning(2)}));
 
     // The status read by the first pass did report the sheet.
     std::vector<scannersim::Frame> answers = sim->answers();

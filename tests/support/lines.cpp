@@ -294,6 +294,12 @@ std::string readRecord(int fd, double seconds)
     return got;
 }
 
+std::string ask(int fd, const std::string &bytes)
+{
+    sendBytes(fd, bytes);
+    return readRecord(fd);
+}
+
 std::string readFor(int fd, double seconds)
 {
     std::string got;

@@ -92,6 +92,8 @@ bool setLine(int fd, int baud, int stops);
 void sendBytes(int fd, const std::string &bytes);
 // Reads until CR LF, or until `seconds` pass without a byte.
 std::string readRecord(int fd, double seconds = 2.0);
+// Sends bytes, then reads a record.
+std::string ask(int fd, const std::string &bytes);
 // Reads everything that arrives within `seconds`.
 std::string readFor(int fd, double seconds);
 

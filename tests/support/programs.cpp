@@ -41,6 +41,20 @@ RunOptions markfeedIn(const TempDir &dir, const Strings &args, RunOptions::Input
     return options;
 }
 
+::testing::AssertionResult ended(const Result &run, int status, const Strings &messages)
+{
+    if (run.status == status && run.messages == messages)
+        return ::testing::AssertionSuccess();
+    auto failure = ::testing::AssertionFailure();
+    failure << "ended with " << run.status << ", expected " << status << "; shown:";
+    for (const std::string &line : run.messages)
+        failure << "\n  " << line;
+    failure << "\nexpected:";
+    for (const std::string &line : messages)
+        failure << "\n  " << line;
+    return failure;
+}
+
 Result runStation(const TempDir &dir, const Strings &args,
                   const std::map<std::string, std::string> &env, double limit)
 {

@@ -35,6 +35,8 @@ struct Result {
     std::string data;    // SCAN.DAT
     double seconds = 0;  // from start to end
 };
+// The run ended with this status after showing exactly these messages.
+::testing::AssertionResult ended(const Result &run, int status, const Strings &messages);
 // Runs markfeed in dir with standard input from /dev/null, so that every
 // key wait goes on at once.
 Result runStation(const TempDir &dir, const Strings &args,

@@ -41,6 +41,13 @@ Sim tryTcpScanner(scannersim::Options options, int port)
     return sim;
 }
 
+scannersim::Options optionsWith(const std::function<void(scannersim::Options &)> &setup)
+{
+    scannersim::Options options;
+    setup(options);
+    return options;
+}
+
 scannersim::Options deckOptions(const std::string &deck)
 {
     scannersim::Options options;

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <ctime>
+#include <functional>
 #include <initializer_list>
 #include <memory>
 #include <string>
@@ -37,6 +38,8 @@ struct Sim {
 Sim startScanner(scannersim::Options options);
 // On a TCP port that may be taken: then no scanner, and no failure.
 Sim tryTcpScanner(scannersim::Options options, int port);
+// Options as a function sets them up.
+scannersim::Options optionsWith(const std::function<void(scannersim::Options &)> &setup);
 // Options with the sheets and conditions of a deck file text.
 scannersim::Options deckOptions(const std::string &deck);
 // Options with the control codes of a port configuration file text.
