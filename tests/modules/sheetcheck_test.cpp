@@ -10,31 +10,25 @@
 #include "sheetcheck.h"
 #include "support/inside.h"
 #include "support/programs.h"
+#include "support/scanner.h"
 
 using namespace support;
 
 namespace {
 
-// A record of the given length for a document, with the voucher, dataset
-// and checksum fields at the offsets of documents 1, 5, 6, 8, 10 to 13.
+// A record of the given length with this document field, and the voucher,
+// dataset and checksum fields where document 1 has them.
 std::string sheet(int length, const std::string &document, const std::string &voucher = "0001234",
                   const std::string &dataset = "000", const std::string &checksum = "00")
 {
-    std::string record(static_cast<size_t>(length), '1');
-    record.replace(11, 2, document);
-    if (length >= 33) {
-        record.replace(21, 7, voucher);
-        record.replace(28, 3, dataset);
-        record.replace(31, 2, checksum);
-    }
-    return record;
+    return sheetRecord(1, voucher, dataset, checksum, 1, length, document);
 }
 
 struct Checked {
     int result;
     std::string output;
     std::string wire;
-    std::vector<std::string> shown;
+    Strings shown;
 };
 
 Checked check(const std::string &record)

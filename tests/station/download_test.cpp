@@ -121,9 +121,7 @@ TEST(StationDownload, ForcedReloadLoadsEverythingAndScansNothing)
 
 TEST(StationDownload, ForcedReloadWithoutFormDoesNothingAndEndsWithZero)
 {
-    scannersim::Options options;
-    options.deck = {sheet(sheetRecord(1, "0000003", "000", "02", 1))};
-    Sim sim = startScanner(options);
+    Sim sim = startScanner(deckOf({sheet(sheetRecord(1, "0000003", "000", "02", 1))}));
     TempDir dir;
     Process station(markfeedIn(dir, {"-d", sim.device, "-r"}));
     EXPECT_TRUE(ended(finish(station, dir, 15), 0, {}));

@@ -33,13 +33,13 @@ TEST(StationDurability, KilledAnywhereEveryStampedSheetHasItsWholeLine)
         int count;
     } moments[] = {{"PrintData", 1}, {"SheetRequest", 4}, {"PrintPosition", 3}, {"PrintData", 7}};
     Strings records = tenRecords();
+    std::vector<scannersim::DeckEntry> deck;
+    for (const std::string &record : records)
+        deck.push_back(sheet(record));
     for (const auto &moment : moments) {
         SCOPED_TRACE(std::string("killed after ") + moment.frame + " " +
                      std::to_string(moment.count));
-        scannersim::Options options;
-        for (const std::string &record : records)
-            options.deck.push_back(sheet(record));
-        Sim sim = startScanner(options);
+        Sim sim = startScanner(deckOf(deck));
         TempDir dir;
         Process station(markfeedIn(dir, {"-d", sim.device}));
         ASSERT_TRUE(sim->waitForFrames(moment.frame, size_t(moment.count), 15000))
@@ -76,10 +76,8 @@ TEST(StationDurability, KilledAnywhereEveryStampedSheetHasItsWholeLine)
 
 TEST(StationDurability, UnwritableOutputShowsS50AndLeavesTheSheetUnstamped)
 {
-    scannersim::Options options;
-    options.deck = {sheet(sheetRecord(1, "0000003", "000", "02", 1)),
-                    sheet(sheetRecord(4, "0000003", "00", "02", 2))};
-    Sim sim = startScanner(options);
+    Sim sim = startScanner(deckOf({sheet(sheetRecord(1, "0000003", "000", "02", 1)),
+                                   sheet(sheetRecord(4, "0000003", "00", "02", 2))}));
     TempDir dir;
     Process station(markfeedIn(dir, {"-d", sim.device, "-o", "/dev/full"}));
     const char s50[] = "S50:  Unable to write file /dev/full.  Press <ENTER>.";
@@ -95,9 +93,7 @@ TEST(StationDurability, UnwritableOutputShowsS50AndLeavesTheSheetUnstamped)
 
 TEST(StationDurability, S50WithALongPathIsCutToTheMessageBuffer)
 {
-    scannersim::Options options;
-    options.deck = {sheet(sheetRecord(1, "0000003", "000", "02", 1))};
-    Sim sim = startScanner(options);
+    Sim sim = startScanner(deckOf({sheet(sheetRecord(1, "0000003", "000", "02", 1))}));
     TempDir dir;
     // A 99-character path (the longest -o takes) that leads to /dev/full.
     std::string path = dir.path() + "/";

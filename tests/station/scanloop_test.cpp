@@ -25,6 +25,13 @@ std::string recordB()
     return sheetRecord(4, "0000102", "00", "04", 2);
 }
 
+// The two sheets, each after the hopper was empty for a while.
+scannersim::Options emptyBetween(double first)
+{
+    return deckOf({condition(EntryKind::Empty, first), sheet(recordA()),
+                   condition(EntryKind::Empty, 2), sheet(recordB())});
+}
+
 // The data output file holds exactly these records, each with the stamp
 // the scanner saw printed on its sheet.
 void expectLines(const Sim &sim, const Strings &records, const TempDir &dir)
@@ -58,12 +65,9 @@ size_t leadingPrompts(const Strings &shown)
 
 TEST(StationEmptyHopper, DefaultWaitsForTheFirstSheetAndEndsAfterTheLast)
 {
-    scannersim::Options options;
     // Empty from the switch to download mode; the first prompt comes a
     // second later (after Start), the next three seconds after that.
-    options.deck = {condition(EntryKind::Empty, 5.5), sheet(recordA()),
-                    condition(EntryKind::Empty, 2), sheet(recordB())};
-    Sim sim = startScanner(options);
+    Sim sim = startScanner(emptyBetween(5.5));
     TempDir dir;
     Process station(markfeedIn(dir, {"-d", sim.device}));
     ASSERT_TRUE(sim->waitForFrames("PrintData", 1, 15000)) << station.errors();
@@ -82,10 +86,7 @@ TEST(StationEmptyHopper, DefaultWaitsForTheFirstSheetAndEndsAfterTheLast)
 
 TEST(StationEmptyHopper, NoWaitZeroPromptsAfterASheetUntilFormsOrEscape)
 {
-    scannersim::Options options;
-    options.deck = {condition(EntryKind::Empty, 2), sheet(recordA()),
-                    condition(EntryKind::Empty, 2), sheet(recordB())};
-    Sim sim = startScanner(options);
+    Sim sim = startScanner(emptyBetween(2));
     TempDir dir;
     writeFile(dir.file("d_" + portName(sim.device) + ".cfg"), cfgText({{30, 0}}));
     Process station(markfeedIn(dir, {"-d", sim.device}));
@@ -110,10 +111,7 @@ TEST(StationEmptyHopper, NoWaitZeroPromptsAfterASheetUntilFormsOrEscape)
 
 TEST(StationEmptyHopper, ContinuousModeEndsLikeTheDefaultWhateverTheFileSays)
 {
-    scannersim::Options options;
-    options.deck = {condition(EntryKind::Empty, 2), sheet(recordA()),
-                    condition(EntryKind::Empty, 2), sheet(recordB())};
-    Sim sim = startScanner(options);
+    Sim sim = startScanner(emptyBetween(2));
     TempDir dir;
     writeFile(dir.file("d_" + portName(sim.device) + ".cfg"), cfgText({{30, 0}}));
     Process station(markfeedIn(dir, {"-d", sim.device, "-c"}));
@@ -157,9 +155,8 @@ void expectRestartBeforeRetry(const std::vector<scannersim::Frame> &frames)
 void jamCleared(double seconds)
 {
     const char jam[] = "Sheet jam.  Clear jam and press <START> or <ENTER>.";
-    scannersim::Options options;
-    options.deck = {sheet(recordA()), condition(EntryKind::Jam, seconds), sheet(recordB())};
-    Sim sim = startScanner(options);
+    Sim sim = startScanner(
+        deckOf({sheet(recordA()), condition(EntryKind::Jam, seconds), sheet(recordB())}));
     TempDir dir;
     Process station(markfeedIn(dir, {"-d", sim.device}));
     if (seconds < 0) {
@@ -188,9 +185,8 @@ TEST(StationJam, ClearedByTheScannerGoesOnWithoutAKey)
 TEST(StationJam, EscapeWhileAConditionIsShownEndsWith99)
 {
     const char skew[] = "Sheet skewed.  Reload last form and press <START> or <ENTER>.";
-    scannersim::Options options;
-    options.deck = {sheet(recordA()), condition(EntryKind::Skew), sheet(recordB())};
-    Sim sim = startScanner(options);
+    Sim sim =
+        startScanner(deckOf({sheet(recordA()), condition(EntryKind::Skew), sheet(recordB())}));
     TempDir dir;
     Process station(markfeedIn(dir, {"-d", sim.device}));
     ASSERT_TRUE(shows(station, skew));

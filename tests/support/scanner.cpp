@@ -48,6 +48,13 @@ scannersim::Options optionsWith(const std::function<void(scannersim::Options &)>
     return options;
 }
 
+scannersim::Options deckOf(const std::vector<scannersim::DeckEntry> &deck)
+{
+    scannersim::Options options;
+    options.deck = deck;
+    return options;
+}
+
 scannersim::Options deckOptions(const std::string &deck)
 {
     scannersim::Options options;

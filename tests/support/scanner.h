@@ -40,6 +40,8 @@ Sim startScanner(scannersim::Options options);
 Sim tryTcpScanner(scannersim::Options options, int port);
 // Options as a function sets them up.
 scannersim::Options optionsWith(const std::function<void(scannersim::Options &)> &setup);
+// Options with this deck.
+scannersim::Options deckOf(const std::vector<scannersim::DeckEntry> &deck);
 // Options with the sheets and conditions of a deck file text.
 scannersim::Options deckOptions(const std::string &deck);
 // Options with the control codes of a port configuration file text.
