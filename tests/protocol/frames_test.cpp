@@ -75,5 +75,5 @@ TEST(CommandFrames, ConfiguredCodesGoOnTheWireExceptInTheDisplayCommand)
          {traceCalls({"getstatus(S8)", "readrecord()"}) + "\nReadrecord OK:  0000\n",
           traceCalls({"waitchange()", "DlScanControl()", "DlEnd()", "DlAck()", "getstatus(S5)"}),
           traceCalls({"DlInit()", "readrecord()"}) + "\nReadrecord OK:  GSCANNING\n"})
-        EXPECT_NE(run.trace.find(lines), std::string::npos) << lines;
+        EXPECT_TRUE(has(run.trace, lines)) << lines;
 }

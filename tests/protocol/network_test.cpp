@@ -186,10 +186,9 @@ TEST(NetworkLink, CommunicationTestWritesTheServiceWhenAllThreeAnswersFit)
                                       ".  Press <ENTER>."}));
     EXPECT_EQ(run.data, port + "\r\n");
     EXPECT_EQ(frameList(sim->frames()), (Strings{"Status s0", "Status s1", "Status s3"}));
-    EXPECT_NE(run.trace.find(traceCalls({"testparity()", "quickstatus(s0)", "readrecord()"}) +
-                             "\nReadrecord OK:  "),
-              std::string::npos);
-    EXPECT_EQ(run.trace.find("PROGRAM TERMINATED"), std::string::npos);
+    EXPECT_TRUE(has(run.trace, traceCalls({"testparity()", "quickstatus(s0)", "readrecord()"}) +
+                                   "\nReadrecord OK:  "));
+    EXPECT_FALSE(has(run.trace, "PROGRAM TERMINATED"));
 }
 
 TEST(NetworkLink, CommunicationTestFailsAtTheFirstAnswerThatDoesNotFit)
@@ -224,8 +223,7 @@ TEST(NetworkLink, CommunicationTestFailsAtTheFirstAnswerThatDoesNotFit)
         EXPECT_TRUE(ended(run, 88, {connected, testFailed}));
         EXPECT_EQ(run.data, "");
         EXPECT_EQ(line.received(), c.requests);
-        EXPECT_NE(run.trace.find(c.failure + "\nShowmsg:  " + testFailed), std::string::npos)
-            << run.trace;
+        EXPECT_TRUE(has(run.trace, c.failure + "\nShowmsg:  " + testFailed));
     }
 
     SCOPED_TRACE("answers garbled by a line set up wrong");

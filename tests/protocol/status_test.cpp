@@ -52,9 +52,8 @@ TEST(StatusAnswers, WrongLengthOrNoAnswerEndsTheRunWith99)
         Result run = runStation(concat({"-d", line.device(), "-x"}, c.args));
         EXPECT_TRUE(ended(run, 99, {c.message}));
         EXPECT_EQ(line.received(), resetBytes + c.requests);
-        EXPECT_NE(run.trace.find("\nShowmsg:  " + c.message +
-                                 "\n\nResetting Scanner Port To Default Settings"),
-                  std::string::npos);
+        EXPECT_TRUE(has(run.trace, "\nShowmsg:  " + c.message +
+                                       "\n\nResetting Scanner Port To Default Settings"));
         const std::string banner = "\n\nPROGRAM TERMINATED.  RETURN VALUE = "
                                    "99.\n=======================================\n";
         EXPECT_EQ(tail(run.trace, banner.size()), banner);

@@ -38,8 +38,8 @@ TEST(Program, HelpAndBadOptions)
 {
     Process help(scannersimWith({"--help"}));
     EXPECT_EQ(help.wait(5), 0);
-    EXPECT_EQ(help.output().find("\nready\n"), std::string::npos);
-    EXPECT_NE(help.output().find("usage: scannersim"), std::string::npos);
+    EXPECT_FALSE(has(help.output(), "\nready\n"));
+    EXPECT_TRUE(has(help.output(), "usage: scannersim"));
     for (Strings args : {Strings{"--bogus"},
                          {"--tcp"},
                          {"--tcp", "70000"},
@@ -50,8 +50,8 @@ TEST(Program, HelpAndBadOptions)
                          {"--deck", "/nonexistent/deck"}}) {
         Process bad(scannersimWith(args));
         EXPECT_EQ(bad.wait(5), 2) << args[0];
-        EXPECT_EQ(bad.output().find("\nready\n"), std::string::npos);
-        EXPECT_NE(bad.errors().find("usage: scannersim"), std::string::npos);
+        EXPECT_FALSE(has(bad.output(), "\nready\n"));
+        EXPECT_TRUE(has(bad.errors(), "usage: scannersim"));
     }
 }
 
@@ -61,7 +61,7 @@ TEST(Program, BadDeckLineIsNamed)
     writeFile(dir.file("deck"), "GOOD\n!jam later\n");
     Process bad(scannersimWith({"--deck", dir.file("deck")}));
     EXPECT_EQ(bad.wait(5), 2);
-    EXPECT_NE(bad.errors().find("line 2"), std::string::npos);
+    EXPECT_TRUE(has(bad.errors(), "line 2"));
 }
 
 TEST(Program, PtyRunWithTranscriptAndSheetsUntilSigterm)
@@ -94,18 +94,13 @@ TEST(Program, PtyRunWithTranscriptAndSheetsUntilSigterm)
               "sheet 1 line 2 hopper=alternate length=7\n"
               "sheet 2 line 4 hopper=print length=7 print=\"00:OK\"\n");
     std::string transcript = readFile(dir.file("transcript"));
-    EXPECT_NE(transcript.find("< ModeChange d | 65 64 04 0d 0a\n< Handshake | 11\n"),
-              std::string::npos)
-        << transcript;
-    EXPECT_NE(transcript.find("< Initiate | 11\n# host line 19200 baud, 2 stop bits matches "
-                              "19200:7O2\n> Reply start \"GSCANNING\" | "
-                              "47 53 43 41 4e 4e 49 4e 47 0d 0a\n"),
-              std::string::npos)
-        << transcript;
-    EXPECT_NE(transcript.find("< SheetRequest | 11\n> Record sheet 1 line 2 \"SHEET A\""),
-              std::string::npos);
-    EXPECT_NE(transcript.find("< AltHopper | 1b\n"), std::string::npos);
-    EXPECT_NE(transcript.find("< PrintData \"OK\" | 32 4f 4b 04 0d 0a\n"), std::string::npos);
+    EXPECT_TRUE(has(transcript, "< ModeChange d | 65 64 04 0d 0a\n< Handshake | 11\n"));
+    EXPECT_TRUE(has(transcript, "< Initiate | 11\n# host line 19200 baud, 2 stop bits matches "
+                                "19200:7O2\n> Reply start \"GSCANNING\" | "
+                                "47 53 43 41 4e 4e 49 4e 47 0d 0a\n"));
+    EXPECT_TRUE(has(transcript, "< SheetRequest | 11\n> Record sheet 1 line 2 \"SHEET A\""));
+    EXPECT_TRUE(has(transcript, "< AltHopper | 1b\n"));
+    EXPECT_TRUE(has(transcript, "< PrintData \"OK\" | 32 4f 4b 04 0d 0a\n"));
     EXPECT_EQ(::access(dir.file("scanner").c_str(), F_OK), -1);
 }
 

@@ -49,9 +49,8 @@ TEST(LineSettings, BuiltInSettingsAndThePortGivenBackAtTheEnd)
     EXPECT_TRUE(ended(run, 99, {s6}));
     EXPECT_EQ(dumpAfter(run.trace, portHeading), dumpOf("19200:7O2"));
     EXPECT_EQ(dumpAfter(run.trace, resetHeading), dumpOf("9600:8N2"));
-    EXPECT_NE(run.trace.find("\n\nPROGRAM TERMINATED.  RETURN VALUE = "
-                             "99.\n=======================================\n"),
-              std::string::npos);
+    EXPECT_TRUE(has(run.trace, "\n\nPROGRAM TERMINATED.  RETURN VALUE = "
+                               "99.\n=======================================\n"));
 
     struct termios after;
     ASSERT_EQ(tcgetattr(line.slave(), &after), 0);
@@ -73,7 +72,7 @@ TEST(LineSettings, FileSettingsReachTheLine)
     ASSERT_GE(line.sinceRequest(), 0) << run.errors << line.received();
     EXPECT_EQ(run.status, 99);
     EXPECT_EQ(line.received().substr(line.received().size() - 2), "S4");
-    EXPECT_EQ(line.received().find("s3"), std::string::npos);
+    EXPECT_FALSE(has(line.received(), "s3"));
     EXPECT_EQ(dumpAfter(run.trace, portHeading), dumpOf("38400:8E1"));
 }
 

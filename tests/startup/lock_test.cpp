@@ -36,11 +36,11 @@ TEST(Lock, SecondRunOnABusyScannerLeavesTheFirstRunsFilesAlone)
     EXPECT_EQ(first.wait(10), 88);
     std::string trace = readFile(dir.file("scantest.log"));
     EXPECT_EQ(trace.rfind("\nFILE PATHS", 0), 0u) << trace;
-    EXPECT_EQ(trace.find("S46"), std::string::npos) << trace;
-    EXPECT_NE(trace.find("\n\nPROGRAM TERMINATED.  RETURN VALUE = 88."), std::string::npos);
+    EXPECT_FALSE(has(trace, "S46"));
+    EXPECT_TRUE(has(trace, "\n\nPROGRAM TERMINATED.  RETURN VALUE = 88."));
     // The lock goes with the process.
     EXPECT_FALSE(byteLocked(dir.file("LOCK_tty1a"), 4));
-    EXPECT_EQ(runStation(dir, {"-d", device}).errors.find("S46"), std::string::npos);
+    EXPECT_FALSE(has(runStation(dir, {"-d", device}).errors, "S46"));
 }
 
 TEST(Lock, LockOfAnotherProgramOnTheSameByteIsHonoured)
@@ -79,7 +79,7 @@ TEST(Lock, ScannersWithAndWithoutServiceHaveTheirOwnLocks)
     ASSERT_TRUE(holder.holding());
     auto run = runStation(dir, {"-d", device, "-u", "9100"});
     EXPECT_EQ(run.status, 88);
-    EXPECT_EQ(run.errors.find("S46"), std::string::npos) << run.errors;
+    EXPECT_FALSE(has(run.errors, "S46"));
     EXPECT_EQ(readFile(dir.file("LOCK_tty1a_9100")), "lock");
 }
 

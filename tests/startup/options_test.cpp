@@ -75,8 +75,8 @@ TEST(Options, ValueIsTheWholeNextArgumentWhateverItBeginsWith)
         EXPECT_TRUE(ended(run, 88, {s21}));
         EXPECT_TRUE(fileExists(dir.file("-s")));
         EXPECT_FALSE(fileExists(dir.file("SCAN.DAT")));
-        EXPECT_NE(run.trace.find("\nData output file   = -s\n"), std::string::npos);
-        EXPECT_NE(run.trace.find("\nOpening device using DlOpenComm."), std::string::npos);
+        EXPECT_TRUE(has(run.trace, "\nData output file   = -s\n"));
+        EXPECT_TRUE(has(run.trace, "\nOpening device using DlOpenComm."));
     }
     {
         // "-d" is the directory, and the device path after it a stray word.

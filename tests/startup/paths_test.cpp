@@ -64,8 +64,8 @@ TEST(Paths, OutputNameIsTakenExactlyAsWritten)
     EXPECT_FALSE(fileExists(dir.file("data/out/batch.dat")));
     EXPECT_FALSE(fileExists(dir.file("data/SCAN.DAT")));
     std::string trace = readFile(dir.file("data/scantest.log"));
-    EXPECT_NE(trace.find("\nData output file   = out/batch.dat\n"), std::string::npos) << trace;
-    EXPECT_NE(trace.find("\nDebug file         = data/scantest.log\n"), std::string::npos) << trace;
+    EXPECT_TRUE(has(trace, "\nData output file   = out/batch.dat\n"));
+    EXPECT_TRUE(has(trace, "\nDebug file         = data/scantest.log\n"));
 }
 
 TEST(Paths, ServiceIsPartOfTheLockNameOnly)
@@ -97,7 +97,7 @@ TEST(Paths, NetworkScannerLocksPerHostAndServiceAndGetsNoTerminationBanner)
     const std::string last = "\nShowmsg:  " + refused;
     ASSERT_GE(run.trace.size(), last.size());
     EXPECT_EQ(run.trace.substr(run.trace.size() - last.size()), last);
-    EXPECT_EQ(run.trace.find("PROGRAM TERMINATED"), std::string::npos);
+    EXPECT_FALSE(has(run.trace, "PROGRAM TERMINATED"));
 }
 
 TEST(Paths, TraceIsEmptiedOnEveryRunAndStaysEmptyWithoutX)
@@ -111,7 +111,7 @@ TEST(Paths, TraceIsEmptiedOnEveryRunAndStaysEmptyWithoutX)
 
     writeFile(dir.file("scantest.log"), "trace of an earlier batch\n");
     run = runStation(dir, {"-x", "-d", device});
-    EXPECT_EQ(run.trace.find("earlier batch"), std::string::npos);
+    EXPECT_FALSE(has(run.trace, "earlier batch"));
     EXPECT_EQ(run.trace.rfind("\nFILE PATHS", 0), 0u);
 }
 
@@ -182,7 +182,7 @@ TEST(Paths, LockFileThatCannotBeCreatedIsS44AndTouchesNoOtherFile)
     const std::string check = "Check permissions on missing/LOCK_tty1a.  Press <ENTER>.";
     // Each message waits for its own key.
     ASSERT_TRUE(waitsAt(station, s44));
-    EXPECT_EQ(station.errors().find("Check permissions"), std::string::npos);
+    EXPECT_FALSE(has(station.errors(), "Check permissions"));
     station.type("\r");
     ASSERT_TRUE(waitsAt(station, check));
     station.type("\r");

@@ -78,10 +78,8 @@ TEST(Values, LongestValuesThatFitAreTaken)
     auto run = runStation(dir, {"-x", "-d", device});
     EXPECT_EQ(run.status, 88);
     // The screen shows 79 columns of it; the trace has it whole.
-    EXPECT_NE(
-        run.trace.find("\nShowmsg:  S21:  Unable to open device " + device + ".  Press <ENTER>.\n"),
-        std::string::npos)
-        << run.trace;
+    EXPECT_TRUE(has(run.trace,
+                    "\nShowmsg:  S21:  Unable to open device " + device + ".  Press <ENTER>.\n"));
     EXPECT_EQ(readFile(dir.file("LOCK_" + std::string(44, 'd'))), "lock");
 
     // Service: 19 characters.
@@ -100,8 +98,8 @@ TEST(Values, LongestValuesThatFitAreTaken)
     std::string form(95, 'f');
     run = runStation(dir, {"-x", "-d", "/dev/tty1a", "-f", form});
     EXPECT_EQ(run.status, 88);
-    EXPECT_NE(run.trace.find("\nDownload file      = " + form + ".dlf\n"), std::string::npos);
-    EXPECT_NE(run.trace.find("\nRuntime file       = " + form + ".rtp\n"), std::string::npos);
+    EXPECT_TRUE(has(run.trace, "\nDownload file      = " + form + ".dlf\n"));
+    EXPECT_TRUE(has(run.trace, "\nRuntime file       = " + form + ".rtp\n"));
 
     // Directory: 86 characters; with its "/" and scantest.log, 99.
     std::string directory(86, 'l');
@@ -114,12 +112,12 @@ TEST(Values, LongestValuesThatFitAreTaken)
     run = runStation(dir, {"-d", "/dev/tty1a", "-b", "9600:8N1" + std::string(91, ':'), "-w",
                            std::string(98, '0') + "1"});
     EXPECT_EQ(run.status, 88);
-    EXPECT_EQ(run.errors.find("S48"), std::string::npos) << run.errors;
+    EXPECT_FALSE(has(run.errors, "S48"));
 
     // The dataset is a number, with no buffer to outgrow.
     run = runStation(dir, {"-d", "/dev/tty1a", "-m", std::string(300, '1')});
     EXPECT_EQ(run.status, 88);
-    EXPECT_EQ(run.errors.find("S48"), std::string::npos) << run.errors;
+    EXPECT_FALSE(has(run.errors, "S48"));
 }
 
 TEST(Values, LongerValuesAreRefusedNotCut)

@@ -46,11 +46,7 @@ RunOptions commtest(const TempDir &dir, const std::string &device)
     station.until(
         [&] {
             std::string errors = station.errors();
-            int refused = 0;
-            for (size_t at = errors.find(s24); at != std::string::npos;
-                 at = errors.find(s24, at + 1))
-                refused++;
-            for (; answered < refused; answered++)
+            for (; answered < occurrences(errors, s24); answered++)
                 station.type("\r");
             return errors.find(text) != std::string::npos;
         },

@@ -182,7 +182,7 @@ TEST_P(StationDownloadFailure, ShowsItsMessagesAndEndsWith88)
     EXPECT_EQ(countFrames(sim->frames(), "SheetRequest"), 0);
     EXPECT_EQ(readFile(dir.file("SCAN.DAT")), "");
     std::string trace = readFile(dir.file("scantest.log"));
-    EXPECT_NE(trace.find("PROGRAM TERMINATED.  RETURN VALUE = 88."), std::string::npos);
+    EXPECT_TRUE(has(trace, "PROGRAM TERMINATED.  RETURN VALUE = 88."));
 }
 
 const char rtpOk[] = "FORM,3,48,64,1,0,N,Y,12\n";

@@ -108,7 +108,7 @@ TEST(StationDurability, S50WithALongPathIsCutToTheMessageBuffer)
     // The message line shows the first 78 characters after one space.
     EXPECT_EQ(shown[1], kept.substr(0, 78));
     std::string trace = readFile(dir.file("scantest.log"));
-    EXPECT_NE(trace.find("\nShowmsg:  " + kept + "\n"), std::string::npos) << trace;
+    EXPECT_TRUE(has(trace, "\nShowmsg:  " + kept + "\n"));
     EXPECT_EQ(countFrames(sim->frames(), "PrintData"), 0);
 }
 

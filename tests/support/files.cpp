@@ -15,6 +15,21 @@ Strings concat(Strings first, const Strings &more)
     return first;
 }
 
+::testing::AssertionResult has(const std::string &text, const std::string &part)
+{
+    auto result = text.find(part) != std::string::npos ? ::testing::AssertionSuccess()
+                                                       : ::testing::AssertionFailure();
+    return result << "\"" << part << "\" in \"" << text << "\"";
+}
+
+int occurrences(const std::string &text, const std::string &part)
+{
+    int found = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        found++;
+    return found;
+}
+
 TempDir::TempDir()
 {
     char pattern[] = "/tmp/markfeed-test-XXXXXX";

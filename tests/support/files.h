@@ -12,6 +12,10 @@
 namespace support {
 
 using Strings = std::vector<std::string>;
+// Whether part stands in text; either way the message shows the text.
+::testing::AssertionResult has(const std::string &text, const std::string &part);
+// How often part stands in text.
+int occurrences(const std::string &text, const std::string &part);
 // The words of first, then those of more.
 Strings concat(Strings first, const Strings &more);
 

@@ -151,18 +151,6 @@ bool Process::until(const std::function<bool()> &done, double seconds)
     return true;
 }
 
-namespace {
-
-int occurrences(const std::string &text, const std::string &part)
-{
-    int found = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
-        found++;
-    return found;
-}
-
-}  // namespace
-
 bool Process::waitFor(const std::string &text, double seconds, int count)
 {
     return until([&] { return occurrences(errors_, text) >= count; }, seconds);
