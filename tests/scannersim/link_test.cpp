@@ -104,8 +104,7 @@ TEST_F(PtyScanner, WrongSpeedGarblesEveryAnswerFast)
     Timer started;
     std::string got = ask("s0");
     EXPECT_LT(started.seconds(), 1.0);
-    ASSERT_GE(got.size(), 2u);
-    EXPECT_EQ(got.substr(got.size() - 2), "\r\n");
+    EXPECT_TRUE(endsWith(got, "\r\n"));
     EXPECT_NE(got.size(), 52u);
     ASSERT_TRUE(setLine(fd_, 19200, 1));
     EXPECT_NE(ask("s3").size(), 6u);

@@ -22,6 +22,14 @@ Strings concat(Strings first, const Strings &more)
     return result << "\"" << part << "\" in \"" << text << "\"";
 }
 
+::testing::AssertionResult endsWith(const std::string &text, const std::string &end)
+{
+    bool ends =
+        text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+    return (ends ? ::testing::AssertionSuccess() : ::testing::AssertionFailure())
+           << "\"" << text << "\" ends with \"" << end << "\"";
+}
+
 int occurrences(const std::string &text, const std::string &part)
 {
     int found = 0;

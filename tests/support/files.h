@@ -14,6 +14,8 @@ namespace support {
 using Strings = std::vector<std::string>;
 // Whether part stands in text; either way the message shows the text.
 ::testing::AssertionResult has(const std::string &text, const std::string &part);
+// Whether text ends with end; either way the message shows the text.
+::testing::AssertionResult endsWith(const std::string &text, const std::string &end);
 // How often part stands in text.
 int occurrences(const std::string &text, const std::string &part);
 // The words of first, then those of more.
