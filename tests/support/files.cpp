@@ -125,12 +125,6 @@ std::string traceCalls(const Strings &calls)
     return lines;
 }
 
-std::string traceFrom(const std::string &trace, const std::string &from)
-{
-    size_t at = trace.find("\n" + from);
-    return at == std::string::npos ? "" : trace.substr(at);
-}
-
 const char portHeading[] = "Port Communication Settings\n===========================";
 const char resetHeading[] =
     "Resetting Scanner Port To Default Settings\n==========================================";

@@ -50,8 +50,6 @@ std::string pathsBlock(const std::string &device, const std::string &dir, const 
                        const std::string &lock, const std::string &form = "");
 // The trace lines of these calls: "\nFunction call to DlEnd()." each.
 std::string traceCalls(const Strings &calls);
-// The trace from the first line that starts with `from` to the end.
-std::string traceFrom(const std::string &trace, const std::string &from);
 // What follows a heading in the trace up to the next empty line:
 // "\nBAUD: 9600\nSIZE: 8\nPARITY: Even\nSTOPS: 1"; "" without the heading.
 std::string dumpAfter(const std::string &trace, const std::string &heading);

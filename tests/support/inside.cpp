@@ -13,7 +13,7 @@
 #include "markfeed/link.h"
 #include "markfeed/runsettings.h"
 #include "markfeed/status.h"
-#include "support/files.h"
+#include "support/lines.h"
 
 namespace support {
 
@@ -54,18 +54,13 @@ Wire::~Wire()
 
 void Wire::send(const std::string &bytes)
 {
-    if (write(scanner_, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size()))
+    if (!sendBytes(scanner_, bytes))
         throw std::runtime_error("send");
 }
 
 std::string Wire::received()
 {
-    std::string bytes;
-    char buffer[4096];
-    ssize_t got;
-    while ((got = read(scanner_, buffer, sizeof buffer)) > 0)
-        bytes.append(buffer, static_cast<size_t>(got));
-    return bytes;
+    return readFor(scanner_, 0.01);  // all was written before
 }
 
 std::string Wire::messages()

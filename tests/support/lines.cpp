@@ -103,12 +103,10 @@ ScriptedLine::ScriptedLine(Kind kind, Mode mode) : kind_(kind)
         throw std::runtime_error("open " + slave);
     if (mode != Terminal) {
         cfmakeraw(&line);
-        cfsetispeed(&line, B19200);
-        cfsetospeed(&line, B19200);
+        cfsetspeed(&line, B19200);
         line.c_cflag |= CSTOPB;
     }
-    if (mode == Signals)
-        line.c_lflag |= ISIG;
+    line.c_lflag |= mode == Signals ? ISIG : 0;
     if (tcsetattr(slave_, TCSANOW, &line) != 0)
         throw std::runtime_error("tcsetattr " + slave);
     device_ = devicePath();
@@ -219,11 +217,7 @@ void ScriptedLine::take(const char *bytes, size_t count)
 void ScriptedLine::send(const std::string &bytes)
 {
     int link = kind_ == Pty ? master_ : connection_;
-    if (link < 0 || bytes.empty())
-        return;
-    ssize_t sent = kind_ == Tcp ? ::send(link, bytes.data(), bytes.size(), MSG_NOSIGNAL)
-                                : write(link, bytes.data(), bytes.size());
-    if (sent != static_cast<ssize_t>(bytes.size()))
+    if (link >= 0 && !sendBytes(link, bytes))
         ADD_FAILURE() << "the scripted line could not send";
 }
 
@@ -269,7 +263,7 @@ int openDevice(const std::string &path, int baud, int stops)
     return fd;
 }
 
-void sendBytes(int fd, const std::string &bytes)
+bool sendBytes(int fd, const std::string &bytes)
 {
     size_t done = 0;
     while (done < bytes.size()) {
@@ -277,9 +271,10 @@ void sendBytes(int fd, const std::string &bytes)
         if (n < 0 && errno == ENOTSOCK)
             n = write(fd, bytes.data() + done, bytes.size() - done);
         if (n <= 0)
-            return;
+            return false;
         done += static_cast<size_t>(n);
     }
+    return true;
 }
 
 std::string readRecord(int fd, double seconds)

@@ -89,7 +89,7 @@ private:
 // ignores size and parity); -1 on failure.
 int openDevice(const std::string &path, int baud = 19200, int stops = 2);
 bool setLine(int fd, int baud, int stops);
-void sendBytes(int fd, const std::string &bytes);
+bool sendBytes(int fd, const std::string &bytes);  // false unless all went
 // Reads until CR LF, or until `seconds` pass without a byte.
 std::string readRecord(int fd, double seconds = 2.0);
 // Sends bytes, then reads a record.
