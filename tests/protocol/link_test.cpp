@@ -27,8 +27,6 @@ const std::string fileLine = cfgText({{26, 38400}, {27, 8}, {28, 1}, {29, 1}});
 // 0 and unknown values keep what the device has: the scanner's own.
 const std::string unknownLine = cfgText({{26, 0}, {27, 0}, {28, 4}, {29, 3}});
 
-}  // namespace
-
 TEST(SerialLink, LineSettingsAskedOfTheDeviceAndDumpedInTheTrace)
 {
     struct Case {
@@ -160,8 +158,6 @@ TEST(SerialLink, ScannerHangingUpEndsTheRunAfterSixteenReadAttempts)
     EXPECT_LT(run.seconds, 25.0);
 }
 
-namespace {
-
 const std::string idle = "0000\r\n";
 
 // A run-length group: the count byte, then the byte repeated.
@@ -169,8 +165,6 @@ std::string group(int count, char byte = '0')
 {
     return std::string("\x15") + static_cast<char>(count) + byte;
 }
-
-}  // namespace
 
 TEST(StatusAnswers, WrongLengthOrNoAnswerEndsTheRunWith99)
 {
@@ -258,8 +252,6 @@ TEST(ScannerRecords, ControlBytesAsRunLengthCountsSurviveTheSerialLine)
     EXPECT_EQ(line.received(), resetBytes + "s3s0s0ed\x04\r\ns0\x11");
 }
 
-namespace {
-
 const std::string connected = "Connected to remote host 127.0.0.1.";
 const std::string testFailed = "Network scanner communication test failed.  Press <ENTER>.";
 
@@ -317,8 +309,6 @@ bool privateMountsWork()
     return std::system(
                "unshare -m /bin/sh -c 'mount --bind /dev/null /etc/services' >/dev/null 2>&1") == 0;
 }
-
-}  // namespace
 
 TEST(NetworkLink, PortNumberInNetworkOrderWithPAndAsWrittenWithout)
 {
@@ -513,3 +503,5 @@ TEST(NetworkLink, ScannerBehindATerminalServer)
     EXPECT_EQ(seen.baud, 19200);
     EXPECT_EQ(seen.stops, 2);
 }
+
+}  // namespace

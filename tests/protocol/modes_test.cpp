@@ -37,8 +37,6 @@ bool shown(const Result &run, const std::string &message)
     return std::count(run.messages.begin(), run.messages.end(), message) == 1;
 }
 
-}  // namespace
-
 TEST(ModeChanges, OneChangeFrameIntoWaitModeAndOneOutOfIt)
 {
     const Strings toDownload = {"ModeChange d", "Handshake", "Status s0", "Initiate"};
@@ -173,8 +171,6 @@ TEST(IdleWait, EscapeAtTheBusyPromptEndsTheRunWith88)
     EXPECT_EQ(countFrames(sim->frames(), "Status s3"), 3);
 }
 
-namespace {
-
 // The codes the run sends or reads, moved off their built-in values (Initiate
 // keeps its own, now apart from PositiveResponse), so that a sender still
 // using a constant shows on the wire.
@@ -187,8 +183,6 @@ const char changedCodes[] = "0x05 0x1E 0x1F 0x52 0x0F\n"  // Eoi Eor1 Eor2 Start
                             "0\n"                    // delay
                             "0x38 0x1B\n"            // DownloadStatusRequest SelectStacker
                             "19200 7 2 2 1\n";
-
-}  // namespace
 
 TEST(CommandFrames, ResetSequenceAndIdleRequestWithBuiltInCodes)
 {
@@ -243,3 +237,5 @@ TEST(CommandFrames, ConfiguredCodesGoOnTheWireExceptInTheDisplayCommand)
           traceCalls({"DlInit()", "readrecord()"}) + "\nReadrecord OK:  GSCANNING\n"})
         EXPECT_TRUE(has(run.trace, lines)) << lines;
 }
+
+}  // namespace

@@ -57,8 +57,6 @@ protected:
     int fd_ = -1;
 };
 
-}  // namespace
-
 TEST_F(PtyScanner, ResetThenIdleAndStatus)
 {
     open(Options());
@@ -261,8 +259,6 @@ TEST(TcpScanner, PartialFrameIsDroppedWithTheConnection)
     EXPECT_EQ(frames[0].detail, "incomplete");
 }
 
-namespace {
-
 RunOptions scannersimWith(const Strings &args)
 {
     RunOptions options = withInput(RunOptions::File);
@@ -281,8 +277,6 @@ std::string bannerValue(const std::string &banner, const std::string &key)
             return line.substr(key.size() + 2);
     return "";
 }
-
-}  // namespace
 
 TEST(Program, HelpAndBadOptions)
 {
@@ -377,8 +371,6 @@ TEST(Program, TcpOnLoopbackWithCodesFromAConfigurationFile)
     EXPECT_EQ(sim.wait(5), 0);
 }
 
-namespace {
-
 // Runs the probe with a preload and more environment; what it printed.
 std::string runProbe(Preload library, const Strings &args,
                      const std::map<std::string, std::string> &env, double *seconds = nullptr)
@@ -410,8 +402,6 @@ protected:
     std::string file_ = dir_.file("line");
     Sim sim_ = startScanner({});
 };
-
-}  // namespace
 
 TEST_F(Recorder, RecordsWhatWasAskedNotWhatThePtyKept)
 {
@@ -457,3 +447,5 @@ TEST(BlockOpen, OtherPathsOpenAsUsual)
     EXPECT_EQ(openWhileBlocked("other", &seconds), "open=ok\n");
     EXPECT_LT(seconds, 0.9);
 }
+
+}  // namespace

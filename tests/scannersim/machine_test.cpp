@@ -59,8 +59,6 @@ struct Bench {
     std::vector<Sheet> departed;
 };
 
-}  // namespace
-
 TEST(Machine, ModeChangeWaitsForTheHandshake)
 {
     Bench b;
@@ -318,8 +316,6 @@ TEST(Machine, ArbitraryBytesNeverBreakTheAnswers)
     EXPECT_EQ(b.send("s3").size(), 4u);
 }
 
-namespace {
-
 std::vector<RawFrame> parse(const std::string &bytes, const Codes &codes = Codes())
 {
     FrameParser parser(codes);
@@ -336,8 +332,6 @@ Strings names(const std::vector<RawFrame> &frames)
         out.push_back(frameKindName(f.kind));
     return out;
 }
-
-}  // namespace
 
 TEST(Frames, ResetSequenceAndStatusRequest)
 {
@@ -499,16 +493,12 @@ TEST(Wire, GarbledRecordsNeverKeepTheirLength)
     }
 }
 
-namespace {
-
 std::vector<long> numbers(const std::string &text)
 {
     long values[30] = {0};
     int count = scanConfigNumbers(text, values);
     return std::vector<long>(values, values + count);
 }
-
-}  // namespace
 
 TEST(ConfigNumbers, DecimalHexAndSeparators)
 {
@@ -658,3 +648,5 @@ TEST(Line, CharacterTimeCountsEveryBit)
     parseLineSpec("1200:8N1", &line);
     EXPECT_DOUBLE_EQ(charSeconds(line), 10.0 / 1200.0);
 }
+
+}  // namespace
