@@ -290,7 +290,6 @@ struct KeyRun {
 KeyRun typeKey(const char *term, const std::string &output, const std::string &key)
 {
     ScriptedLine pty(ScriptedLine::Pty, ScriptedLine::Terminal);
-    pty.start();  // takes in what the child writes
     int slave = pty.slave();
     KeyRun run;
     tcgetattr(slave, &run.before);
@@ -300,6 +299,7 @@ KeyRun typeKey(const char *term, const std::string &output, const std::string &k
         setupterminal();
         goodbye(showmsg("Press <ENTER>.", 1));
     });
+    pty.start();  // takes in what the child writes; not before the fork
     // Type only once the terminal is in key-by-key mode: a line terminal
     // would turn the carriage return into a line feed.
     child.until(
