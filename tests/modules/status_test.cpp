@@ -7,7 +7,6 @@
 #include <cstring>
 #include <string>
 
-#include "frames.h"
 #include "link.h"
 #include "status.h"
 #include "support/inside.h"
@@ -201,10 +200,11 @@ TEST(Records, TimeOutGivesMinusOneAndEmptiesStatus)
 TEST(Records, CodesAboveSevenBitsNeverEndARecord)
 {
     Wire wire;
-    unsigned char saved = Eor1;
-    Eor1 = 0x8D;
+    std::vector<int> saved = portSettings(), changed = saved;
+    changed[1] = 0x8D;  // Eor1, position 2
+    setPortSettings(changed);
     Read got = readfrom(wire, "AB\r\n");
-    Eor1 = saved;
+    setPortSettings(saved);
     EXPECT_EQ(got.count, -1);
 }
 

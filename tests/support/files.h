@@ -1,6 +1,6 @@
-// Files as the tests see them: scratch directories, whole-file reads and
-// writes, the parts of markfeed's trace that tests compare, the port
-// configuration file.
+// Texts and files as the tests see them: checks on a text, scratch
+// directories, whole-file reads and writes, the parts of markfeed's trace
+// that tests compare, and the port configuration file.
 #pragma once
 
 #include <gtest/gtest.h>
