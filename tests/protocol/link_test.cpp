@@ -75,9 +75,7 @@ TEST(SerialLink, LineSettingsAskedOfTheDeviceAndDumpedInTheTrace)
 
 TEST(SerialLink, DeviceGetsItsOwnSettingsBackAtTheEnd)
 {
-    ScriptedLine line(ScriptedLine::Pty, ScriptedLine::Signals);
-    line.on("s3", {"0000\r\n"});
-    line.start();
+    ScriptedLine line(ScriptedLine::Pty, {{"s3", {"0000\r\n"}}}, ScriptedLine::Signals);
 
     Result run = runStation({"-d", line.device(), "-b", "9600:8E1", "-r", "-x"});
     EXPECT_EQ(run.status, 0) << run.errors;
@@ -186,10 +184,7 @@ TEST(StatusAnswers, WrongLengthOrNoAnswerEndsTheRunWith99)
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
-        ScriptedLine line(ScriptedLine::Pty);
-        line.on("s3", {c.idleAnswer});
-        line.on("s0", {c.longAnswer});
-        line.start();
+        ScriptedLine line(ScriptedLine::Pty, {{"s3", {c.idleAnswer}}, {"s0", {c.longAnswer}}});
         Result run = runStation(concat({"-d", line.device(), "-x"}, c.args));
         EXPECT_TRUE(ended(run, 99, {c.message}));
         EXPECT_EQ(line.received(), resetBytes + c.requests);
@@ -222,9 +217,7 @@ TEST(ScannerRecords, AnswerIsPiecedTogetherFromTheBytesAsReceived)
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
-        ScriptedLine line(ScriptedLine::Tcp);
-        line.on("s3", {c.answer});
-        line.start();
+        ScriptedLine line(ScriptedLine::Tcp, {{"s3", {c.answer}}});
 
         Result run = runStation(
             {"-d", "/net/127.0.0.1", "-u", std::to_string(line.port()), "-p", "-r", "-x"});
@@ -446,10 +439,7 @@ TEST(NetworkLink, CommunicationTestFailsAtTheFirstAnswerThatDoesNotFit)
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
-        ScriptedLine line(ScriptedLine::Tcp);
-        line.on("s0", {c.longAnswer});
-        line.on("s1", {c.shortAnswer});
-        line.start();
+        ScriptedLine line(ScriptedLine::Tcp, {{"s0", {c.longAnswer}}, {"s1", {c.shortAnswer}}});
 
         Result run = runStation(
             netArgs(concat({"-s", "-u", std::to_string(line.port()), "-p", "-x"}, c.args)));

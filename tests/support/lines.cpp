@@ -114,6 +114,13 @@ ScriptedLine::ScriptedLine(Kind kind, Mode mode) : kind_(kind)
         throw std::runtime_error("symlink " + device_);
 }
 
+ScriptedLine::ScriptedLine(Kind kind, Script script, Mode mode) : ScriptedLine(kind, mode)
+{
+    for (const auto &rule : script)
+        on(rule.first, rule.second);
+    start();
+}
+
 ScriptedLine::~ScriptedLine()
 {
     if (thread_.joinable()) {

@@ -3,6 +3,7 @@
 // of a line to a scanner, for the scanner's own tests.
 #pragma once
 
+#include <initializer_list>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -42,6 +43,9 @@ public:
     // port is before the station sets it up), or as a fresh terminal.
     enum Mode { Raw, Signals, Terminal };
     explicit ScriptedLine(Kind kind, Mode mode = Raw);
+    // The same with its script, started at once.
+    using Script = std::initializer_list<std::pair<std::string, Strings>>;
+    ScriptedLine(Kind kind, Script script, Mode mode = Raw);
     ~ScriptedLine();
     ScriptedLine(const ScriptedLine &) = delete;
     ScriptedLine &operator=(const ScriptedLine &) = delete;
