@@ -44,43 +44,29 @@ static int forward(const char *name, const char *path, int flags, mode_t mode)
     return real(path, flags, mode);
 }
 
-int open(const char *path, int flags, ...)
-{
-    va_list ap;
-    mode_t mode;
-    va_start(ap, flags);
-    mode = mode_arg(flags, ap);
-    va_end(ap);
-    if (blocked(path))
-        return -1;
-    return forward("open", path, flags, mode);
-}
+/* open and open64; the fortified entry points that glibc uses under
+ * _FORTIFY_SOURCE take no mode. */
+#define INTERCEPT(fn, name)                                                                        \
+    int fn(const char *path, int flags, ...)                                                       \
+    {                                                                                              \
+        va_list ap;                                                                                \
+        mode_t mode;                                                                               \
+        va_start(ap, flags);                                                                       \
+        mode = mode_arg(flags, ap);                                                                \
+        va_end(ap);                                                                                \
+        return blocked(path) ? -1 : forward(name, path, flags, mode);                              \
+    }
+INTERCEPT(open, "open")
+INTERCEPT(open64, "open64")
 
-int open64(const char *path, int flags, ...)
-{
-    va_list ap;
-    mode_t mode;
-    va_start(ap, flags);
-    mode = mode_arg(flags, ap);
-    va_end(ap);
-    if (blocked(path))
-        return -1;
-    return forward("open64", path, flags, mode);
-}
-
-/* The fortified entry points that glibc uses under _FORTIFY_SOURCE. */
 int __open_2(const char *path, int flags)
 {
-    if (blocked(path))
-        return -1;
-    return forward("open", path, flags, 0);
+    return blocked(path) ? -1 : forward("open", path, flags, 0);
 }
 
 int __open64_2(const char *path, int flags)
 {
-    if (blocked(path))
-        return -1;
-    return forward("open64", path, flags, 0);
+    return blocked(path) ? -1 : forward("open64", path, flags, 0);
 }
 
 int openat(int dirfd, const char *path, int flags, ...)
