@@ -91,7 +91,16 @@ int nokey(double start, int total)
 
 }  // namespace
 
+// g++ names AddressSanitizer with a macro, clang only through __has_feature.
 #if defined(__SANITIZE_ADDRESS__)
+#define LEAK_CHECKED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define LEAK_CHECKED 1
+#endif
+#endif
+
+#if defined(LEAK_CHECKED)
 // ncurses keeps what newterm allocated for a terminal type it refused; it is
 // not ours to free, and a leak report would change the exit status.
 extern "C" const char *__lsan_default_suppressions()
