@@ -2,9 +2,9 @@
 // at the end, open failures, the open guard, and a scanner that hangs up;
 // status answers and records from a scripted line: answers of the wrong
 // length or none at all, and the bytes a record is pieced together from; the
-// network link: the port reached with and without -p, services entries, the
-// connect guard, the communication test, and a scanner behind a real
-// terminal server.
+// network link: the port reached with and without -p in this host's byte
+// order, services entries, the connect guard, the communication test, and a
+// scanner behind a real terminal server.
 #include <gtest/gtest.h>
 
 #include <poll.h>
@@ -303,42 +303,59 @@ bool privateMountsWork()
                "unshare -m /bin/sh -c 'mount --bind /dev/null /etc/services' >/dev/null 2>&1") == 0;
 }
 
-TEST(NetworkLink, PortNumberInNetworkOrderWithPAndAsWrittenWithout)
+// The scanner of the pair that a port number reaches without -p.
+Sim &scannerWithoutP(PortPair &pair)
 {
-    PortPair pair;
-    ASSERT_TRUE(startPair(pair, false));
-    std::string port = std::to_string(pair.port);
+    return reachedWithoutP(pair.port) == pair.port ? pair.named : pair.exchanged;
+}
 
-    Result run = runStation(netArgs({"-u", port, "-p", "-r"}));
-    EXPECT_TRUE(ended(run, 0, {connected}));
-    EXPECT_EQ(received(*pair.named), resetBytes + "s3");
+// One of the pair received the bytes of a -r run, the other nothing.
+void expectReached(const PortPair &pair, const Sim &reached)
+{
+    const Sim &other = &reached == &pair.named ? pair.exchanged : pair.named;
+    EXPECT_EQ(received(*reached), resetBytes + "s3");
+    EXPECT_EQ(received(*other), "");
+}
 
-    // A port number ends at its first non-digit.
-    run = runStation(netArgs({"-u", port + "x", "-p", "-r"}));
-    EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(received(*pair.named), resetBytes + "s3" + resetBytes + "s3");
+TEST(NetworkLink, PortNumberInNetworkOrderWithPAndInTheHostsOrderWithout)
+{
+    struct Case {
+        std::string name;
+        std::string suffix;  // after the port number
+        bool p;
+    } cases[] = {
+        {"-p", "", true},
+        {"a port number ends at its first non-digit", "x", true},
+        {"without -p", "", false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        PortPair pair;
+        ASSERT_TRUE(startPair(pair, true));
+        Strings args = {"-u", std::to_string(pair.port) + c.suffix, "-r"};
+        Result run = runStation(netArgs(c.p ? concat(args, {"-p"}) : args));
+        EXPECT_TRUE(ended(run, 0, {connected}));
+        expectReached(pair, c.p ? pair.named : scannerWithoutP(pair));
+    }
 
-    // Without -p the bytes are exchanged, where nothing listens yet.
-    run = runStation(netArgs({"-u", port, "-r"}));
+    SCOPED_TRACE("nothing listens where the number leads");
+    std::string port = std::to_string(freePort());
+    ASSERT_FALSE(listening(reachedWithoutP(std::stoi(port))));
+    Result run = runStation(netArgs({"-u", port, "-r"}));
     EXPECT_TRUE(ended(
         run, 88, {"S15:  Connection refused on 127.0.0.1 port " + port + ".  Press <ENTER>."}));
-
-    pair.exchanged = tryTcpScanner({}, swapped(pair.port));
-    ASSERT_TRUE(pair.exchanged) << "port " << swapped(pair.port) << " taken";
-    run = runStation(netArgs({"-u", port, "-r"}));
-    EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(received(*pair.exchanged), resetBytes + "s3");
-    EXPECT_EQ(countFrames(pair.named->frames(), "Status s3"), 2);
 }
 
 TEST(NetworkLink, ServiceNameFromTheServicesFile)
 {
     if (!privateMountsWork())
         GTEST_SKIP() << "no private mount namespace here (needs root)";
+    auto servicesOf = [](const PortPair &pair) {
+        return "# scanners\nscanner " + std::to_string(pair.port + 1) + "/udp\nsheetsrv " +
+               std::to_string(pair.port) + "/tcp\n";
+    };
     PortPair pair;
     ASSERT_TRUE(startPair(pair, true));
-    const std::string services = "# scanners\nscanner " + std::to_string(pair.port + 1) +
-                                 "/udp\nsheetsrv " + std::to_string(pair.port) + "/tcp\n";
 
     {
         SCOPED_TRACE("no entry for the default service");
@@ -348,13 +365,13 @@ TEST(NetworkLink, ServiceNameFromTheServicesFile)
     }
     {
         SCOPED_TRACE("named service with a udp entry only");
-        Result run = runWithServices(services, netArgs({"-u", "scanner", "-r"}));
+        Result run = runWithServices(servicesOf(pair), netArgs({"-u", "scanner", "-r"}));
         EXPECT_TRUE(
             ended(run, 88, {"S14:  Entry scanner missing in /etc/services file.  Press <ENTER>."}));
     }
     {
         SCOPED_TRACE("default service with -p: the entry's port");
-        Result run = runWithServices(services, netArgs({"-p", "-s"}));
+        Result run = runWithServices(servicesOf(pair), netArgs({"-p", "-s"}));
         EXPECT_EQ(run.status, 0) << run.errors;
         EXPECT_EQ(run.messages,
                   (Strings{connected, "Scanner on /net/127.0.0.1 communicating on port sheetsrv.  "
@@ -362,12 +379,15 @@ TEST(NetworkLink, ServiceNameFromTheServicesFile)
         EXPECT_EQ(run.data, "sheetsrv\r\n");
         EXPECT_EQ(frameList(pair.named->frames()),
                   (Strings{"Status s0", "Status s1", "Status s3"}));
+        EXPECT_EQ(received(*pair.exchanged), "");
     }
     {
-        SCOPED_TRACE("default service without -p: its bytes exchanged");
-        Result run = runWithServices(services, netArgs({"-r"}));
+        SCOPED_TRACE("default service without -p: the entry's port in the host's order");
+        PortPair fresh;
+        ASSERT_TRUE(startPair(fresh, true));
+        Result run = runWithServices(servicesOf(fresh), netArgs({"-r"}));
         EXPECT_EQ(run.status, 0) << run.errors;
-        EXPECT_EQ(received(*pair.exchanged), resetBytes + "s3");
+        expectReached(fresh, scannerWithoutP(fresh));
     }
 }
 

@@ -56,6 +56,12 @@ int listenLoopback(int backlog, int *port)
     return s;
 }
 
+int reachedWithoutP(int port)
+{
+    bool bigEndian = htons(1) == 1;
+    return bigEndian ? port : swapped(port);
+}
+
 int freePort()
 {
     int port = -1;

@@ -32,6 +32,11 @@ inline int swapped(int port)
 {
     return ((port & 0xff) << 8) | ((port >> 8) & 0xff);
 }
+// The port that markfeed reaches for a port number without -p. It puts the
+// number into the socket address as this host holds it: a little-endian host
+// reaches the port with the two bytes exchanged, a big-endian one the port
+// itself. With -p every host reaches the port itself.
+int reachedWithoutP(int port);
 
 // A scanner line that answers as scripted: each time the bytes received
 // since the last answer end with a request, the next of its answers is sent

@@ -1,17 +1,39 @@
 #include "support/programs.h"
 
 #include <cstdlib>
+#include <sstream>
 
 namespace support {
 
-Strings command(Program program)
+namespace {
+
+const char *programPath(Program program)
 {
     switch (program) {
-    case Program::Markfeed: return {MARKFEED_PATH};
-    case Program::Scannersim: return {SCANNERSIM_PATH};
-    case Program::Probe: return {PROBE_PATH};
+    case Program::Markfeed: return MARKFEED_PATH;
+    case Program::Scannersim: return SCANNERSIM_PATH;
+    case Program::Probe: return PROBE_PATH;
     }
-    return {};
+    return "";
+}
+
+}  // namespace
+
+Strings command(Program program)
+{
+    // A program built for another machine is started by its emulator: the
+    // kernel here cannot start it (no binfmt_misc).
+    Strings words;
+    std::istringstream emulator(EMULATOR);
+    for (std::string word; std::getline(emulator, word);)
+        words.push_back(word);
+    words.push_back(programPath(program));
+    return words;
+}
+
+bool emulated()
+{
+    return EMULATOR[0] != '\0';
 }
 
 std::map<std::string, std::string> preload(Preload library)

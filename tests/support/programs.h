@@ -14,6 +14,9 @@ enum class Program { Markfeed, Scannersim, Probe };
 // The words that start a program under test. Every start goes through
 // here, so that an emulator can be put in front of them in one place.
 Strings command(Program program);
+// Whether the programs under test, this test program among them, are built
+// for another machine and run through an emulator.
+bool emulated();
 
 // Environment that preloads a library of tests/support/preload.
 enum class Preload { LineRecorder, BlockOpen };
