@@ -203,6 +203,27 @@ TEST(StationBatch, WithoutDatasetOptionOnlyDatasetZeroPassesCompressedRecordsToo
                                          scanning(3), batch[3].rejection}));
 }
 
+// The stamp is the date of the clock markfeed reads, whatever the build:
+// one past 2038 needs a 64-bit time_t (a 32-bit build asks for it).
+TEST(StationBatch, StampAfter2038IsTheDateOfTheClock)
+{
+    const std::string record = sheetRecord(1, "0001234", "000", "05", 1);
+    Sim sim = startScanner(deckOf({sheet(record)}));
+    TempDir dir;
+    RunOptions options = markfeedIn(dir, {"-d", sim.device}, RunOptions::File);
+    options.env = clockAt(2214172740);  // a leap day, 29 February 2040, 23:59 UTC
+    Process station(options);
+
+    Result run = finish(station, dir, 20);
+    EXPECT_TRUE(ended(run, 0, {scanning(1)}));
+    std::vector<scannersim::Sheet> sheets = sim->sheets();
+    ASSERT_EQ(sheets.size(), 1u);
+    ASSERT_EQ(sheets[0].prints.size(), 1u);
+    const std::string stamp = "02/29/40 23:59 1234, 0" + std::string(14, ' ');
+    EXPECT_EQ(sheets[0].prints[0].text, stamp);
+    EXPECT_TRUE(sameBytes(outputLine(record, stamp), run.data));
+}
+
 Strings tenRecords()
 {
     const int documents[] = {1, 2, 4, 14, 6, 12, 3, 5, 13, 11};

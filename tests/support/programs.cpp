@@ -41,8 +41,10 @@ std::map<std::string, std::string> preload(Preload library)
     // A sanitized program refuses a library loaded ahead of its runtime.
     const char *asan = getenv("ASAN_OPTIONS");
     std::string options = asan != nullptr && asan[0] != '\0' ? std::string(asan) + ":" : "";
-    return {{"LD_PRELOAD", library == Preload::LineRecorder ? LINERECORDER_PATH : BLOCKOPEN_PATH},
-            {"ASAN_OPTIONS", options + "verify_asan_link_order=0"}};
+    const char *path = library == Preload::LineRecorder ? LINERECORDER_PATH
+                       : library == Preload::BlockOpen  ? BLOCKOPEN_PATH
+                                                        : FIXEDCLOCK_PATH;
+    return {{"LD_PRELOAD", path}, {"ASAN_OPTIONS", options + "verify_asan_link_order=0"}};
 }
 
 std::map<std::string, std::string> recordLine(const std::string &file, const std::string &device)
@@ -50,6 +52,14 @@ std::map<std::string, std::string> recordLine(const std::string &file, const std
     auto env = preload(Preload::LineRecorder);
     env["SCANNERSIM_LINE_FILE"] = file;
     env["SCANNERSIM_LINE_DEVICE"] = device;
+    return env;
+}
+
+std::map<std::string, std::string> clockAt(long long seconds)
+{
+    auto env = preload(Preload::FixedClock);
+    env["CLOCK_SECONDS"] = std::to_string(seconds);
+    env["TZ"] = "UTC";
     return env;
 }
 

@@ -19,11 +19,14 @@ Strings command(Program program);
 bool emulated();
 
 // Environment that preloads a library of tests/support/preload.
-enum class Preload { LineRecorder, BlockOpen };
+enum class Preload { LineRecorder, BlockOpen, FixedClock };
 std::map<std::string, std::string> preload(Preload library);
 // Environment that preloads the line recorder: the line settings asked of
 // device go to file, for scannersim to judge (a pty cannot carry them).
 std::map<std::string, std::string> recordLine(const std::string &file, const std::string &device);
+// Environment in which the program's wall clock stands at `seconds` since
+// the epoch, in UTC.
+std::map<std::string, std::string> clockAt(long long seconds);
 
 // markfeed in dir with these arguments.
 RunOptions markfeedIn(const TempDir &dir, const Strings &args,
