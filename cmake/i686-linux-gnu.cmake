@@ -12,6 +12,9 @@ set(CMAKE_CXX_FLAGS_INIT "-D_FILE_OFFSET_BITS=64 -D_TIME_BITS=64")
 # off; the cross libc's loader, run as a program, tells which.
 execute_process(COMMAND /usr/i686-linux-gnu/lib/ld-linux.so.2 --version
                 RESULT_VARIABLE i386_runs OUTPUT_QUIET ERROR_QUIET)
-if(NOT i386_runs EQUAL 0)
+if(i386_runs EQUAL 0)
+  message(STATUS "i386 programs run directly")
+else()
+  message(STATUS "i386 programs run through qemu-i386-static")
   set(CMAKE_CROSSCOMPILING_EMULATOR qemu-i386-static)
 endif()
