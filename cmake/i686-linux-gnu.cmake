@@ -16,5 +16,6 @@ if(i386_runs EQUAL 0)
   message(STATUS "i386 programs run directly")
 else()
   message(STATUS "i386 programs run through qemu-i386-static")
-  set(CMAKE_CROSSCOMPILING_EMULATOR qemu-i386-static)
+  set(CMAKE_CROSSCOMPILING_EMULATOR qemu-i386-static
+      CACHE STRING "How this build's programs are started" FORCE)
 endif()

@@ -35,5 +35,7 @@ list(TRANSFORM s390x_libs PREPEND -L)
 string(JOIN " " s390x_link ${s390x_libs} -Wl,-rpath-link,${s390x_path})
 set(CMAKE_EXE_LINKER_FLAGS_INIT ${s390x_link})
 set(CMAKE_SHARED_LINKER_FLAGS_INIT ${s390x_link})
-set(CMAKE_CROSSCOMPILING_EMULATOR qemu-s390x-static -L /usr/s390x-linux-gnu
-                                  -E LD_LIBRARY_PATH=${s390x_path})
+# In the cache too, for tools that start the built programs (demo-snapshot).
+set(CMAKE_CROSSCOMPILING_EMULATOR
+    qemu-s390x-static -L /usr/s390x-linux-gnu -E LD_LIBRARY_PATH=${s390x_path}
+    CACHE STRING "How this build's programs are started" FORCE)
