@@ -1,6 +1,8 @@
 /* Preloaded into a program under test: an open of the path named by
  * BLOCKOPEN_PATH hangs until a signal arrives, then fails with EINTR, as
- * an open of a serial device can hang on a line that never comes up. */
+ * an open of a serial device can hang on a line that never comes up. With
+ * BLOCKOPEN_LOCKTEST_FREE set, lockf's F_TEST finds every lock free, as
+ * when another process takes a lock between a test and the take. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
@@ -85,4 +87,37 @@ int openat(int dirfd, const char *path, int flags, ...)
         return -1;
     }
     return real(dirfd, path, flags, mode);
+}
+
+typedef int (*lockf_fn)(int, int, off_t);
+typedef int (*lockf64_fn)(int, int, off64_t);
+
+static int locktestfree(int cmd)
+{
+    return cmd == F_TEST && getenv("BLOCKOPEN_LOCKTEST_FREE") != NULL;
+}
+
+int lockf(int fd, int cmd, off_t len)
+{
+    lockf_fn real = (lockf_fn)dlsym(RTLD_NEXT, "lockf");
+    if (locktestfree(cmd))
+        return 0;
+    if (real == NULL) {
+        errno = ENOSYS;
+        return -1;
+    }
+    return real(fd, cmd, len);
+}
+
+/* Where off_t is 64 bits by request (_FILE_OFFSET_BITS), lockf is this. */
+int lockf64(int fd, int cmd, off64_t len)
+{
+    lockf64_fn real = (lockf64_fn)dlsym(RTLD_NEXT, "lockf64");
+    if (locktestfree(cmd))
+        return 0;
+    if (real == NULL) {
+        errno = ENOSYS;
+        return -1;
+    }
+    return real(fd, cmd, len);
 }
