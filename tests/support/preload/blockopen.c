@@ -4,6 +4,10 @@
  * BLOCKOPEN_LOCKTEST_FREE set, lockf's F_TEST finds every lock free, as
  * when another process takes a lock between a test and the take. */
 #define _GNU_SOURCE
+/* Both the plain and the 64-bit entry points are defined here, so the
+ * headers must not rename one to the other. */
+#undef _FILE_OFFSET_BITS
+#undef _TIME_BITS
 #include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
@@ -89,35 +93,24 @@ int openat(int dirfd, const char *path, int flags, ...)
     return real(dirfd, path, flags, mode);
 }
 
-typedef int (*lockf_fn)(int, int, off_t);
-typedef int (*lockf64_fn)(int, int, off64_t);
-
 static int locktestfree(int cmd)
 {
     return cmd == F_TEST && getenv("BLOCKOPEN_LOCKTEST_FREE") != NULL;
 }
 
-int lockf(int fd, int cmd, off_t len)
-{
-    lockf_fn real = (lockf_fn)dlsym(RTLD_NEXT, "lockf");
-    if (locktestfree(cmd))
-        return 0;
-    if (real == NULL) {
-        errno = ENOSYS;
-        return -1;
+/* lockf, and lockf64 where off_t is 64 bits by request (_FILE_OFFSET_BITS). */
+#define LOCKSTEP(fn, offset)                                                                       \
+    int fn(int fd, int cmd, offset len)                                                            \
+    {                                                                                              \
+        typedef int (*real_fn)(int, int, offset);                                                  \
+        real_fn real = (real_fn)dlsym(RTLD_NEXT, #fn);                                             \
+        if (locktestfree(cmd))                                                                     \
+            return 0;                                                                              \
+        if (real == NULL) {                                                                        \
+            errno = ENOSYS;                                                                        \
+            return -1;                                                                             \
+        }                                                                                          \
+        return real(fd, cmd, len);                                                                 \
     }
-    return real(fd, cmd, len);
-}
-
-/* Where off_t is 64 bits by request (_FILE_OFFSET_BITS), lockf is this. */
-int lockf64(int fd, int cmd, off64_t len)
-{
-    lockf64_fn real = (lockf64_fn)dlsym(RTLD_NEXT, "lockf64");
-    if (locktestfree(cmd))
-        return 0;
-    if (real == NULL) {
-        errno = ENOSYS;
-        return -1;
-    }
-    return real(fd, cmd, len);
-}
+LOCKSTEP(lockf, off_t)
+LOCKSTEP(lockf64, off64_t)
