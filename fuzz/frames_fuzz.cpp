@@ -41,7 +41,7 @@ void checkFrames(const std::vector<RawFrame> &frames, const std::string &fed,
                                 static_cast<char>(codes.eor2)};
     size_t at = 0;
     for (const RawFrame &frame : frames) {
-        FUZZ_CHECK(!frame.bytes.empty() && frame.bytes.size() <= FrameParser::kMaxPayload + 4);
+        FUZZ_CHECK(!frame.bytes.empty() && frame.bytes.size() <= FrameParser::MAX_PAYLOAD + 4);
         FUZZ_CHECK(fed.compare(at, frame.bytes.size(), frame.bytes) == 0);
         FUZZ_CHECK(!frame.incomplete || frame.kind == FrameKind::Unknown);
         size_t length = frame.bytes.size() + frame.dropped;
@@ -56,12 +56,12 @@ void checkFrames(const std::vector<RawFrame> &frames, const std::string &fed,
     FUZZ_CHECK(at == fed.size());
 }
 
-// The start of a form definition of kMaxPayload - 3 + extra bytes (extra
+// The start of a form definition of MAX_PAYLOAD - 3 + extra bytes (extra
 // 0 to 7): about as long as the parser keeps.
 std::string formStart(int extra)
 {
     std::string bytes(1, static_cast<char>(scannersim::Codes().download));
-    return bytes.append(FrameParser::kMaxPayload - 3 + static_cast<size_t>(extra), 'A');
+    return bytes.append(FrameParser::MAX_PAYLOAD - 3 + static_cast<size_t>(extra), 'A');
 }
 
 // A parser (default codes) that has taken formStart(extra): made once, as

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cmath>
 #include <fstream>
+#include <limits>
 
 #include "wire.h"
 
@@ -18,15 +19,18 @@ namespace {
 
 // A frame left unfinished this long is given up, so that a host that died
 // mid-frame does not leave the scanner deaf to the next one.
-constexpr double kAbandonSeconds = 3.0;
+constexpr double ABANDON_SECONDS = 3.0;
 // Older history is dropped past this, so a scanner left running for days
 // does not grow without bound.
-constexpr size_t kMaxHistory = 200000;
+constexpr size_t MAX_HISTORY = 200000;
+// What a byte on the wake-up pipe asks of the scanner's thread.
+constexpr char WAKE_STOP = 's';
+constexpr char WAKE_REFILL = 'r';
 
 void trimHistory(std::vector<Frame> *list)
 {
-    if (list->size() > kMaxHistory)
-        list->erase(list->begin(), list->begin() + long(kMaxHistory / 2));
+    if (list->size() > MAX_HISTORY)
+        list->erase(list->begin(), list->begin() + long(MAX_HISTORY / 2));
 }
 
 }  // namespace
@@ -67,10 +71,44 @@ bool Engine::setUp(std::string *error)
 
 void Engine::requestStop()
 {
-    char byte = 1;
-    if (::write(wake_[1], &byte, 1) < 0) {
+    if (::write(wake_[1], &WAKE_STOP, 1) < 0) {
         // The pipe is full only if a stop is already pending.
     }
+}
+
+void Engine::requestRefill(const std::vector<DeckEntry> &entries)
+{
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        refill_.insert(refill_.end(), entries.begin(), entries.end());
+        refillAsked_ = true;
+    }
+    if (::write(wake_[1], &WAKE_REFILL, 1) < 0) {
+        // A full pipe already holds a wake-up that will take the refill.
+    }
+}
+
+bool Engine::takeWakeUp()
+{
+    char bytes[64];
+    bool stop = false;
+    ssize_t n;
+    while ((n = ::read(wake_[0], bytes, sizeof bytes)) > 0)
+        stop = stop || std::find(bytes, bytes + n, WAKE_STOP) != bytes + n;
+    if (stop)
+        return false;
+    std::vector<std::string> notes;
+    {
+        // The machine changes on this thread only; record() relies on it.
+        std::lock_guard<std::mutex> lock(mu_);
+        if (refillAsked_)
+            machine_.refill(refill_, &notes);
+        refill_.clear();
+        refillAsked_ = false;
+    }
+    for (const std::string &text : notes)
+        note(text);
+    return true;
 }
 
 int Engine::linkFd() const
@@ -100,7 +138,7 @@ void Engine::run()
         int ready = ::ppoll(fds, nfds_t(count), timeout < 0 ? nullptr : &ts, nullptr);
         if (ready < 0 && errno != EINTR)
             return;
-        if (fds[0].revents != 0)
+        if (fds[0].revents != 0 && !takeWakeUp())
             return;
         double t = now();
         if (count == 2 && fds[1].revents != 0) {
@@ -116,7 +154,8 @@ void Engine::run()
                     readLink(t);
             }
         }
-        if (parser_.partial() && t - lastInput_ >= kAbandonSeconds) {
+        takeInput(now());
+        if (parser_.partial() && t - lastInput_ >= ABANDON_SECONDS) {
             std::vector<RawFrame> frames;
             parser_.abandon(&frames);
             for (const RawFrame &raw : frames)
@@ -131,8 +170,12 @@ double Engine::pollTimeout(double t) const
     double timeout = -1;
     if (!out_.empty() && !writeBlocked_)
         timeout = std::max(0.0, out_.front().due - t);
+    if (!in_.empty()) {
+        double next = std::max(0.0, in_.front().due - t);
+        timeout = timeout < 0 ? next : std::min(timeout, next);
+    }
     if (parser_.partial()) {
-        double left = std::max(0.0, lastInput_ + kAbandonSeconds - t);
+        double left = std::max(0.0, lastInput_ + ABANDON_SECONDS - t);
         timeout = timeout < 0 ? left : std::min(timeout, left);
     }
     return timeout;
@@ -146,15 +189,31 @@ void Engine::readLink(double t)
         return;
     if (n <= 0) {
         // A pty never gets here while we hold the slave; a socket does at EOF.
+        // What was sent before the hang-up still arrives.
+        takeInput(std::numeric_limits<double>::infinity());
         hangUp("connection closed");
         return;
     }
-    lastInput_ = t;
+    // Paced, each character reaches the scanner only after its time on the
+    // line, one after another, as on a real serial line.
+    double step = options_.pace ? charSeconds(options_.line) : 0;
     for (ssize_t i = 0; i < n; ++i) {
+        double due = step > 0 ? std::max(t, in_.empty() ? t : in_.back().due) + step : t;
+        in_.push_back(TimedByte{buf[i], due});
+    }
+    takeInput(t);
+}
+
+void Engine::takeInput(double t)
+{
+    while (!in_.empty() && in_.front().due <= t) {
+        TimedByte in = in_.front();
+        in_.pop_front();
+        lastInput_ = std::min(in.due, t);
         std::vector<RawFrame> frames;
-        parser_.feed(uint8_t(buf[i]), &frames);
+        parser_.feed(uint8_t(in.byte), &frames);
         for (const RawFrame &raw : frames)
-            handle(raw, t);
+            handle(raw, lastInput_);
         ++bytesIn_;
         if (options_.dropAfter > 0 && bytesIn_ == options_.dropAfter) {
             flushOutput(now());  // what was already due still goes out
@@ -262,7 +321,7 @@ void Engine::queueAnswer(const Answer &answer, double t)
     if (!out_.empty())
         due = std::max(due, out_.back().due + step);
     for (char byte : bytes) {
-        out_.push_back(OutByte{byte, due});
+        out_.push_back(TimedByte{byte, due});
         due += step;
     }
 }
@@ -274,7 +333,7 @@ void Engine::flushOutput(double t)
         return;
     char buf[4096];
     size_t n = 0;
-    for (const OutByte &b : out_) {
+    for (const TimedByte &b : out_) {
         if (b.due > t || n == sizeof buf)
             break;
         buf[n++] = b.byte;
@@ -296,6 +355,7 @@ void Engine::hangUp(const std::string &why)
     for (const RawFrame &raw : frames)
         handle(raw, now());
     out_.clear();
+    in_.clear();
     writeBlocked_ = false;
     bytesIn_ = 0;
     if (options_.transport == Transport::Tcp)

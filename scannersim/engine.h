@@ -24,6 +24,7 @@ public:
     bool setUp(std::string *error);  // transport, files, wake pipe
     void run();                      // the thread body; returns on stop
     void requestStop();
+    void requestRefill(const std::vector<DeckEntry> &entries);  // any thread
     void finish();  // after run(): last sheet, close files
 
     std::string device() const { return pty_.path(); }
@@ -40,7 +41,8 @@ public:
     bool waitForFrames(const std::string &name, size_t count, int timeoutMs) const;
 
 private:
-    struct OutByte {
+    // A byte on the line: when it is due out, or due in to the scanner.
+    struct TimedByte {
         char byte;
         double due;
     };
@@ -48,6 +50,7 @@ private:
     double now() const;
     int linkFd() const;
     void readLink(double t);
+    void takeInput(double t);  // the received bytes whose time has come
     void handle(const RawFrame &raw, double t);
     void record(const Effects &fx);
     void queueAnswer(const Answer &answer, double t);
@@ -57,6 +60,7 @@ private:
     void hangUp(const std::string &why);
     void saveFile(const char *name, const std::string &bytes);
     void note(const std::string &text);
+    bool takeWakeUp();  // false when a stop was asked for
 
     Options options_;
     Machine machine_;
@@ -66,7 +70,8 @@ private:
     LineFile transcript_;
     LineFile sheetsFile_;
     int wake_[2] = {-1, -1};
-    std::deque<OutByte> out_;
+    std::deque<TimedByte> out_;
+    std::deque<TimedByte> in_;  // received, still on the line (--pace)
     bool writeBlocked_ = false;
     long bytesIn_ = 0;  // on this connection
     double lastInput_ = 0;
@@ -79,6 +84,8 @@ private:
     std::vector<Frame> answers_;
     SeenLine seen_;
     bool seenValid_ = false;
+    std::vector<DeckEntry> refill_;  // waiting for the scanner's thread
+    bool refillAsked_ = false;
 };
 
 }  // namespace scannersim

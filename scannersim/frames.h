@@ -41,7 +41,7 @@ struct RawFrame {
 class FrameParser {
 public:
     // Longest payload kept; the host sends at most 24000 bytes.
-    static constexpr size_t kMaxPayload = 64 * 1024;
+    static constexpr size_t MAX_PAYLOAD = 64 * 1024;
 
     explicit FrameParser(const Codes &codes) : codes_(codes) {}
 

@@ -1,12 +1,13 @@
 #include "machine.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace scannersim {
 
 namespace {
 
-const char kMemoryInit[] = "APL,000,N;";
+const char MEMORY_INIT[] = "APL,000,N;";
 
 std::string seconds(double s)
 {
@@ -86,6 +87,20 @@ void Machine::refresh(double now, std::vector<std::string> *notes)
         return;
     ++cursor_;
     activate(next, now, notes);
+}
+
+void Machine::refill(const std::vector<DeckEntry> &entries, std::vector<std::string> *notes)
+{
+    long sheets = std::count_if(entries.begin(), entries.end(),
+                                [](const DeckEntry &e) { return e.kind == EntryKind::Record; });
+    options_.deck.insert(options_.deck.end(), entries.begin(), entries.end());
+    notes->push_back("hopper refilled (sheets: " + std::to_string(sheets) +
+                     ", deck entries: " + std::to_string(entries.size()) + ")");
+    // Loading forms is what ends an empty hopper.
+    if (condition_.active && condition_.kind == EntryKind::Empty) {
+        condition_.active = false;
+        notes->push_back(describe(condition_.kind, condition_.code) + " cleared");
+    }
 }
 
 void Machine::activate(const DeckEntry &entry, double now, std::vector<std::string> *notes)
@@ -192,7 +207,7 @@ void Machine::enterMode(char letter, Effects *fx)
 
 void Machine::onDownload(const RawFrame &raw, Effects *fx)
 {
-    bool memoryInit = raw.payload == kMemoryInit;
+    bool memoryInit = raw.payload == MEMORY_INIT;
     fx->frame.name = memoryInit ? "MemoryInit" : "FormDefinition";
     fx->frame.detail = memoryInit ? "\"" + quoteText(raw.payload) + "\""
                                   : std::to_string(raw.payload.size() + raw.dropped) + " bytes";

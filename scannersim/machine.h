@@ -36,6 +36,8 @@ public:
     void take(const RawFrame &raw, double now, Effects *fx);
     // Lets timed conditions run out; call before looking at the state.
     void refresh(double now, std::vector<std::string> *notes);
+    // More entries behind those still in the hopper (forms loaded).
+    void refill(const std::vector<DeckEntry> &entries, std::vector<std::string> *notes);
     // The sheet still at the print position, when the scanner shuts down.
     bool standingSheet(Sheet *sheet) const;
 

@@ -1,5 +1,8 @@
 #include "options.h"
 
+#include <getopt.h>
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -10,42 +13,102 @@ namespace scannersim {
 
 namespace {
 
-constexpr std::streamsize kMaxDeckBytes = 16 * 1024 * 1024;
+constexpr std::streamsize MAX_DECK_BYTES = 16 * 1024 * 1024;
 
-const char kUsage[] = "usage: scannersim [options]\n"
-                      "Plays an optical mark-reading sheet scanner on a pseudo-terminal or a\n"
-                      "loopback TCP port. Prints the device or port, then \"ready\".\n"
-                      "\n"
-                      "link:\n"
-                      "  --pty                  serve a new pseudo-terminal (default)\n"
-                      "  --link PATH            make PATH a symbolic link to the pty slave\n"
-                      "  --tcp PORT             serve 127.0.0.1:PORT instead (0: any free port)\n"
-                      "  --line SPEED:SIZE PARITY STOPS   own line settings, e.g. 19200:7O2\n"
-                      "  --line-file PATH       line settings the host asked for, as written by\n"
-                      "                         the line recorder (wins over the pty's view)\n"
-                      "  --cfg FILE             control codes from a port configuration file\n"
-                      "scanner:\n"
-                      "  --mode X               mode letter at start (default w)\n"
-                      "  --handshake A|I|N      handshake character (N: none)\n"
-                      "  --refuse-mode LETTERS  ignore changes into these modes\n"
-                      "  --loaded               a form definition is loaded at start\n"
-                      "  --refuse STEP          answer a refusal to STEP (repeatable)\n"
-                      "  --no-reply STEP        stay silent at STEP (repeatable)\n"
-                      "                         STEP: clearmem, definition, runtime, start\n"
-                      "  --busy N               the first N download status answers say busy\n"
-                      "  --deck FILE            sheets and conditions in the input hopper\n"
-                      "  --at-print             a sheet stands at the print position at start\n"
-                      "answers:\n"
-                      "  --compress             run-length compress answers\n"
-                      "  --pace                 send at the line's own character rate\n"
-                      "  --reply-delay MS       wait before each answer\n"
-                      "  --char-gap MS          wait between answer characters\n"
-                      "  --drop-after N         hang up after the N-th byte received\n"
-                      "output:\n"
-                      "  --transcript FILE      every frame received and answer sent\n"
-                      "  --sheets FILE          one line per sheet leaving the print position\n"
-                      "  --save-dir DIR         write received.dlf and received.rtp there\n"
-                      "  --help                 this text\n";
+const char USAGE[] = "usage: scannersim [options]\n"
+                     "Plays an optical mark-reading sheet scanner on a pseudo-terminal or a\n"
+                     "loopback TCP port. Prints the device or port, then \"ready\".\n"
+                     "SIGHUP reads the --deck file again and loads it into the hopper.\n"
+                     "\n"
+                     "link:\n"
+                     "  --pty                  serve a new pseudo-terminal (default)\n"
+                     "  --link PATH            make PATH a symbolic link to the pty slave\n"
+                     "  --tcp PORT             serve 127.0.0.1:PORT instead (0: any free port)\n"
+                     "  --line SPEED:SIZE PARITY STOPS   own line settings, e.g. 19200:7O2\n"
+                     "  --line-file PATH       line settings the host asked for, as written by\n"
+                     "                         the line recorder (wins over the pty's view)\n"
+                     "  --cfg FILE             control codes from a port configuration file\n"
+                     "scanner:\n"
+                     "  --mode X               mode letter at start: w, d, t or i (default w)\n"
+                     "  --handshake A|I|N      handshake character (N: none)\n"
+                     "  --refuse-mode LETTERS  ignore changes into these modes\n"
+                     "  --loaded               a form definition is loaded at start\n"
+                     "  --refuse STEP          answer a refusal to STEP (repeatable)\n"
+                     "  --no-reply STEP        stay silent at STEP (repeatable)\n"
+                     "                         STEP: clearmem, definition, runtime, start\n"
+                     "  --busy N               the first N download status answers say busy\n"
+                     "  --deck FILE            sheets and conditions in the input hopper\n"
+                     "  --at-print             a sheet stands at the print position at start\n"
+                     "answers:\n"
+                     "  --compress             run-length compress answers\n"
+                     "  --pace                 send and receive at the line's character rate\n"
+                     "  --reply-delay MS       wait before each answer\n"
+                     "  --char-gap MS          wait between answer characters\n"
+                     "  --drop-after N         hang up after the N-th byte received\n"
+                     "output:\n"
+                     "  --transcript FILE      every frame received and answer sent\n"
+                     "  --sheets FILE          one line per sheet leaving the print position\n"
+                     "  --save-dir DIR         write received.dlf and received.rtp there\n"
+                     "  --help                 this text\n"
+                     "  --version              the program's version\n";
+
+// The long options' values; below the range of any character.
+enum Opt {
+    PTY = 256,
+    LINK,
+    TCP,
+    LINE,
+    LINE_FILE,
+    CFG,
+    MODE,
+    HANDSHAKE,
+    REFUSE_MODE,
+    LOADED,
+    REFUSE,
+    NO_REPLY,
+    BUSY,
+    DECK,
+    AT_PRINT,
+    COMPRESS,
+    PACE,
+    REPLY_DELAY,
+    CHAR_GAP,
+    DROP_AFTER,
+    TRANSCRIPT,
+    SHEETS,
+    SAVE_DIR,
+    HELP,
+    VERSION,
+};
+
+const struct option LONG_OPTIONS[] = {
+    {"pty", no_argument, nullptr, PTY},
+    {"link", required_argument, nullptr, LINK},
+    {"tcp", required_argument, nullptr, TCP},
+    {"line", required_argument, nullptr, LINE},
+    {"line-file", required_argument, nullptr, LINE_FILE},
+    {"cfg", required_argument, nullptr, CFG},
+    {"mode", required_argument, nullptr, MODE},
+    {"handshake", required_argument, nullptr, HANDSHAKE},
+    {"refuse-mode", required_argument, nullptr, REFUSE_MODE},
+    {"loaded", no_argument, nullptr, LOADED},
+    {"refuse", required_argument, nullptr, REFUSE},
+    {"no-reply", required_argument, nullptr, NO_REPLY},
+    {"busy", required_argument, nullptr, BUSY},
+    {"deck", required_argument, nullptr, DECK},
+    {"at-print", no_argument, nullptr, AT_PRINT},
+    {"compress", no_argument, nullptr, COMPRESS},
+    {"pace", no_argument, nullptr, PACE},
+    {"reply-delay", required_argument, nullptr, REPLY_DELAY},
+    {"char-gap", required_argument, nullptr, CHAR_GAP},
+    {"drop-after", required_argument, nullptr, DROP_AFTER},
+    {"transcript", required_argument, nullptr, TRANSCRIPT},
+    {"sheets", required_argument, nullptr, SHEETS},
+    {"save-dir", required_argument, nullptr, SAVE_DIR},
+    {"help", no_argument, nullptr, HELP},
+    {"version", no_argument, nullptr, VERSION},
+    {nullptr, 0, nullptr, 0},
+};
 
 bool parseCount(const std::string &text, long max, long *out)
 {
@@ -61,8 +124,8 @@ bool parseCount(const std::string &text, long max, long *out)
 
 bool parseStep(const std::string &text, int *step)
 {
-    const char *names[kStepCount] = {"clearmem", "definition", "runtime", "start"};
-    for (int i = 0; i < kStepCount; ++i) {
+    const char *names[STEP_COUNT] = {"clearmem", "definition", "runtime", "start"};
+    for (int i = 0; i < STEP_COUNT; ++i) {
         if (text == names[i]) {
             *step = i;
             return true;
@@ -71,16 +134,203 @@ bool parseStep(const std::string &text, int *step)
     return false;
 }
 
-bool readDeckFile(const std::string &path, std::vector<DeckEntry> *deck, std::string *error)
+std::string optionName(int value)
 {
+    for (const struct option &o : LONG_OPTIONS)
+        if (o.name != nullptr && o.val == value)
+            return std::string("--") + o.name;
+    return std::string("-") + char(value);
+}
+
+// The long options that start with the name given (up to any '=').
+int prefixMatches(const std::string &arg)
+{
+    std::string name = arg.substr(2, arg.find('=') - 2);
+    int count = 0;
+    for (const struct option &o : LONG_OPTIONS)
+        if (o.name != nullptr && std::string(o.name).compare(0, name.size(), name) == 0)
+            ++count;
+    return count;
+}
+
+// What getopt_long refused, worded as glibc words it.
+std::string refusal(int result, int bad, const char *arg)
+{
+    std::string text = arg != nullptr ? arg : "";
+    if (result == ':')
+        return "option '" + optionName(bad) + "' requires an argument";
+    if (bad >= PTY)
+        return "option '" + optionName(bad) + "' doesn't allow an argument";
+    if (bad != 0)
+        return std::string("invalid option -- '") + char(bad) + "'";
+    if (text.compare(0, 2, "--") == 0 && prefixMatches(text) > 1)
+        return "option '" + text.substr(0, text.find('=')) + "' is ambiguous";
+    return "unrecognized option '" + text + "'";
+}
+
+std::string flag(int opt, Options *o)
+{
+    switch (opt) {
+    case PTY: o->transport = Transport::Pty; break;
+    case LOADED: o->loaded = true; break;
+    case AT_PRINT: o->atPrint = true; break;
+    case COMPRESS: o->compress = true; break;
+    case PACE: o->pace = true; break;
+    default: return "unhandled option";
+    }
+    return "";
+}
+
+std::string linkValue(int opt, const std::string &v, Options *o)
+{
+    long n = 0;
+    std::string error;
+    switch (opt) {
+    case TCP:
+        if (!parseCount(v, 65535, &n))
+            return "bad port '" + v + "'";
+        o->transport = Transport::Tcp;
+        o->tcpPort = int(n);
+        return "";
+    case LINK: o->link = v; return "";
+    case LINE: return parseLineSpec(v, &o->line) ? "" : "bad line settings '" + v + "'";
+    case LINE_FILE: o->lineFile = v; return "";
+    case CFG: return readCodesFile(v, &o->codes, &error) ? "" : error;
+    default: return "unhandled option";
+    }
+}
+
+std::string scannerValue(int opt, const std::string &v, Options *o)
+{
+    long n = 0;
+    int step = 0;
+    std::string error;
+    switch (opt) {
+    case MODE:
+        if (v.size() != 1 || std::strchr("wdti", v[0]) == nullptr)
+            return "unknown mode '" + v + "' (w, d, t or i)";
+        o->mode = v[0];
+        return "";
+    case HANDSHAKE:
+        if (v != "A" && v != "I" && v != "N")
+            return "bad handshake '" + v + "' (A, I or N)";
+        o->handshake = v == "N" ? '0' : v[0];
+        return "";
+    case REFUSE_MODE: o->refuseModes = v; return "";
+    case REFUSE:
+    case NO_REPLY:
+        if (!parseStep(v, &step))
+            return "bad step '" + v + "' (clearmem, definition, runtime or start)";
+        (opt == REFUSE ? o->refuse : o->noReply)[step] = true;
+        return "";
+    case BUSY:
+        if (!parseCount(v, INT_MAX, &n))
+            return "bad count '" + v + "'";
+        o->busy = int(n);
+        return "";
+    case DECK:
+        if (!loadDeckFile(v, &o->deck, &error))
+            return error;
+        o->deckFile = v;
+        return "";
+    default: return "unhandled option";
+    }
+}
+
+std::string answerValue(int opt, const std::string &v, Options *o)
+{
+    long n = 0;
+    switch (opt) {
+    case REPLY_DELAY:
+    case CHAR_GAP:
+        if (!parseCount(v, 600000, &n))
+            return "bad milliseconds '" + v + "'";
+        (opt == REPLY_DELAY ? o->replyDelayMs : o->charGapMs) = int(n);
+        return "";
+    case DROP_AFTER:
+        if (!parseCount(v, LONG_MAX, &n) || n == 0)
+            return "bad count '" + v + "'";
+        o->dropAfter = n;
+        return "";
+    case TRANSCRIPT: o->transcriptFile = v; return "";
+    case SHEETS: o->sheetsFile = v; return "";
+    case SAVE_DIR: o->saveDir = v; return "";
+    default: return "unhandled option";
+    }
+}
+
+// Returns "" when the option was taken, else the reason it was not.
+std::string takeOption(int opt, const char *value, Options *o)
+{
+    if (value == nullptr)
+        return flag(opt, o);
+    std::string v = value;
+    if (opt <= CFG)
+        return linkValue(opt, v, o);
+    if (opt <= DECK)
+        return scannerValue(opt, v, o);
+    return answerValue(opt, v, o);
+}
+
+}  // namespace
+
+ParseResult parseCommandLine(int argc, char **argv, Options *options, std::string *error)
+{
+    // A copy, because getopt_long reorders what it is given.
+    std::vector<char *> args(argv, argv + argc);
+    args.push_back(nullptr);
+    opterr = 0;
+    optind = 0;  // glibc: start afresh, whatever an earlier parse left
+    for (;;) {
+        int opt = getopt_long(argc, args.data(), ":h", LONG_OPTIONS, nullptr);
+        if (opt == -1)
+            break;
+        if (opt == 'h' || opt == HELP)
+            return ParseResult::Help;
+        if (opt == VERSION)
+            return ParseResult::Version;
+        if (opt == '?' || opt == ':') {
+            // glibc has stepped past the argument it refused.
+            *error = refusal(opt, optopt, optind > 0 ? args[size_t(optind - 1)] : nullptr);
+            return ParseResult::Error;
+        }
+        std::string why = takeOption(opt, optarg, options);
+        if (!why.empty()) {
+            *error = why;
+            return ParseResult::Error;
+        }
+    }
+    if (optind < argc) {
+        *error = std::string("unexpected argument '") + args[size_t(optind)] + "'";
+        return ParseResult::Error;
+    }
+    return ParseResult::Run;
+}
+
+const char *usageText()
+{
+    return USAGE;
+}
+
+bool loadDeckFile(const std::string &path, std::vector<DeckEntry> *deck, std::string *error)
+{
+    struct stat info;
+    if (::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+        *error = path + ": is a directory, not a deck file";
+        return false;
+    }
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         *error = path + ": " + std::strerror(errno);
         return false;
     }
-    std::string text(size_t(kMaxDeckBytes) + 1, '\0');
-    in.read(&text[0], kMaxDeckBytes + 1);
-    if (in.gcount() > kMaxDeckBytes) {
+    std::string text(size_t(MAX_DECK_BYTES) + 1, '\0');
+    in.read(&text[0], MAX_DECK_BYTES + 1);
+    if (in.bad()) {
+        *error = path + ": read failed";
+        return false;
+    }
+    if (in.gcount() > MAX_DECK_BYTES) {
         *error = path + ": deck too large";
         return false;
     }
@@ -90,151 +340,6 @@ bool readDeckFile(const std::string &path, std::vector<DeckEntry> *deck, std::st
         return false;
     }
     return true;
-}
-
-class ArgParser {
-public:
-    ArgParser(int argc, char **argv, Options *o) : argc_(argc), argv_(argv), o_(o) {}
-
-    ParseResult run(std::string *error)
-    {
-        for (i_ = 1; i_ < argc_; ++i_) {
-            std::string arg = argv_[i_];
-            std::string value;
-            bool hasValue = false;
-            size_t eq = arg.find('=');
-            if (arg.compare(0, 2, "--") == 0 && eq != std::string::npos) {
-                value = arg.substr(eq + 1);
-                arg = arg.substr(0, eq);
-                hasValue = true;
-            }
-            if (arg == "--help" || arg == "-h")
-                return ParseResult::Help;
-            std::string why = option(arg, hasValue, value);
-            if (!why.empty()) {
-                *error = why;
-                return ParseResult::Error;
-            }
-        }
-        return ParseResult::Run;
-    }
-
-private:
-    bool takesNoValue(const std::string &arg) const
-    {
-        return arg == "--pty" || arg == "--loaded" || arg == "--at-print" || arg == "--compress" ||
-               arg == "--pace";
-    }
-
-    // Returns "" when the option was taken, else the reason it was not.
-    std::string option(const std::string &arg, bool hasValue, std::string value)
-    {
-        if (takesNoValue(arg)) {
-            if (hasValue)
-                return arg + " takes no value";
-            return flag(arg);
-        }
-        if (!hasValue) {
-            if (i_ + 1 >= argc_)
-                return arg + " needs a value";
-            value = argv_[++i_];
-        }
-        return valued(arg, value);
-    }
-
-    std::string flag(const std::string &arg)
-    {
-        if (arg == "--pty")
-            o_->transport = Transport::Pty;
-        if (arg == "--loaded")
-            o_->loaded = true;
-        if (arg == "--at-print")
-            o_->atPrint = true;
-        if (arg == "--compress")
-            o_->compress = true;
-        if (arg == "--pace")
-            o_->pace = true;
-        return "";
-    }
-
-    std::string valued(const std::string &arg, const std::string &v)
-    {
-        long n = 0;
-        int step = 0;
-        std::string error;
-        if (arg == "--tcp") {
-            if (!parseCount(v, 65535, &n))
-                return "bad port '" + v + "'";
-            o_->transport = Transport::Tcp;
-            o_->tcpPort = int(n);
-        } else if (arg == "--link") {
-            o_->link = v;
-        } else if (arg == "--line") {
-            if (!parseLineSpec(v, &o_->line))
-                return "bad line settings '" + v + "'";
-        } else if (arg == "--line-file") {
-            o_->lineFile = v;
-        } else if (arg == "--cfg") {
-            if (!readCodesFile(v, &o_->codes, &error))
-                return error;
-        } else if (arg == "--mode") {
-            if (v.size() != 1)
-                return "bad mode '" + v + "'";
-            o_->mode = v[0];
-        } else if (arg == "--handshake") {
-            if (v != "A" && v != "I" && v != "N")
-                return "bad handshake '" + v + "'";
-            o_->handshake = v == "N" ? '0' : v[0];
-        } else if (arg == "--refuse-mode") {
-            o_->refuseModes = v;
-        } else if (arg == "--refuse" || arg == "--no-reply") {
-            if (!parseStep(v, &step))
-                return "bad step '" + v + "'";
-            (arg == "--refuse" ? o_->refuse : o_->noReply)[step] = true;
-        } else if (arg == "--busy") {
-            if (!parseCount(v, INT_MAX, &n))
-                return "bad count '" + v + "'";
-            o_->busy = int(n);
-        } else if (arg == "--deck") {
-            if (!readDeckFile(v, &o_->deck, &error))
-                return error;
-        } else if (arg == "--reply-delay" || arg == "--char-gap") {
-            if (!parseCount(v, 600000, &n))
-                return "bad milliseconds '" + v + "'";
-            (arg == "--reply-delay" ? o_->replyDelayMs : o_->charGapMs) = int(n);
-        } else if (arg == "--drop-after") {
-            if (!parseCount(v, LONG_MAX, &n) || n == 0)
-                return "bad count '" + v + "'";
-            o_->dropAfter = n;
-        } else if (arg == "--transcript") {
-            o_->transcriptFile = v;
-        } else if (arg == "--sheets") {
-            o_->sheetsFile = v;
-        } else if (arg == "--save-dir") {
-            o_->saveDir = v;
-        } else {
-            return "unknown option '" + arg + "'";
-        }
-        return "";
-    }
-
-    int argc_;
-    char **argv_;
-    Options *o_;
-    int i_ = 1;
-};
-
-}  // namespace
-
-ParseResult parseCommandLine(int argc, char **argv, Options *options, std::string *error)
-{
-    ArgParser parser(argc, argv, options);
-    return parser.run(error);
-}
-
-const char *usageText()
-{
-    return kUsage;
 }
 
 }  // namespace scannersim

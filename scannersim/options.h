@@ -2,16 +2,21 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "scannersim.h"
 
 namespace scannersim {
 
-enum class ParseResult { Run, Help, Error };
+enum class ParseResult { Run, Help, Version, Error };
 
-// Fills *options from argv. On Error, *error says why.
+// Fills *options from argv. On Error, *error is the one-line reason.
 ParseResult parseCommandLine(int argc, char **argv, Options *options, std::string *error);
 
 const char *usageText();
+
+// Reads and parses a deck file; false with *error ("PATH: ...") when it
+// cannot be read, is a directory, or has a bad line.
+bool loadDeckFile(const std::string &path, std::vector<DeckEntry> *deck, std::string *error);
 
 }  // namespace scannersim

@@ -40,6 +40,11 @@ void Scanner::stop()
     started_ = false;
 }
 
+void Scanner::refill(const std::vector<DeckEntry> &entries)
+{
+    engine_->requestRefill(entries);
+}
+
 std::string Scanner::device() const
 {
     return engine_->device();

@@ -1,5 +1,8 @@
 #include "transcript.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstring>
 
@@ -8,9 +11,15 @@ namespace scannersim {
 bool LineFile::open(const std::string &path, std::string *error)
 {
     close();
-    file_ = std::fopen(path.c_str(), "w");
+    // Appending, so that /dev/stdout redirected to a file does not write
+    // over the banner that the program prints there.
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0666);
+    if (fd >= 0)
+        file_ = ::fdopen(fd, "a");
     if (file_ == nullptr) {
         *error = path + ": " + std::strerror(errno);
+        if (fd >= 0)
+            ::close(fd);
         return false;
     }
     return true;

@@ -11,8 +11,11 @@
 
 #include "runsettings.h"
 #include "sheetcheck.h"
-#include "station.h"
-#include "wire.h"
+#include "support/inside.h"
+#include "support/process.h"
+#include "support/scanner.h"
+
+using namespace support;
 
 namespace {
 
@@ -20,28 +23,12 @@ namespace {
 constexpr time_t JAN_18_2005_1430 = 1106058600;
 constexpr time_t FEB_29_2040_2359 = 2214172740;
 
-// A record of the given length for a document, with the voucher, dataset
-// and checksum fields at the offsets of documents 1, 5, 6, 8, 10 to 13.
+// A record of the given length with this document field, and the voucher,
+// dataset and checksum fields where document 1 has them.
 std::string sheet(int length, const std::string &document, const std::string &voucher = "0001234",
                   const std::string &dataset = "000", const std::string &checksum = "00")
 {
-    std::string record(static_cast<size_t>(length), '1');
-    record.replace(11, 2, document);
-    if (length >= 33) {
-        record.replace(21, 7, voucher);
-        record.replace(28, 3, dataset);
-        record.replace(31, 2, checksum);
-    }
-    return record;
-}
-
-// A document 4 or 14 record: the fields at offset 41.
-std::string shortsheet(int length, const std::string &document, const std::string &dataset)
-{
-    std::string record(static_cast<size_t>(length), '0');
-    record.replace(11, 2, document);
-    record.replace(48, dataset.size(), dataset);
-    return record;
+    return sheetRecord(1, voucher, dataset, checksum, 1, length, document);
 }
 
 class SheetVerdict : public ::testing::Test {
@@ -81,20 +68,14 @@ TEST_F(SheetVerdict, AcceptedRecordBecomesTheOutputRecordWithItsStamp)
 
 TEST_F(SheetVerdict, EveryDocumentLengthGivesTheSameOutputLength)
 {
-    const struct {
-        const char *document;
-        int length;
-    } documents[] = {{"01", 1038}, {"02", 695},  {"03", 827},  {"04", 329},
-                     {"05", 905},  {"06", 1169}, {"08", 1054}, {"10", 1038},
-                     {"11", 1180}, {"12", 1179}, {"13", 897},  {"14", 226}};
-    for (const auto &document : documents) {
-        std::string record(static_cast<size_t>(document.length), '0');
-        record.replace(11, 2, document.document);
+    for (const Layout &row : layouts()) {
+        std::string dataset(static_cast<size_t>(row.datasetwidth), '0');
+        std::string record = sheetRecord(row.document, "0000000", dataset, "00", 3);
         Verdict verdict = judge(record);
-        EXPECT_EQ(verdict.accepted, 1) << document.document;
+        EXPECT_EQ(verdict.accepted, 1) << row.document;
         std::string output = verdict.output;
-        EXPECT_EQ(output.size(), 1218u) << document.document;
-        EXPECT_EQ(output.substr(0, static_cast<size_t>(document.length)), record);
+        EXPECT_EQ(output.size(), 1218u) << row.document;
+        EXPECT_EQ(output.substr(0, static_cast<size_t>(row.length)), record);
     }
 }
 
@@ -123,8 +104,8 @@ TEST_F(SheetVerdict, RejectionsInTheOrderOfTheChecks)
          "S4:  Form dataset 13 does not match current dataset 12.  Press <ENTER>."},
         {sheet(1038, "01", "0001234", "   "), 12, 0,
          "S4:  Form dataset 0 does not match current dataset 12.  Press <ENTER>."},
-        {shortsheet(329, "04", "12"), 12, 0, ""},                // two-character dataset field
-        {shortsheet(226, "14", "012"), 12, 0, ""},               // three-character field
+        {sheetRecord(4, "0000000", "12", "00", 1), 12, 0, ""},  // two-character dataset
+        {sheetRecord(14, "0000000", "012", "00", 1), 12, 0, ""},
         {sheet(1038, "01", "0000007", "099", "05"), 12, 1, ""},  // alignment form
         {sheet(1038, "01", "0000007", "000", "03"), 0, 0, ""},
         {sheet(1038, "01", "0000007", "000", "  "), 0, 0, ""},  // no checksum
@@ -168,9 +149,8 @@ TEST(EditForm, SendsTheRejectedSheetToTheAlternateHopperThenTellsWhy)
     memcpy(outrec, rejected.c_str(), rejected.size() + 1);
     EXPECT_EQ(editform(outrec), 0);
     EXPECT_EQ(wire.received(), "\x1b");
-    EXPECT_EQ(
-        harness::messages(wire.messages()),
-        std::vector<std::string>{"S1:  Invalid document number.  Rescan sheet.  Press <ENTER>."});
+    EXPECT_EQ(messages(wire.messages()),
+              Strings{"S1:  Invalid document number.  Rescan sheet.  Press <ENTER>."});
 }
 
 TEST(BinaryCount, CountsOneBits)

@@ -1,25 +1,25 @@
-// Status answers: the condition a long or download status decodes to, the
-// request bytes, and the end of the run when the scanner answers wrongly.
+// Records and status answers from the scanner on a real descriptor: end of
+// record, stray bytes, run-length groups, the size limit and time-outs; the
+// condition a status decodes to, the request bytes, and the end of the run
+// when the scanner answers wrongly.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
 #include "link.h"
-#include "runsettings.h"
 #include "status.h"
-#include "wire.h"
+#include "support/inside.h"
+#include "support/scanner.h"
+
+using namespace support;
 
 namespace {
 
-// A 50-character long status with single characters set at positions.
-std::string longstatus(std::initializer_list<std::pair<int, char>> set)
+// A long status in wait mode with single characters set at positions.
+std::string longstatus(std::initializer_list<std::pair<size_t, char>> set)
 {
-    std::string status(50, '0');
-    status[34] = 'N';
-    status[48] = 'w';
-    for (const auto &entry : set)
-        status[static_cast<size_t>(entry.first)] = entry.second;
-    return status + "\r\n";
+    return longStatus('w', 'N', set) + "\r\n";
 }
 
 std::string downloadstatus(char idle, char flags2 = '0', char flags3 = '0')
@@ -40,7 +40,7 @@ int decode(const std::string &answers, std::string *requests = nullptr)
 TEST(DecodeStatus, LongStatusConditionsInTheirOrder)
 {
     const struct {
-        std::initializer_list<std::pair<int, char>> set;
+        std::initializer_list<std::pair<size_t, char>> set;
         int code;
     } cases[] = {
         {{{7, '4'}, {32, '3'}}, 4},  // read check: the 0x01 detail of 32 first
@@ -128,10 +128,84 @@ TEST(StatusDeath, WrongLengthOrNoAnswerEndsTheRunWith99)
     EXPECT_EXIT(
         {
             Wire wire;
-            setdelay(-4);  // one second instead of five
+            setDelay(-4);  // one second instead of five
             getstatus(SHORT_STATUS, 5);
         },
         ::testing::ExitedWithCode(99), "");
+}
+
+struct Read {
+    int count;
+    std::string record;
+};
+
+Read readfrom(Wire &wire, const std::string &bytes, int size = 53)
+{
+    static char buffer[1250];
+    memset(buffer, '#', sizeof buffer);
+    wire.send(bytes);
+    int count = readrecord(buffer, size, 1);
+    return {count, count >= 0 ? std::string(buffer, static_cast<size_t>(count)) : std::string()};
+}
+
+TEST(Records, EndOfRecordAndStrayBytes)
+{
+    Wire wire;
+    struct Case {
+        std::string bytes, record;
+    } cases[] = {
+        {"G\r\n", "G"},         {"\nG\r\n", "G"},  // a leading LF is skipped
+        {"A\nB\r\n", "A\nB"},                      // only a leading one
+        {"AB\rCD\r\n", "ABD"},                     // a stray CR takes the byte after it along
+        {"\r\n", ""},                              // an empty record
+        {"\xc1\xe2\r\n", "Ab"},                    // bit 7 is cleared
+    };
+    for (const Case &c : cases) {
+        Read got = readfrom(wire, c.bytes);
+        EXPECT_EQ(got.count, static_cast<int>(c.record.size())) << c.bytes;
+        EXPECT_EQ(got.record, c.record) << c.bytes;
+    }
+}
+
+TEST(Records, RunLengthGroupsExpand)
+{
+    Wire wire;
+    EXPECT_EQ(readfrom(wire, "\x15\x45X\r\n").record, "XXXXX");  // low six bits of 0x45
+    EXPECT_EQ(readfrom(wire, "A\x15\x40X\r\n").record, "A");     // a count of 0
+    EXPECT_EQ(readfrom(wire, "\x15\x03Y\r\n").record, "YYY");
+    // The repeated byte is data whatever it is.
+    EXPECT_EQ(readfrom(wire, std::string("\x15\x02\r\r\n")).record, "\r\r");
+    EXPECT_EQ(readfrom(wire, std::string("\x15\x02\x15Z\r\n")).record, "\x15\x15Z");
+}
+
+TEST(Records, LongRecordIsCutToTheBuffer)
+{
+    Wire wire;
+    Read got = readfrom(wire, std::string(60, 'Q') + "\r\n", 53);
+    EXPECT_EQ(got.count, 52);
+    EXPECT_EQ(got.record, std::string(52, 'Q'));
+    got = readfrom(wire, "\x15\x3fR\x15\x3fR\r\n", 53);  // 126 repeated, 52 kept
+    EXPECT_EQ(got.record, std::string(52, 'R'));
+}
+
+TEST(Records, TimeOutGivesMinusOneAndEmptiesStatus)
+{
+    Wire wire;
+    setStatusBack("previous");
+    Read got = readfrom(wire, "ABC");  // no end of record: waits a second more
+    EXPECT_EQ(got.count, -1);
+    EXPECT_EQ(statusBack(), "");  // emptied whichever buffer was read
+}
+
+TEST(Records, CodesAboveSevenBitsNeverEndARecord)
+{
+    Wire wire;
+    std::vector<int> saved = portSettings(), changed = saved;
+    changed[1] = 0x8D;  // Eor1, position 2
+    setPortSettings(changed);
+    Read got = readfrom(wire, "AB\r\n");
+    setPortSettings(saved);
+    EXPECT_EQ(got.count, -1);
 }
 
 }  // namespace

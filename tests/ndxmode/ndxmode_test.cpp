@@ -10,25 +10,22 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <set>
 #include <string>
-#include <vector>
+
+#include "support/process.h"
+
+using namespace support;
 
 namespace {
 
-using Bytes = std::vector<unsigned char>;
-using Strings = std::vector<std::string>;
+using Bytes = std::string;
 
 std::string target = "linux";
 Strings command;  // emulator words, then the program
@@ -37,19 +34,6 @@ struct Result {
     int status;
     std::string out;
 };
-
-Bytes readFile(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void writeFile(const std::string &path, const Bytes &data)
-{
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char *>(data.data()),
-               static_cast<std::streamsize>(data.size()));
-}
 
 std::set<std::string> listDir(const std::string &dir)
 {
@@ -75,13 +59,13 @@ std::string lines(const Strings &text)
 // the header count in block 0 stored little-endian.
 Bytes makeIndex(int count, size_t size, unsigned char mode17 = 0x5a, unsigned seed = 7)
 {
-    Bytes data(size < 64 ? 64 : size);
+    Bytes data(size < 64 ? 64 : size, '\0');
     for (auto &b : data)
-        b = static_cast<unsigned char>((seed = seed * 1103515245u + 12345u) >> 16);
+        b = static_cast<char>((seed = seed * 1103515245u + 12345u) >> 16);
     for (size_t at = 17; at < data.size(); at += 64)
-        data[at] = mode17;
-    data[60] = static_cast<unsigned char>(count & 0xff);
-    data[61] = static_cast<unsigned char>((count >> 8) & 0xff);
+        data[at] = static_cast<char>(mode17);
+    data[60] = static_cast<char>(count & 0xff);
+    data[61] = static_cast<char>((count >> 8) & 0xff);
     data.resize(size);
     return data;
 }
@@ -90,20 +74,8 @@ Bytes makeIndex(int count, size_t size, unsigned char mode17 = 0x5a, unsigned se
 Bytes switched(Bytes data, int count, unsigned char mode)
 {
     for (size_t at = 17; at < data.size() && at < (static_cast<size_t>(count) + 1) * 64; at += 64)
-        data[at] = mode;
+        data[at] = static_cast<char>(mode);
     return data;
-}
-
-::testing::AssertionResult sameBytes(const Bytes &got, const Bytes &want)
-{
-    if (got.size() != want.size())
-        return ::testing::AssertionFailure()
-               << "size " << got.size() << ", expected " << want.size();
-    for (size_t i = 0; i < got.size(); i++)
-        if (got[i] != want[i])
-            return ::testing::AssertionFailure()
-                   << "offset " << i << " holds " << int(got[i]) << ", expected " << int(want[i]);
-    return ::testing::AssertionSuccess();
 }
 
 // A file name of exactly `length` characters that names "x.ndx" in the work
@@ -118,56 +90,23 @@ std::string longName(size_t length)
 
 class Ndxmode : public ::testing::Test {
 protected:
-    std::string dir, scratch;
+    TempDir scratch;
+    std::string dir = scratch.file("w");
 
-    void SetUp() override
-    {
-        const char *tmp = getenv("TMPDIR");
-        std::string base = std::string(tmp && *tmp ? tmp : "/tmp") + "/ndxmode-XXXXXX";
-        std::vector<char> name(base.begin(), base.end());
-        name.push_back('\0');
-        ASSERT_NE(mkdtemp(name.data()), nullptr);
-        scratch = name.data();
-        dir = scratch + "/w";
-        ASSERT_EQ(mkdir(dir.c_str(), 0700), 0);
-    }
-
-    void TearDown() override
-    {
-        std::string rm = "rm -rf '" + scratch + "'";
-        EXPECT_EQ(system(rm.c_str()), 0);
-    }
+    void SetUp() override { ASSERT_EQ(mkdir(dir.c_str(), 0700), 0); }
 
     std::string path(const std::string &name) const { return dir + "/" + name; }
 
-    // Runs the program in the work directory; output goes to a file outside
-    // it so that helpers of an emulator cannot hold a pipe open.
+    // Runs the program in the work directory.
     Result run(const Strings &args) const
     {
-        std::string outPath = scratch + "/stdout", errPath = scratch + "/stderr";
-        Strings words = command;
-        words.insert(words.end(), args.begin(), args.end());
-        std::vector<char *> argv;
-        for (auto &w : words)
-            argv.push_back(const_cast<char *>(w.c_str()));
-        argv.push_back(nullptr);
-        pid_t pid = fork();
-        if (pid == 0) {
-            int in = open("/dev/null", O_RDONLY);
-            int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 ||
-                dup2(err, 2) < 0 || chdir(dir.c_str()) != 0)
-                _exit(120);
-            execvp(argv[0], argv.data());
-            _exit(121);
-        }
-        int status = 0;
-        if (pid < 0 || waitpid(pid, &status, 0) != pid)
-            return {-1, ""};
-        Bytes out = readFile(outPath);
-        return {WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status),
-                std::string(out.begin(), out.end())};
+        RunOptions options = withInput(RunOptions::File);
+        options.command = command;
+        options.args = args;
+        options.cwd = dir;
+        Process program(options);
+        int status = program.wait(50);
+        return {status, program.output()};
     }
 };
 
@@ -202,7 +141,7 @@ TEST_F(Ndxmode, FewerThanTwoArgumentsShowUsage)
         EXPECT_EQ(r.status, 255) << args[0];
         EXPECT_EQ(r.out, none.out) << args[0];
     }
-    EXPECT_TRUE(sameBytes(readFile(path("x.ndx")), before));
+    EXPECT_TRUE(sameBytes(before, readFile(path("x.ndx"))));
 }
 
 // One run on a file "x.ndx" of `count` and `size`: expected status, output
@@ -251,13 +190,23 @@ TEST_P(Runs, ResultOutputAndFile)
     EXPECT_EQ(r.out, lines(out));
     const Bytes want =
         c.mode < 0 ? before : switched(before, c.count, static_cast<unsigned char>(c.mode));
-    EXPECT_TRUE(sameBytes(readFile(path("x.ndx")), want));
+    EXPECT_TRUE(sameBytes(want, readFile(path("x.ndx"))));
     EXPECT_EQ(listDir(dir), names) << "files were created or removed";
 }
 
 const char *const noMode = "ERROR: neither of mode -On or -Off was specified.";
 const char *const noFirst = "ERROR: COuld not read first header form index file.";
 const char *const hasData = "ERROR: Index file contains index data.";
+
+std::string cannotOpen(const std::string &name)
+{
+    return "ERROR: Cannot open index file " + name + ".";
+}
+
+std::string unread(int header)
+{
+    return "ERROR: Could not read header #" + std::to_string(header);
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Arguments, Runs,
@@ -269,36 +218,19 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"no mode", 2, 640, {"x.ndx", "x.ndx"}, 254, {noMode}, -1},
         Case{"capitals are no mode", 2, 640, {"-ON", "x.ndx"}, 254, {noMode}, -1},
         Case{"small letters are no mode", 2, 640, {"-off", "x.ndx"}, 254, {noMode}, -1},
-        Case{"capitals are a file name",
-             2,
-             640,
-             {"x.ndx", "-On", "-OFF"},
-             253,
-             {"ERROR: Cannot open index file -OFF."},
-             -1},
-        Case{"missing file not created",
-             2,
-             640,
-             {"-Off", "missing.ndx"},
-             253,
-             {"ERROR: Cannot open index file missing.ndx."},
-             -1},
-        Case{"directory", 2, 640, {"-On", "."}, 253, {"ERROR: Cannot open index file .."}, -1}));
+        Case{"-OFF is a name", 2, 640, {"x.ndx", "-On", "-OFF"}, 253, {cannotOpen("-OFF")}, -1},
+        Case{"not created", 2, 640, {"-Off", "missing.ndx"}, 253, {cannotOpen("missing.ndx")}, -1},
+        Case{"directory", 2, 640, {"-On", "."}, 253, {cannotOpen(".")}, -1}));
 
 // Names are taken up to 255 characters; a longer chosen name is refused
 // without opening anything, after the argument checks.
 INSTANTIATE_TEST_SUITE_P(
     LongName, Runs,
-    ::testing::Values(Case{"255 characters", 0, 512, {"-On", "{255}"}, 0, {}, 4},
-                      Case{"256 characters",
-                           0,
-                           512,
-                           {"-On", "{256}"},
-                           253,
-                           {"ERROR: Cannot open index file {256}."},
-                           -1},
-                      Case{"256 not chosen", 0, 512, {"-On", "{256}", "x.ndx"}, 0, {}, 4},
-                      Case{"256 without mode", 0, 512, {"{256}", "x.ndx"}, 254, {noMode}, -1}));
+    ::testing::Values(
+        Case{"255 characters", 0, 512, {"-On", "{255}"}, 0, {}, 4},
+        Case{"256 characters", 0, 512, {"-On", "{256}"}, 253, {cannotOpen("{256}")}, -1},
+        Case{"256 not chosen", 0, 512, {"-On", "{256}", "x.ndx"}, 0, {}, 4},
+        Case{"256 without mode", 0, 512, {"{256}", "x.ndx"}, 254, {noMode}, -1}));
 
 INSTANTIATE_TEST_SUITE_P(
     FirstHeader, Runs,
@@ -321,8 +253,7 @@ INSTANTIATE_TEST_SUITE_P(
                       Case{"count 10 at 1152", 10, 1152, {"-On", "x.ndx"}, 0, {}, 4},
                       Case{"count 10 over 1152", 10, 1153, {"-On", "x.ndx"}, 251, {hasData}, -1},
                       Case{"count 300 at 19712", 300, 19712, {"-On", "x.ndx"}, 0, {}, 4},
-                      Case{
-                          "count 300 over 19712", 300, 19713, {"-On", "x.ndx"}, 251, {hasData}, -1},
+                      Case{"300 over 19712", 300, 19713, {"-On", "x.ndx"}, 251, {hasData}, -1},
                       Case{"count 1000 at 64512", 1000, 64512, {"-Off", "x.ndx"}, 0, {}, 0}));
 
 // A negative count is a damaged header: over its limit the file holds
@@ -340,35 +271,13 @@ INSTANTIATE_TEST_SUITE_P(
                       Case{"-32768 one block", -32768, 64, {"-On", "x.ndx"}, 251, {hasData}, -1}));
 
 // Every header block is read before any is written.
-INSTANTIATE_TEST_SUITE_P(ShortHeaders, Runs,
-                         ::testing::Values(Case{"count 3, ends after block 1",
-                                                3,
-                                                128,
-                                                {"-On", "x.ndx"},
-                                                250,
-                                                {"ERROR: Could not read header #2"},
-                                                -1},
-                                           Case{"count 3, ends inside block 2",
-                                                3,
-                                                150,
-                                                {"-On", "x.ndx"},
-                                                250,
-                                                {"ERROR: Could not read header #2"},
-                                                -1},
-                                           Case{"count 3, ends inside block 3",
-                                                3,
-                                                255,
-                                                {"-Off", "x.ndx"},
-                                                250,
-                                                {"ERROR: Could not read header #3"},
-                                                -1},
-                                           Case{"count 1, one block",
-                                                1,
-                                                64,
-                                                {"-On", "x.ndx"},
-                                                250,
-                                                {"ERROR: Could not read header #1"},
-                                                -1}));
+INSTANTIATE_TEST_SUITE_P(
+    ShortHeaders, Runs,
+    ::testing::Values(
+        Case{"count 3, ends after block 1", 3, 128, {"-On", "x.ndx"}, 250, {unread(2)}, -1},
+        Case{"count 3, ends inside block 2", 3, 150, {"-On", "x.ndx"}, 250, {unread(2)}, -1},
+        Case{"count 3, ends inside block 3", 3, 255, {"-Off", "x.ndx"}, 250, {unread(3)}, -1},
+        Case{"count 1, one block", 1, 64, {"-On", "x.ndx"}, 250, {unread(1)}, -1}));
 
 // Switching: only byte 17 of the header blocks changes, and only to the mode.
 
@@ -377,11 +286,11 @@ TEST_F(Ndxmode, OnTwiceEqualsOnce)
     writeFile(path("x.ndx"), makeIndex(5, 768, 0x11));
     ASSERT_EQ(run({"-On", "x.ndx"}).status, 0);
     const Bytes once = readFile(path("x.ndx"));
-    ASSERT_TRUE(sameBytes(once, switched(makeIndex(5, 768, 0x11), 5, 4)));
+    ASSERT_TRUE(sameBytes(switched(makeIndex(5, 768, 0x11), 5, 4), once));
     Result again = run({"-On", "x.ndx"});
     EXPECT_EQ(again.status, 0);
     EXPECT_EQ(again.out, "");
-    EXPECT_TRUE(sameBytes(readFile(path("x.ndx")), once));
+    EXPECT_TRUE(sameBytes(once, readFile(path("x.ndx"))));
 }
 
 TEST_F(Ndxmode, OffAfterOnRestoresTheFile)
@@ -389,11 +298,11 @@ TEST_F(Ndxmode, OffAfterOnRestoresTheFile)
     const Bytes original = makeIndex(5, 768, 0);
     writeFile(path("x.ndx"), original);
     ASSERT_EQ(run({"-On", "x.ndx"}).status, 0);
-    ASSERT_TRUE(sameBytes(readFile(path("x.ndx")), switched(original, 5, 4)));
+    ASSERT_TRUE(sameBytes(switched(original, 5, 4), readFile(path("x.ndx"))));
     Result off = run({"x.ndx", "-Off"});
     EXPECT_EQ(off.status, 0);
     EXPECT_EQ(off.out, "");
-    EXPECT_TRUE(sameBytes(readFile(path("x.ndx")), original));
+    EXPECT_TRUE(sameBytes(original, readFile(path("x.ndx"))));
 }
 
 TEST_F(Ndxmode, CaseChangedModeNamesTheFile)
@@ -404,7 +313,7 @@ TEST_F(Ndxmode, CaseChangedModeNamesTheFile)
         Result r = run({"-On", name});
         EXPECT_EQ(r.status, 0) << name;
         EXPECT_EQ(r.out, "") << name;
-        EXPECT_TRUE(sameBytes(readFile(path(name)), switched(before, 1, 4))) << name;
+        EXPECT_TRUE(sameBytes(switched(before, 1, 4), readFile(path(name)))) << name;
         unlink(path(name).c_str());
     }
 }
@@ -416,8 +325,8 @@ TEST_F(Ndxmode, OnlyTheLastFileIsSwitched)
     writeFile(path("b.ndx"), b);
     Result r = run({"-On", "a.ndx", "b.ndx"});
     EXPECT_EQ(r.status, 0);
-    EXPECT_TRUE(sameBytes(readFile(path("a.ndx")), a));
-    EXPECT_TRUE(sameBytes(readFile(path("b.ndx")), switched(b, 2, 4)));
+    EXPECT_TRUE(sameBytes(a, readFile(path("a.ndx"))));
+    EXPECT_TRUE(sameBytes(switched(b, 2, 4), readFile(path("b.ndx"))));
 }
 
 TEST_F(Ndxmode, WriteFailureNamesTheBlock)

@@ -1,14 +1,16 @@
 // Mode changes before scanning, their handshake and time-outs, and the wait
-// for an idle scanner. The scanner refuses to start scanning, so each run
-// ends right after the mode changes (S26, then 88).
+// for an idle scanner; command frames as the scanner receives them and their
+// senders' trace lines, with built-in and configured codes. In the mode
+// change runs the scanner refuses to start scanning, so each ends right
+// after the mode changes (S26, then 88).
 #include <gtest/gtest.h>
 
 #include <algorithm>
 
-#include "support.h"
+#include "support/lines.h"
+#include "support/scanner.h"
 
-using namespace harness;
-using namespace protocol;
+using namespace support;
 
 namespace {
 
@@ -22,31 +24,12 @@ scannersim::Options refusingStart()
     return options;
 }
 
-// The frames received after the idle check.
-std::vector<std::string> afterIdle(const scannersim::Scanner &scanner)
+// The frames received after the last one that is so.
+Strings afterLast(const scannersim::Scanner &scanner, const std::string &frame)
 {
-    auto frames = frameList(scanner);
-    auto idle = std::find(frames.begin(), frames.end(), "Status s3");
-    return idle == frames.end() ? frames : std::vector<std::string>(idle + 1, frames.end());
-}
-
-// The frames received after the last one named so.
-std::vector<std::string> afterLast(const scannersim::Scanner &scanner, const std::string &frame)
-{
-    auto frames = frameList(scanner);
+    auto frames = frameList(scanner.frames());
     auto last = std::find(frames.rbegin(), frames.rend(), frame);
-    return last == frames.rend() ? std::vector<std::string>{}
-                                 : std::vector<std::string>(last.base(), frames.end());
-}
-
-// The long status of a stopped scanner in wait mode with an empty hopper.
-std::string waitStatus(char handshake)
-{
-    std::string status(50, '0');
-    status[9] = '3';
-    status[34] = handshake;
-    status[48] = 'w';
-    return status;
+    return last == frames.rend() ? Strings{} : Strings(last.base(), frames.end());
 }
 
 bool shown(const Result &run, const std::string &message)
@@ -54,40 +37,26 @@ bool shown(const Result &run, const std::string &message)
     return std::count(run.messages.begin(), run.messages.end(), message) == 1;
 }
 
-}  // namespace
-
 TEST(ModeChanges, OneChangeFrameIntoWaitModeAndOneOutOfIt)
 {
-    const std::vector<std::string> toDownload = {"ModeChange d", "Handshake", "Status s0",
-                                                 "Initiate"};
-    const std::vector<std::string> toWait = {"ModeChange w", "Handshake", "Status s0"};
-    struct Case {
+    const Strings toDownload = {"ModeChange d", "Handshake", "Status s0", "Initiate"};
+    const Strings toWait = {"Status s0", "ModeChange w", "Handshake", "Status s0", "Status s0"};
+    const struct {
         char mode;
-        std::vector<std::string> frames;
+        Strings frames;
+    } cases[] = {
+        {'w', concat({"Status s0", "Status s0"}, toDownload)},
+        {'d', concat(toWait, toDownload)},
+        {'t', concat(toWait, toDownload)},
     };
-    std::vector<Case> cases = {
-        {'w', {"Status s0", "Status s0"}},
-        {'d', {"Status s0"}},
-        {'t', {"Status s0"}},
-    };
-    for (Case &c : cases) {
-        if (c.mode != 'w') {
-            c.frames.insert(c.frames.end(), toWait.begin(), toWait.end());
-            c.frames.push_back("Status s0");
-        }
-        c.frames.insert(c.frames.end(), toDownload.begin(), toDownload.end());
-    }
-    for (const Case &c : cases) {
+    for (const auto &c : cases) {
         SCOPED_TRACE(std::string("scanner in mode ") + c.mode);
-        TempDir dir;
         scannersim::Options options = refusingStart();
         options.mode = c.mode;
         Sim sim = startScanner(options);
-        ASSERT_TRUE(sim);
-        Result run = runStation(dir, {"-d", sim.device});
-        EXPECT_EQ(run.status, 88);
-        EXPECT_EQ(run.messages, std::vector<std::string>{refusedStart});
-        EXPECT_EQ(afterIdle(*sim), c.frames);
+        Result run = runStation({"-d", sim.device});
+        EXPECT_TRUE(ended(run, 88, {refusedStart}));
+        EXPECT_EQ(afterLast(*sim.scanner, "Status s3"), c.frames);
         EXPECT_EQ(sim->mode(), 'd');
     }
 }
@@ -115,31 +84,17 @@ TEST(ModeChanges, HandshakeByteFollowsTheChangeFrameAsTheStatusAsks)
         options.refuse[int(scannersim::Step::Start)] = true;
         options.handshake = c.handshake;
         Sim sim = startScanner(options);
-        ASSERT_TRUE(sim);
         writeFile(dir.file("d_" + portName(sim.device) + ".cfg"), c.cfg);
 
         Result run = runStation(dir, {"-d", sim.device, "-x"});
-        EXPECT_EQ(run.status, 88);
-        EXPECT_EQ(run.messages, std::vector<std::string>{refusedStart});
-        EXPECT_EQ(received(*sim), resetBytes +
-                                      "s3"
-                                      "s0"
-                                      "s0"
-                                      "ed\x04\r\n" +
-                                      c.byte +
-                                      "s0"
-                                      "\x11");
-        EXPECT_NE(run.trace.find("\nFunction call to switchmode().  Switching to d."
-                                 "\nFunction call to getstatus(s0)."
-                                 "\nFunction call to readrecord()."
-                                 "\nReadrecord OK:  " +
-                                 waitStatus(c.handshake) +
-                                 "\nFunction call to waitchange()."
-                                 "\nFunction call to DlScanControl()."
-                                 "\nFunction call to DlEnd()." +
-                                 c.trace + "\nFunction call to getstatus(s0)."),
-                  std::string::npos)
-            << run.trace;
+        EXPECT_TRUE(ended(run, 88, {refusedStart}));
+        EXPECT_EQ(received(*sim), resetBytes + "s3s0s0ed\x04\r\n" + c.byte + "s0\x11");
+        EXPECT_TRUE(
+            has(run.trace,
+                traceCalls({"switchmode().  Switching to d", "getstatus(s0)", "readrecord()"}) +
+                    "\nReadrecord OK:  " + longStatus('w', c.handshake, {{9, '3'}}) +
+                    traceCalls({"waitchange()", "DlScanControl()", "DlEnd()"}) + c.trace +
+                    traceCalls({"getstatus(s0)"})));
     }
 }
 
@@ -148,7 +103,7 @@ TEST(ModeChanges, ModeNotTakenGivesItsTimeOutAfterElevenPolls)
     struct Case {
         char start;
         std::string refused;
-        std::vector<std::string> args;
+        Strings args;
         std::string message;
         int status;
     } cases[] = {
@@ -157,29 +112,24 @@ TEST(ModeChanges, ModeNotTakenGivesItsTimeOutAfterElevenPolls)
         // Memory initialisation switches to translate mode.
         {'w',
          "t",
-         {"-r", "-f", "form"},
+         {"-r", "-f", "f"},
          "S9:  Timed out switching to translate mode.  Press <ENTER>.",
          88},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.message);
-        TempDir dir;
         scannersim::Options options;
         options.mode = c.start;
         options.refuseModes = c.refused;
         Sim sim = startScanner(options);
-        ASSERT_TRUE(sim);
-        std::vector<std::string> args = {"-d", sim.device};
-        args.insert(args.end(), c.args.begin(), c.args.end());
 
-        Result run = runStation(dir, args);
+        Result run = runStation(concat({"-d", sim.device}, c.args));
         EXPECT_EQ(run.status, c.status);
         EXPECT_TRUE(shown(run, c.message)) << run.errors;
         // The handshake, then eleven long status requests and nothing more.
-        std::vector<std::string> polls(11, "Status s0");
-        polls.insert(polls.begin(), "Handshake");
-        EXPECT_EQ(afterLast(*sim, "ModeChange " + c.refused), polls);
-        EXPECT_EQ(countFrames(*sim, "ModeChange " + c.refused), 1);
+        EXPECT_EQ(afterLast(*sim.scanner, "ModeChange " + c.refused),
+                  concat({"Handshake"}, Strings(11, "Status s0")));
+        EXPECT_EQ(countFrames(sim->frames(), "ModeChange " + c.refused), 1);
         EXPECT_EQ(sim->mode(), c.start);
     }
 }
@@ -192,17 +142,15 @@ TEST(IdleWait, BusyScannerIsPolledAndPromptedForOnceAtTheThirdBusyAnswer)
     } cases[] = {{2, 0}, {3, 1}, {7, 1}};
     for (const Case &c : cases) {
         SCOPED_TRACE("busy answers: " + std::to_string(c.busy));
-        TempDir dir;
         scannersim::Options options;
         options.busy = c.busy;
         Sim sim = startScanner(options);
-        ASSERT_TRUE(sim);
 
-        Result run = runStation(dir, {"-d", sim.device, "-r"});
+        Result run = runStation({"-d", sim.device, "-r"});
         EXPECT_EQ(run.status, 0);
         EXPECT_EQ(std::count(run.messages.begin(), run.messages.end(), busyPrompt), c.prompts)
             << run.errors;
-        EXPECT_EQ(countFrames(*sim, "Status s3"), c.busy + 1);
+        EXPECT_EQ(countFrames(sim->frames(), "Status s3"), c.busy + 1);
     }
 }
 
@@ -212,18 +160,82 @@ TEST(IdleWait, EscapeAtTheBusyPromptEndsTheRunWith88)
     scannersim::Options options;
     options.busy = 1000;
     Sim sim = startScanner(options);
-    ASSERT_TRUE(sim);
 
-    RunOptions station;
-    station.args = {"-d", sim.device};
-    station.cwd = dir.path();
-    Station run(station);
+    Process run(markfeedIn(dir, {"-d", sim.device}));
     ASSERT_TRUE(run.waitFor(busyPrompt, 10)) << run.errors();
     run.idle(0.3);
-    EXPECT_EQ(countFrames(*sim, "Status s3"), 3);
+    EXPECT_EQ(countFrames(sim->frames(), "Status s3"), 3);
     run.type("\x1b");
     Result result = finish(run, dir);
-    EXPECT_EQ(result.status, 88);
-    EXPECT_EQ(result.messages, std::vector<std::string>{busyPrompt});
-    EXPECT_EQ(countFrames(*sim, "Status s3"), 3);
+    EXPECT_TRUE(ended(result, 88, {busyPrompt}));
+    EXPECT_EQ(countFrames(sim->frames(), "Status s3"), 3);
 }
+
+// The codes the run sends or reads, moved off their built-in values (Initiate
+// keeps its own, now apart from PositiveResponse), so that a sender still
+// using a constant shows on the wire.
+const char changedCodes[] = "0x05 0x1E 0x1F 0x52 0x0F\n"  // Eoi Eor1 Eor2 Start Stop
+                            "0x11 0x16\n"                 // Initiate PositiveResponse
+                            "0x53 0x35 0x36 0x37\n"       // StatusControlCode and the three kinds
+                            "0x45 0x1C 0x1D 0x10\n"       // ScannerControlCode Download Run Rel
+                            "0x31 0x32 0x15 0x17\n"  // PrintPos PrintData Compress SelectScanner
+                            "0x13 0x19 0x0D\n"       // SelectAux AuxPortData SelectFromAux
+                            "0\n"                    // delay
+                            "0x38 0x1B\n"            // DownloadStatusRequest SelectStacker
+                            "19200 7 2 2 1\n";
+
+TEST(CommandFrames, ResetSequenceAndIdleRequestWithBuiltInCodes)
+{
+    Sim sim = startScanner({});
+    Result run = runStation({"-d", sim.device, "-r", "-x"});
+    EXPECT_EQ(run.status, 0) << run.errors;
+    EXPECT_EQ(received(*sim), resetBytes + "s3");
+    EXPECT_EQ(frameList(sim->frames()),
+              (Strings{"SelectScanner", "End", "Release", "Stop", "Display", "Status s3"}));
+    const std::string expected =
+        traceCalls({"FlushComm()", "DlReset()", "DlSelectScanner()", "DlEnd()", "DlRel()",
+                    "DlStop()", "DlDisplay()", "WaitForIdle()", "getstatus(s3)", "readrecord()"}) +
+        "\nReadrecord OK:  0000\n\nResetting Scanner Port To Default Settings";
+    // From the first FlushComm on.
+    EXPECT_EQ(run.trace.substr(run.trace.find("\nFunction call to FlushComm()."), expected.size()),
+              expected);
+}
+
+TEST(CommandFrames, ConfiguredCodesGoOnTheWireExceptInTheDisplayCommand)
+{
+    TempDir dir;
+    Sim sim = startScanner(optionsWithCodes(changedCodes));
+    writeFile(dir.file("d_" + portName(sim.device) + ".cfg"), changedCodes);
+
+    Process station(markfeedIn(dir, {"-d", sim.device, "-x"}));
+    ASSERT_TRUE(station.waitFor("Scanner hopper empty.", 15)) << station.errors();
+    station.type("\x1b");
+    Result run = finish(station, dir);
+    EXPECT_EQ(run.status, 99);
+
+    const std::string expected =
+        std::string("\x17"          // SelectScanner
+                    "\x05\x1e\x1f"  // end of frame: Eoi Eor1 Eor2
+                    "\x10"          // RelCode
+                    "\x0f"          // Stop
+                    "\x07\x60\x05"  // display: the fixed codes, then Eoi
+                    "S8"            // download status
+                    "S5"
+                    "S5"              // long status: wait mode, then on to download mode
+                    "Ed\x05\x1e\x1f"  // mode change
+                    "\x16"            // handshake 'A': PositiveResponse
+                    "S5"
+                    "\x11"  // Initiate
+                    "S5"
+                    "R"
+                    "S5");  // not ready: Start; then the empty hopper
+    EXPECT_EQ(received(*sim), expected);
+    // Answers end in the configured Eor1 Eor2 and so are read whole.
+    for (std::string lines :
+         {traceCalls({"getstatus(S8)", "readrecord()"}) + "\nReadrecord OK:  0000\n",
+          traceCalls({"waitchange()", "DlScanControl()", "DlEnd()", "DlAck()", "getstatus(S5)"}),
+          traceCalls({"DlInit()", "readrecord()"}) + "\nReadrecord OK:  GSCANNING\n"})
+        EXPECT_TRUE(has(run.trace, lines)) << lines;
+}
+
+}  // namespace

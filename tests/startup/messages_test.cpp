@@ -1,23 +1,21 @@
-// The operator's message line and the keyboard waits: what the operator
-// sees on the one row, and which key comes back to the caller.
+// The operator's message line, keyboard and terminal: what the operator sees
+// on the one row, which key comes back to the caller, keys one at a time
+// with or without a usable terminal type or with input from a file, no
+// screen sequences in files, the terminal's modes given back, and an exit
+// status the host knows.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
+#include <fcntl.h>
+#include <termios.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <csignal>
-#include <cstdio>
-
-#include "link.h"
 #include "operator.h"
-#include "runsettings.h"
-#include "startup_support.h"
-#include "station.h"
+#include "support/inside.h"
+#include "support/lines.h"
+#include "support/programs.h"
+#include "termination.h"
 
-using namespace harness;
-using startup::quickRun;
-using startup::screenRow;
+using namespace support;
 
 namespace {
 
@@ -32,21 +30,16 @@ std::string row(int indent, const std::string &text)
 TEST(MessageLine, ScannerInUseIsCentredAndWaitsForAnyKey)
 {
     TempDir dir;
-    startup::LockHolder holder(dir.file("LOCK_tty1a"), 4);
+    LockHolder holder(dir.file("LOCK_tty1a"), 4);
     ASSERT_TRUE(holder.holding());
-    RunOptions options;
-    options.cwd = dir.path();
-    options.args = {"-d", "/dev/tty1a"};
-    Station station(options);
+    Process station(markfeedIn(dir, {"-d", "/dev/tty1a"}));
     const std::string line = std::string(17, ' ') +
                              "S46:  Scanner currently in use.  Press <ENTER>." +
                              std::string(15, ' ');
     ASSERT_EQ(line.size(), 79u);
-    ASSERT_TRUE(station.waitFor("S46", 10));
-    usleep(200000);
+    ASSERT_TRUE(waitsAt(station, "S46"));
     // Shown, not yet answered: no carriage return until the key comes.
     EXPECT_EQ(station.errors(), line);
-    EXPECT_TRUE(startup::running(station.pid()));
     station.type("q");
     EXPECT_EQ(station.wait(10), 88);
     EXPECT_EQ(station.errors(), line + "\r");
@@ -68,8 +61,7 @@ TEST(MessageLine, LongTextsAreCutAtColumn79)
         std::string output = "m/" + std::string(c.length - head.size() - tail.size() - 2, 'o');
         std::string text = head + output + tail;
         ASSERT_EQ(text.size(), c.length);
-        TempDir dir;
-        auto run = quickRun(dir, {"-x", "-d", "/dev/tty1a", "-o", output});
+        auto run = runStation({"-x", "-d", "/dev/tty1a", "-o", output});
         EXPECT_EQ(run.status, 88);
         EXPECT_EQ(run.errors, row(c.indent, text) + "\r");
         // The trace keeps the whole text.
@@ -79,8 +71,7 @@ TEST(MessageLine, LongTextsAreCutAtColumn79)
 
 TEST(MessageLine, ShortMessageAfterALongOneLeavesNothingOfIt)
 {
-    TempDir dir;
-    auto run = quickRun(dir, {"-l", "a"});
+    auto run = runStation({"-l", "a"});
     EXPECT_EQ(run.status, 88);
     const std::string s44 = "S44:  Could not create scanner lock file.  Press <ENTER>.";
     const std::string check = "Check permissions on a/LOCK_.  Press <ENTER>.";
@@ -93,10 +84,7 @@ TEST(MessageLine, ProgressMessageDoesNotTakeAKey)
     // The communication test announces each trial without waiting; the
     // one key typed answers the open failure that follows.
     TempDir dir;
-    RunOptions options;
-    options.cwd = dir.path();
-    options.args = {"-s", "-d", "/dev/tty1a"};
-    Station station(options);
+    Process station(markfeedIn(dir, {"-s", "-d", "/dev/tty1a"}));
     const std::string testing = "Testing scanner on /dev/tty1a at 9600:7O2.  Please wait...";
     const std::string s21 = "S21:  Unable to open device /dev/tty1a.  Press <ENTER>.";
     ASSERT_TRUE(station.waitFor("S21", 10)) << station.errors();
@@ -107,63 +95,30 @@ TEST(MessageLine, ProgressMessageDoesNotTakeAKey)
     EXPECT_EQ(station.errors(), row(12, testing) + "\r" + row(13, s21) + "\r");
 }
 
-// Runs body in a child process whose standard input is a pipe and whose
-// standard error is collected; the input is written after delay
-// milliseconds, and its end is signalled when closeInput is set.
+// Runs body in a child whose standard input is a pipe holding keys (after
+// delay milliseconds) and, when closeInput is set, then its end. The result
+// comes back as the exit status: one byte, which the results fit signed.
 struct Child {
     int result = 0;
     std::string errors;
     double seconds = 0;
 };
 
-template <class Body>
-Child inChild(Body body, const std::string &input, bool closeInput, int delay = 0)
+Child inChild(const std::function<int()> &body, const std::string &keys, bool closeInput,
+              int delay = 0)
 {
-    int in[2], err[2], result[2];
-    if (pipe(in) != 0 || pipe(err) != 0 || pipe(result) != 0)
-        return {};
-    signal(SIGPIPE, SIG_IGN);
-    // Input without delay is there before the child starts.
-    if (delay == 0 && !input.empty() && write(in[1], input.data(), input.size()) < 0)
-        ADD_FAILURE() << "write";
-    auto start = std::chrono::steady_clock::now();
-    pid_t pid = fork();
-    if (pid == 0) {
-        dup2(in[0], 0);
-        dup2(err[1], 2);
-        close(in[1]);
-        close(err[0]);
-        close(result[0]);
-        int value = body();
-        fflush(stderr);
-        if (write(result[1], &value, sizeof value) != sizeof value)
-            _exit(1);
-        _exit(0);
-    }
-    close(in[0]);
-    close(err[1]);
-    close(result[1]);
+    RunOptions options = withInput(RunOptions::Pipe);
+    options.keys = delay == 0 ? keys : "";
+    Timer timer;
+    Process child(options, body);
     if (delay > 0) {
         usleep(static_cast<useconds_t>(delay) * 1000);
-        if (!input.empty() && write(in[1], input.data(), input.size()) < 0)
-            ADD_FAILURE() << "write";
+        child.type(keys);
     }
     if (closeInput)
-        close(in[1]);
-    Child child;
-    if (read(result[0], &child.result, sizeof child.result) != sizeof child.result)
-        ADD_FAILURE() << "no result from the child";
-    child.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    waitpid(pid, nullptr, 0);
-    char buffer[512];
-    ssize_t n;
-    while ((n = read(err[0], buffer, sizeof buffer)) > 0)
-        child.errors.append(buffer, static_cast<size_t>(n));
-    if (!closeInput)
-        close(in[1]);
-    close(err[0]);
-    close(result[0]);
-    return child;
+        child.closeInput();
+    int status = child.wait(20);
+    return {static_cast<signed char>(status), child.errors(), timer.seconds()};
 }
 
 TEST(ShowMessage, ReturnsTheKeyWhenWaitingAndNothingReadOtherwise)
@@ -188,34 +143,55 @@ TEST(ShowMessage, ReturnsTheKeyWhenWaitingAndNothingReadOtherwise)
     EXPECT_LT(ended.seconds, 2);
 }
 
-TEST(ShowMessage, WritesEachMessageToTheTrace)
+// What body writes to the trace, with these keys typed.
+std::string traced(const std::function<void()> &body, const std::string &keys)
 {
     TempDir dir;
     std::string path = dir.file("trace");
-    auto child = inChild(
-        [path] {
-            debugflag = 1;
-            opentrace(path.c_str());
-            showmsg("Downloading form definition file.  Please wait...", 0);
-            showmsg("S46:  Scanner currently in use.  Press <ENTER>.", 1);
-            fflush(nullptr);  // the child ends with _exit
+    inChild(
+        [&] {
+            openTrace(path);
+            body();
+            closeTrace();
             return 0;
         },
-        "\r", false);
-    EXPECT_EQ(readFile(path), "\nShowmsg:  Downloading form definition file.  Please wait..."
-                              "\nShowmsg:  S46:  Scanner currently in use.  Press <ENTER>.");
+        keys, false);
+    return readFile(path);
+}
+
+// GetKey(seconds) with this delay, keys typed after keyDelay milliseconds.
+Child getKey(int seconds, int delay, const std::string &keys, bool closeInput, int keyDelay = 0)
+{
+    return inChild(
+        [=] {
+            setDelay(delay);
+            return GetKey(seconds);
+        },
+        keys, closeInput, keyDelay);
+}
+
+TEST(ShowMessage, WritesEachMessageToTheTrace)
+{
+    std::string trace = traced(
+        [] {
+            showmsg("Downloading form definition file.  Please wait...", 0);
+            showmsg("S46:  Scanner currently in use.  Press <ENTER>.", 1);
+        },
+        "\r");
+    EXPECT_EQ(trace, "\nShowmsg:  Downloading form definition file.  Please wait..."
+                     "\nShowmsg:  S46:  Scanner currently in use.  Press <ENTER>.");
 }
 
 TEST(KeyWait, KeyAlreadyTypedComesBackAtOnce)
 {
-    auto child = inChild([] { return GetKey(5); }, "k", false);
+    auto child = getKey(5, 0, "k", false);
     EXPECT_EQ(child.result, 'k');
     EXPECT_LT(child.seconds, 2);
 }
 
 TEST(KeyWait, NoKeyInTimeIsZero)
 {
-    auto child = inChild([] { return GetKey(1); }, "", false);
+    auto child = getKey(1, 0, "", false);
     EXPECT_EQ(child.result, 0);
     EXPECT_GE(child.seconds, 0.9);
 }
@@ -223,40 +199,23 @@ TEST(KeyWait, NoKeyInTimeIsZero)
 TEST(KeyWait, DelayIsAddedToTheWait)
 {
     // Zero seconds asked, two of delay: a key typed after one second counts.
-    auto child = inChild(
-        [] {
-            setdelay(2);
-            return GetKey(0);
-        },
-        "\r", false, 1000);
+    auto child = getKey(0, 2, "\r", false, 1000);
     EXPECT_EQ(child.result, 13);
     EXPECT_GE(child.seconds, 0.9);
 }
 
 TEST(KeyWait, NegativeTotalFailsAtOnceAndZeroStillPolls)
 {
-    auto negative = inChild(
-        [] {
-            setdelay(-4);
-            return GetKey(3);
-        },
-        "k", false);
+    auto negative = getKey(3, -4, "k", false);
     EXPECT_EQ(negative.result, -1);
     EXPECT_LT(negative.seconds, 1);
-
-    auto zero = inChild(
-        [] {
-            setdelay(-3);
-            return GetKey(3);
-        },
-        "k", false);
-    EXPECT_EQ(zero.result, 'k');
+    EXPECT_EQ(getKey(3, -3, "k", false).result, 'k');
 }
 
 // Ended input is a keyboard nobody touches: the whole wait, then no key.
 TEST(KeyWait, EndOfInputWaitsItsTimeAndIsNoKey)
 {
-    auto child = inChild([] { return GetKey(1); }, "", true);
+    auto child = getKey(1, 0, "", true);
     EXPECT_EQ(child.result, 0);
     EXPECT_GE(child.seconds, 0.9);
     auto closed = inChild(
@@ -271,19 +230,137 @@ TEST(KeyWait, EndOfInputWaitsItsTimeAndIsNoKey)
 
 TEST(KeyWait, TraceLine)
 {
+    EXPECT_EQ(traced(
+                  [] {
+                      GetKey(1);
+                      GetKey(1);
+                  },
+                  "ab"),
+              "\nFunction call to GetKey().\nFunction call to GetKey().");
+}
+
+const char s21[] = "S21:  Unable to open device /dev/tty1a.  Press <ENTER>.";
+
+// The options with TERM set so, or removed when term is nullptr.
+RunOptions withTerm(RunOptions options, const char *term)
+{
+    if (term)
+        options.env["TERM"] = term;
+    else
+        options.unsetenv.push_back("TERM");
+    return options;
+}
+
+TEST(Terminal, WithoutAUsableTerminalTypeTheRunStillWorks)
+{
+    for (const char *term : {static_cast<const char *>(nullptr), "no-such-terminal"}) {
+        SCOPED_TRACE(term ? term : "no TERM");
+        TempDir dir;
+        Process usage(withTerm(markfeedIn(dir, {}), term));
+        EXPECT_EQ(usage.wait(10), 99);
+        EXPECT_EQ(usage.errors().rfind("\r\nusage -- markfeed [options]", 0), 0u);
+        Process station(withTerm(markfeedIn(dir, {"-x", "-d", "/dev/tty1a"}), term));
+        ASSERT_TRUE(station.waitFor(s21, 10)) << station.errors();
+        // One key without <ENTER> is enough, and it is not echoed.
+        station.type("a");
+        EXPECT_TRUE(ended(finish(station, dir, 10), 88, {s21}));
+        EXPECT_EQ(station.output(), "");
+        EXPECT_TRUE(has(readFile(dir.file("scantest.log")), "RETURN VALUE = 88."));
+    }
+}
+
+TEST(Terminal, InputFromAFileAndOutputToAPipe)
+{
     TempDir dir;
-    std::string path = dir.file("trace");
-    inChild(
-        [path] {
-            debugflag = 1;
-            opentrace(path.c_str());
-            GetKey(1);
-            GetKey(1);
-            fflush(nullptr);  // the child ends with _exit
-            return 0;
-        },
-        "ab", false);
-    EXPECT_EQ(readFile(path), "\nFunction call to GetKey().\nFunction call to GetKey().");
+    writeFile(dir.file("keys"), "\r\r");
+    // Two messages that wait, one key each from the file.
+    RunOptions options = withTerm(markfeedIn(dir, {"-l", "missing"}, RunOptions::File), "xterm");
+    options.inputfile = dir.file("keys");
+    Process station(options);
+    EXPECT_TRUE(ended(finish(station, dir, 10), 88,
+                      {"S44:  Could not create scanner lock file.  Press <ENTER>.",
+                       "Check permissions on missing/LOCK_.  Press <ENTER>."}));
+    // No screen set-up sequences in the redirected output.
+    EXPECT_EQ(station.output(), "");
+
+    options.args = {};
+    Process usage(options);
+    EXPECT_EQ(usage.wait(10), 99);
+    EXPECT_EQ(usage.output(), "");
+}
+
+// A child whose terminal is the pty (standard output the pty, or a file when
+// output is given) sets the terminal up as markfeed does, waits for one key
+// with a message, and ends through goodbye with that key as exit status.
+struct KeyRun {
+    int key = -1;
+    struct termios before = {}, during = {}, after = {};
+};
+
+KeyRun typeKey(const char *term, const std::string &output, const std::string &key)
+{
+    ScriptedLine pty(ScriptedLine::Pty, ScriptedLine::Terminal);
+    int slave = pty.slave();
+    KeyRun run;
+    tcgetattr(slave, &run.before);
+    Process child(withTerm(withInput(RunOptions::File), term), [&]() -> int {
+        dup2(slave, 0);
+        dup2(output.empty() ? slave : open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
+        setupterminal();
+        goodbye(showmsg("Press <ENTER>.", 1));
+    });
+    pty.start();  // takes in what the child writes; not before the fork
+    // Type only once the terminal is in key-by-key mode: a line terminal
+    // would turn the carriage return into a line feed.
+    child.until(
+        [&] { return tcgetattr(slave, &run.during) == 0 && !(run.during.c_lflag & ICANON); }, 5);
+    pty.send(key);
+    run.key = child.wait(5);
+    tcgetattr(slave, &run.after);
+    return run;
+}
+
+TEST(Terminal, KeysComeOneAtATimeAndTheModesAreGivenBack)
+{
+    const struct {
+        const char *term;
+        bool redirected;
+        const char *name;
+    } cases[] = {{"xterm", false, "curses"},
+                 {"dumb", false, "curses on a dumb terminal"},
+                 {nullptr, false, "no TERM"},
+                 {"no-such-terminal", false, "unknown TERM"},
+                 {"xterm", true, "output redirected"}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        std::string output = c.redirected ? dir.file("screen.out") : "";
+        for (std::string key : {"\r", "\x1b", "a"}) {
+            auto run = typeKey(c.term, output, key);
+            EXPECT_EQ(run.key, static_cast<unsigned char>(key[0]));
+            EXPECT_FALSE(run.during.c_lflag & ICANON);
+            EXPECT_FALSE(run.during.c_lflag & ECHO);
+            EXPECT_FALSE(run.during.c_iflag & ICRNL);
+            EXPECT_TRUE(run.before.c_lflag & ICANON);  // a fresh pty is a line terminal
+            EXPECT_EQ(run.after.c_lflag & (ICANON | ECHO), run.before.c_lflag & (ICANON | ECHO));
+            EXPECT_EQ(run.after.c_iflag & ICRNL, run.before.c_iflag & ICRNL);
+        }
+        // No screen sequences in a file.
+        if (c.redirected) {
+            EXPECT_EQ(readFile(output), "");
+        }
+    }
+}
+
+TEST(Terminal, ClosedStandardErrorDoesNotChangeTheExitStatus)
+{
+    // A host that stops reading the messages must still get 88, not a
+    // death by SIGPIPE.
+    TempDir dir;
+    RunOptions options = markfeedIn(dir, {"-d", "/dev/tty1a"}, RunOptions::File);
+    options.closedErrors = true;
+    Process station(options);
+    EXPECT_EQ(station.wait(10), 88);
 }
 
 }  // namespace

@@ -1,49 +1,39 @@
-// Where a run puts its files, what it leaves in them, and what the operator
-// sees when one of them cannot be opened.
+// Where a run puts its files, what it leaves in them, what the operator sees
+// when one of them cannot be opened, and the scanner lock: one run per
+// scanner, and a run that finds it busy leaves the running batch's trace and
+// data output file alone.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "startup_support.h"
-#include "station.h"
+#include "support/lines.h"
+#include "support/programs.h"
 
-using namespace harness;
-using startup::filePaths;
-using startup::quickRun;
+using namespace support;
 
 namespace {
 
 const char device[] = "/dev/tty1a";
+// The end of the trace of a run whose device was never opened: the port's
+// settings are all zero, so there is no speed line at all.
+const std::string unopenedEnd = std::string("\nResetting Scanner Port To Default Settings\n") +
+                                "==========================================\n"
+                                "SIZE: ?\nPARITY: None\nSTOPS: 1\n"
+                                "\n\nPROGRAM TERMINATED.  RETURN VALUE = 88.\n"
+                                "=======================================\n";
 
 TEST(Paths, WholeTraceOfARunWhoseDeviceCannotBeOpened)
 {
     TempDir dir;
-    auto run = quickRun(dir, {"-x", "-d", device});
+    auto run = runStation(dir, {"-x", "-d", device});
     EXPECT_EQ(run.status, 88);
-    // The never-opened port's settings are all zero: no speed line at all.
-    EXPECT_EQ(run.trace, "\nFILE PATHS"
-                         "\n=========="
-                         "\nScanner device     = /dev/tty1a"
-                         "\nCfg config file    = d_tty1a.cfg"
-                         "\nSemifore lock file = LOCK_tty1a"
-                         "\nData output file   = SCAN.DAT"
-                         "\nDebug file         = scantest.log"
-                         "\n"
-                         "\nOpening device using DlOpenComm."
-                         "\nFunction call to DlOpenComm()."
-                         "\nShowmsg:  S21:  Unable to open device /dev/tty1a.  Press <ENTER>."
-                         "\n\nResetting Scanner Port To Default Settings"
-                         "\n=========================================="
-                         "\nSIZE: ?"
-                         "\nPARITY: None"
-                         "\nSTOPS: 1"
-                         "\n"
-                         "\n\nPROGRAM TERMINATED.  RETURN VALUE = 88."
-                         "\n=======================================\n");
+    EXPECT_EQ(run.trace, pathsBlock(device, "", "tty1a", "tty1a") +
+                             "\nOpening device using DlOpenComm."
+                             "\nFunction call to DlOpenComm()."
+                             "\nShowmsg:  S21:  Unable to open device /dev/tty1a.  Press <ENTER>."
+                             "\n" +
+                             unopenedEnd);
     EXPECT_EQ(readFile(dir.file("LOCK_tty1a")), "lock");
     EXPECT_TRUE(fileExists(dir.file("SCAN.DAT")));
     EXPECT_EQ(readFile(dir.file("SCAN.DAT")), "");
@@ -55,31 +45,10 @@ TEST(Paths, DirectoryWithAndWithoutTrailingSlash)
         TempDir dir;
         std::string data = dir.file("data");
         ASSERT_EQ(mkdir(data.c_str(), 0777), 0);
-        auto run = quickRun(dir, {"-x", "-d", device, "-l", data + slash, "-f", "demo"});
+        auto run = runStation(dir, {"-x", "-d", device, "-l", data + slash, "-f", "demo"});
         EXPECT_EQ(run.status, 88);
         std::string trace = readFile(data + "/scantest.log");
-        EXPECT_EQ(filePaths(trace), "\nFILE PATHS"
-                                    "\n=========="
-                                    "\nScanner device     = /dev/tty1a"
-                                    "\nCfg config file    = " +
-                                        data +
-                                        "/d_tty1a.cfg"
-                                        "\nSemifore lock file = " +
-                                        data +
-                                        "/LOCK_tty1a"
-                                        "\nData output file   = " +
-                                        data +
-                                        "/SCAN.DAT"
-                                        "\nDownload file      = " +
-                                        data +
-                                        "/demo.dlf"
-                                        "\nRuntime file       = " +
-                                        data +
-                                        "/demo.rtp"
-                                        "\nDebug file         = " +
-                                        data +
-                                        "/scantest.log"
-                                        "\n");
+        EXPECT_EQ(filePaths(trace), pathsBlock(device, data + "/", "tty1a", "tty1a", "demo"));
         EXPECT_EQ(readFile(data + "/LOCK_tty1a"), "lock");
         EXPECT_TRUE(fileExists(data + "/SCAN.DAT"));
         EXPECT_FALSE(fileExists(dir.file("scantest.log")));
@@ -93,95 +62,64 @@ TEST(Paths, OutputNameIsTakenExactlyAsWritten)
     TempDir dir;
     ASSERT_EQ(mkdir(dir.file("data").c_str(), 0777), 0);
     ASSERT_EQ(mkdir(dir.file("out").c_str(), 0777), 0);
-    auto run = quickRun(dir, {"-x", "-l", "data", "-o", "out/batch.dat", "-d", device});
+    auto run = runStation(dir, {"-x", "-l", "data", "-o", "out/batch.dat", "-d", device});
     EXPECT_EQ(run.status, 88);
     EXPECT_TRUE(fileExists(dir.file("out/batch.dat")));
     EXPECT_FALSE(fileExists(dir.file("data/out/batch.dat")));
     EXPECT_FALSE(fileExists(dir.file("data/SCAN.DAT")));
     std::string trace = readFile(dir.file("data/scantest.log"));
-    EXPECT_NE(trace.find("\nData output file   = out/batch.dat\n"), std::string::npos) << trace;
-    EXPECT_NE(trace.find("\nDebug file         = data/scantest.log\n"), std::string::npos) << trace;
+    EXPECT_TRUE(has(trace, "\nData output file   = out/batch.dat\n"));
+    EXPECT_TRUE(has(trace, "\nDebug file         = data/scantest.log\n"));
 }
 
 TEST(Paths, ServiceIsPartOfTheLockNameOnly)
 {
     TempDir dir;
-    auto run = quickRun(dir, {"-x", "-d", device, "-u", "9100"});
+    auto run = runStation(dir, {"-x", "-d", device, "-u", "9100"});
     EXPECT_EQ(run.status, 88);
-    EXPECT_EQ(filePaths(run.trace), "\nFILE PATHS"
-                                    "\n=========="
-                                    "\nScanner device     = /dev/tty1a"
-                                    "\nCfg config file    = d_tty1a.cfg"
-                                    "\nSemifore lock file = LOCK_tty1a_9100"
-                                    "\nData output file   = SCAN.DAT"
-                                    "\nDebug file         = scantest.log"
-                                    "\n");
+    EXPECT_EQ(filePaths(run.trace), pathsBlock(device, "", "tty1a", "tty1a_9100"));
     EXPECT_EQ(readFile(dir.file("LOCK_tty1a_9100")), "lock");
     EXPECT_FALSE(fileExists(dir.file("LOCK_tty1a")));
-}
-
-// A loopback port that nobody listens on.
-int closedPort()
-{
-    int s = socket(AF_INET, SOCK_STREAM, 0);
-    struct sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (bind(s, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 ||
-        getsockname(s, reinterpret_cast<sockaddr *>(&address), &length) != 0)
-        return -1;
-    close(s);
-    return ntohs(address.sin_port);
 }
 
 TEST(Paths, NetworkScannerLocksPerHostAndServiceAndGetsNoTerminationBanner)
 {
     TempDir dir;
-    int port = closedPort();
+    int port = freePort();
     ASSERT_GT(port, 0);
     std::string service = std::to_string(port);
     // -p: the port number goes into the address in network byte order.
-    auto run = quickRun(dir, {"-x", "-p", "-d", "/net/127.0.0.1", "-u", service});
+    auto run = runStation(dir, {"-x", "-p", "-d", "/net/127.0.0.1", "-u", service});
     EXPECT_EQ(run.status, 88);
     std::string refused =
         "S15:  Connection refused on 127.0.0.1 port " + service + ".  Press <ENTER>.";
-    EXPECT_EQ(messages(run.errors), std::vector<std::string>{refused});
-    EXPECT_EQ(filePaths(run.trace), "\nFILE PATHS"
-                                    "\n=========="
-                                    "\nScanner device     = /net/127.0.0.1"
-                                    "\nCfg config file    = d_127.0.0.1.cfg"
-                                    "\nSemifore lock file = LOCK_127.0.0.1_" +
-                                        service +
-                                        "\nData output file   = SCAN.DAT"
-                                        "\nDebug file         = scantest.log"
-                                        "\n");
+    EXPECT_EQ(run.messages, Strings{refused});
+    EXPECT_EQ(filePaths(run.trace),
+              pathsBlock("/net/127.0.0.1", "", "127.0.0.1", "127.0.0.1_" + service));
     EXPECT_EQ(readFile(dir.file("LOCK_127.0.0.1_" + service)), "lock");
     // Nothing to restore on a network link, and so no banner.
-    const std::string last = "\nShowmsg:  " + refused;
-    ASSERT_GE(run.trace.size(), last.size());
-    EXPECT_EQ(run.trace.substr(run.trace.size() - last.size()), last);
-    EXPECT_EQ(run.trace.find("PROGRAM TERMINATED"), std::string::npos);
+    EXPECT_TRUE(endsWith(run.trace, "\nShowmsg:  " + refused));
+    EXPECT_FALSE(has(run.trace, "PROGRAM TERMINATED"));
 }
 
 TEST(Paths, TraceIsEmptiedOnEveryRunAndStaysEmptyWithoutX)
 {
     TempDir dir;
     writeFile(dir.file("scantest.log"), "trace of an earlier batch\n");
-    auto run = quickRun(dir, {"-d", device});
+    auto run = runStation(dir, {"-d", device});
     EXPECT_EQ(run.status, 88);
     EXPECT_TRUE(fileExists(dir.file("scantest.log")));
     EXPECT_EQ(run.trace, "");
 
     writeFile(dir.file("scantest.log"), "trace of an earlier batch\n");
-    run = quickRun(dir, {"-x", "-d", device});
-    EXPECT_EQ(run.trace.find("earlier batch"), std::string::npos);
+    run = runStation(dir, {"-x", "-d", device});
+    EXPECT_FALSE(has(run.trace, "earlier batch"));
     EXPECT_EQ(run.trace.rfind("\nFILE PATHS", 0), 0u);
 }
 
 TEST(Paths, EveryRunWithArgumentsEmptiesTheDataOutputFile)
 {
-    const std::vector<std::vector<std::string>> runs = {
+    const std::vector<Strings> runs = {
         {"-d", device},       {"-q"},
         {"-r", "-d", device}, {"-r", "-f", "demo", "-d", device},
         {"-s", "-d", device}, {"-s", "-d", "/net/127.0.0.1", "-u", "nosuchservice"},
@@ -190,14 +128,14 @@ TEST(Paths, EveryRunWithArgumentsEmptiesTheDataOutputFile)
         SCOPED_TRACE(args[0]);
         TempDir dir;
         writeFile(dir.file("SCAN.DAT"), "records of an earlier batch\r\n");
-        auto run = quickRun(dir, args);
+        auto run = runStation(dir, args);
         EXPECT_EQ(run.status, 88);
         EXPECT_TRUE(fileExists(dir.file("SCAN.DAT")));
         EXPECT_EQ(readFile(dir.file("SCAN.DAT")), "");
     }
     TempDir dir;
     writeFile(dir.file("named.dat"), "records of an earlier batch\r\n");
-    auto run = quickRun(dir, {"-o", "named.dat", "-d", device});
+    auto run = runStation(dir, {"-o", "named.dat", "-d", device});
     EXPECT_EQ(run.status, 88);
     EXPECT_EQ(readFile(dir.file("named.dat")), "");
 }
@@ -208,12 +146,12 @@ TEST(Paths, FilesAreCreatedReadableAndWritableByEveryone)
     // users out of the shared lock, trace and data files.
     TempDir dir;
     mode_t saved = umask(077);
-    auto run = quickRun(dir, {"-d", device});
+    auto run = runStation(dir, {"-d", device});
     umask(saved);
     EXPECT_EQ(run.status, 88);
-    EXPECT_EQ(startup::mode(dir.file("LOCK_tty1a")), 0666);
-    EXPECT_EQ(startup::mode(dir.file("SCAN.DAT")), 0666);
-    EXPECT_EQ(startup::mode(dir.file("scantest.log")), 0666);
+    EXPECT_EQ(fileMode(dir.file("LOCK_tty1a")), 0666);
+    EXPECT_EQ(fileMode(dir.file("SCAN.DAT")), 0666);
+    EXPECT_EQ(fileMode(dir.file("scantest.log")), 0666);
 }
 
 TEST(Paths, TraceThatCannotBeOpenedIsS42)
@@ -221,57 +159,224 @@ TEST(Paths, TraceThatCannotBeOpenedIsS42)
     TempDir dir;
     ASSERT_EQ(mkdir(dir.file("scantest.log").c_str(), 0777), 0);
     writeFile(dir.file("SCAN.DAT"), "records\r\n");
-    auto run = quickRun(dir, {"-x", "-d", device});
-    EXPECT_EQ(run.status, 88);
-    EXPECT_EQ(messages(run.errors),
-              std::vector<std::string>{"S42:  Unable to open file scantest.log.  Press <ENTER>."});
-    // The lock comes first; the data output file is never reached.
+    auto run = runStation(dir, {"-x", "-d", device});
+    EXPECT_TRUE(ended(run, 88, {"S42:  Unable to open file scantest.log.  Press <ENTER>."}));
+    // The data output file is emptied only once the trace is open.
     EXPECT_EQ(readFile(dir.file("LOCK_tty1a")), "lock");
     EXPECT_EQ(readFile(dir.file("SCAN.DAT")), "records\r\n");
 }
 
 TEST(Paths, DataOutputFileThatCannotBeOpenedIsS43)
 {
-    TempDir dir;
-    auto run = quickRun(dir, {"-x", "-d", device, "-o", "missing/batch.dat"});
+    auto run = runStation({"-x", "-d", device, "-o", "missing/batch.dat"});
     EXPECT_EQ(run.status, 88);
     const std::string s43 = "S43:  Unable to open file missing/batch.dat.  Press <ENTER>.";
-    EXPECT_EQ(messages(run.errors), std::vector<std::string>{s43});
+    EXPECT_EQ(run.messages, Strings{s43});
     // The trace is open by then: the message and the banner, no paths.
-    EXPECT_EQ(run.trace, "\nShowmsg:  " + s43 +
-                             "\n\nResetting Scanner Port To Default Settings"
-                             "\n=========================================="
-                             "\nSIZE: ?"
-                             "\nPARITY: None"
-                             "\nSTOPS: 1"
-                             "\n"
-                             "\n\nPROGRAM TERMINATED.  RETURN VALUE = 88."
-                             "\n=======================================\n");
+    EXPECT_EQ(run.trace, "\nShowmsg:  " + s43 + "\n" + unopenedEnd);
 }
 
 TEST(Paths, LockFileThatCannotBeCreatedIsS44AndTouchesNoOtherFile)
 {
     TempDir dir;
-    RunOptions options;
-    options.cwd = dir.path();
-    options.args = {"-x", "-d", device, "-l", "missing"};
-    Station station(options);
+    Process station(markfeedIn(dir, {"-x", "-d", device, "-l", "missing"}));
     const std::string s44 = "S44:  Could not create scanner lock file.  Press <ENTER>.";
     const std::string check = "Check permissions on missing/LOCK_tty1a.  Press <ENTER>.";
     // Each message waits for its own key.
-    ASSERT_TRUE(station.waitFor(s44, 10)) << station.errors();
-    usleep(200000);
-    EXPECT_EQ(station.errors().find("Check permissions"), std::string::npos);
+    ASSERT_TRUE(waitsAt(station, s44));
+    EXPECT_FALSE(has(station.errors(), "Check permissions"));
     station.type("\r");
-    ASSERT_TRUE(station.waitFor(check, 10)) << station.errors();
-    usleep(200000);
-    EXPECT_TRUE(startup::running(station.pid()));
+    ASSERT_TRUE(waitsAt(station, check));
     station.type("\r");
-    EXPECT_EQ(station.wait(10), 88);
-    EXPECT_EQ(messages(station.errors()), (std::vector<std::string>{s44, check}));
+    EXPECT_TRUE(ended(finish(station, dir, 10), 88, {s44, check}));
     EXPECT_FALSE(fileExists(dir.file("scantest.log")));
     EXPECT_FALSE(fileExists(dir.file("SCAN.DAT")));
     EXPECT_FALSE(fileExists(dir.file("missing")));
+}
+
+// A station directory that other users may write: what was planted there
+// under the station's file names is refused with the file's own message
+// (no hang on a FIFO, no write through another user's link), or followed
+// when the running user or the directory's owner made the link.
+TEST(Paths, PlantedLinksAndSpecialFiles)
+{
+    const std::string s21 = "S21:  Unable to open device /dev/tty1a.  Press <ENTER>.";
+    const std::string s42 = "S42:  Unable to open file scantest.log.  Press <ENTER>.";
+    const std::string s43 = "S43:  Unable to open file SCAN.DAT.  Press <ENTER>.";
+    const Strings s44 = {"S44:  Could not create scanner lock file.  Press <ENTER>.",
+                         "Check permissions on LOCK_tty1a.  Press <ENTER>."};
+    enum Plant { Link, OthersLink, OthersLinkInOthersDir, Fifo };
+    const struct {
+        const char *name;
+        Plant plant;
+        const char *target;  // "" = a victim file in the directory
+        Strings messages;
+        const char *traced;  // the refusal's reason in the trace, or ""
+    } cases[] = {
+        {"LOCK_tty1a", Link, "", s44, ""},
+        {"LOCK_tty1a", Fifo, "", s44, ""},
+        {"scantest.log", OthersLink, "", {s42}, ""},
+        {"scantest.log", Fifo, "", {s42}, ""},
+        {"scantest.log", Link, "/dev/null", {s21}, ""},
+        {"SCAN.DAT", OthersLink, "", {s43}, "symbolic link owned by another user"},
+        {"SCAN.DAT", Fifo, "", {s43}, "not a regular file"},
+        {"SCAN.DAT", Link, "", {s21}, ""},
+        {"SCAN.DAT", OthersLinkInOthersDir, "", {s21}, ""},
+        {"d_tty1a.cfg", Fifo, "", {s21}, "not a regular file"},
+        {"d_tty1a.cfg", Link, "/dev/zero", {s21}, "not a regular file"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::string(c.name) + " plant " + std::to_string(c.plant));
+        TempDir dir;
+        std::string victim = dir.file("victim");
+        writeFile(victim, "a file of the station's user\n");
+        std::string planted = dir.file(c.name);
+        std::string target = *c.target ? c.target : victim;
+        int planting = c.plant == Fifo ? mkfifo(planted.c_str(), 0666)
+                                       : symlink(target.c_str(), planted.c_str());
+        ASSERT_EQ(planting, 0);
+        bool others = c.plant == OthersLink || c.plant == OthersLinkInOthersDir;
+        ASSERT_EQ(others ? lchown(planted.c_str(), 65534, 65534) : 0, 0);
+        ASSERT_EQ(c.plant == OthersLinkInOthersDir ? chown(dir.path().c_str(), 65534, 65534) : 0,
+                  0);
+        auto run = runStation(dir, {"-x", "-d", device}, {}, 10);
+        EXPECT_TRUE(ended(run, 88, c.messages));
+        bool followed = c.plant == Link || c.plant == OthersLinkInOthersDir;
+        bool own = followed && std::string(c.name) != "LOCK_tty1a" && !*c.target;
+        // A followed link makes the victim the run's own file: emptied.
+        EXPECT_EQ(readFile(victim), own ? "" : "a file of the station's user\n");
+        std::string reason = std::string("\nUnable to open ") + c.name + ":  " + c.traced;
+        EXPECT_EQ(has(run.trace, reason), *c.traced != '\0') << run.trace;
+    }
+}
+
+// Two runs of two scanners writing one data output file: the second finds
+// it locked and empties neither it nor its trace.
+TEST(Paths, DataOutputFileInUseByAnotherRunIsS51)
+{
+    TempDir first, second;
+    std::string shared = first.file("batch.dat");
+    Process running(markfeedIn(first, {"-d", device, "-o", shared}));
+    ASSERT_TRUE(running.waitFor("S21:", 10)) << running.errors();
+    writeFile(shared, "0001 accepted sheet\r\n");
+    writeFile(second.file("scantest.log"), "\nFunction call to DlScan().");
+
+    auto refused = runStation(second, {"-x", "-d", "/dev/tty1b", "-o", shared});
+    // Longer than the message line: it starts after one space and is cut.
+    std::string s51 = "S51:  Data file " + shared + " is in use by another run.  Press <ENTER>.";
+    std::string shown = s51.substr(0, 78);
+    EXPECT_TRUE(ended(refused, 88, {shown.erase(shown.find_last_not_of(' ') + 1)}));
+    EXPECT_EQ(readFile(shared), "0001 accepted sheet\r\n");
+    EXPECT_EQ(refused.trace, "\nFunction call to DlScan().");
+
+    running.type("\r");
+    EXPECT_EQ(running.wait(10), 88);
+    EXPECT_EQ(runStation(second, {"-d", "/dev/tty1b", "-o", shared}).messages,
+              Strings{"S21:  Unable to open device /dev/tty1b.  Press <ENTER>."});
+    EXPECT_EQ(readFile(shared), "");
+}
+
+// Started with its standard descriptors closed, a run must not let its
+// files take their numbers: the operator's messages would land in them.
+TEST(Paths, ClosedStandardDescriptorsAreNotTakenByFiles)
+{
+    TempDir dir;
+    RunOptions options = markfeedIn(dir, {"-d", "/dev/ttyNOPE"}, RunOptions::File);
+    options.args =
+        concat(concat({"-c", "exec \"$0\" \"$@\" 0<&- 1>&- 2>&-"}, options.command), options.args);
+    options.command = {"/bin/sh"};
+    Process station(options);
+    EXPECT_EQ(station.wait(10), 88);
+    EXPECT_EQ(readFile(dir.file("SCAN.DAT")), "");
+    EXPECT_EQ(readFile(dir.file("LOCK_ttyNOPE")), "lock");
+}
+
+const char s46[] = "S46:  Scanner currently in use.  Press <ENTER>.";
+
+// The lock is tested and taken in one step: a run that loses the race for
+// it (here the test step reports it free) is told S46 at once instead of
+// waiting for the running batch to end.
+TEST(Lock, LosingTheRaceForTheLockIsS46AtOnce)
+{
+    TempDir dir;
+    LockHolder holder(dir.file("LOCK_tty1a"), 4);
+    ASSERT_TRUE(holder.holding());
+    auto env = preload(Preload::BlockOpen);
+    env["BLOCKOPEN_LOCKTEST_FREE"] = "1";
+    auto run = runStation(dir, {"-d", device}, env, 10);
+    EXPECT_TRUE(ended(run, 88, {s46}));
+}
+
+TEST(Lock, SecondRunOnABusyScannerLeavesTheFirstRunsFilesAlone)
+{
+    TempDir dir;
+    Process first(markfeedIn(dir, {"-x", "-d", device}));
+    // The first run holds the lock while it waits for the operator's key.
+    ASSERT_TRUE(first.waitFor("S21:", 10)) << first.errors();
+    EXPECT_TRUE(byteLocked(dir.file("LOCK_tty1a"), 4));
+    // A record of the batch in progress.
+    writeFile(dir.file("SCAN.DAT"), "0001 accepted sheet\r\n");
+
+    for (const Strings &args : {Strings{"-d", device, "-x"}, Strings{"-d", device}}) {
+        SCOPED_TRACE(args.size() == 3 ? "with -x" : "without -x");
+        auto second = runStation(dir, args);
+        EXPECT_TRUE(ended(second, 88, {s46}));
+        EXPECT_EQ(readFile(dir.file("SCAN.DAT")), "0001 accepted sheet\r\n");
+        // The first run's trace is still in its buffer: nothing on disk.
+        EXPECT_EQ(second.trace, "");
+        EXPECT_TRUE(byteLocked(dir.file("LOCK_tty1a"), 4));
+        EXPECT_EQ(readFile(dir.file("LOCK_tty1a")), "lock");
+    }
+
+    first.type("\r");
+    EXPECT_EQ(first.wait(10), 88);
+    std::string trace = readFile(dir.file("scantest.log"));
+    EXPECT_EQ(trace.rfind("\nFILE PATHS", 0), 0u) << trace;
+    EXPECT_FALSE(has(trace, "S46"));
+    EXPECT_TRUE(has(trace, "\n\nPROGRAM TERMINATED.  RETURN VALUE = 88."));
+    // The lock goes with the process.
+    EXPECT_FALSE(byteLocked(dir.file("LOCK_tty1a"), 4));
+    EXPECT_FALSE(has(runStation(dir, {"-d", device}).errors, "S46"));
+}
+
+TEST(Lock, LockOfAnotherProgramOnTheSameByteIsHonoured)
+{
+    for (const Strings &args : {Strings{"-d", device, "-x"}, Strings{"-d", device}}) {
+        SCOPED_TRACE(args.size() == 3 ? "with -x" : "without -x");
+        TempDir dir;
+        writeFile(dir.file("scantest.log"), "\nFunction call to DlScan().");
+        writeFile(dir.file("SCAN.DAT"), "0001 accepted sheet\r\n");
+        LockHolder holder(dir.file("LOCK_tty1a"), 4);
+        ASSERT_TRUE(holder.holding());
+        auto run = runStation(dir, args);
+        EXPECT_TRUE(ended(run, 88, {s46}));
+        EXPECT_EQ(run.trace, "\nFunction call to DlScan().");
+        EXPECT_EQ(readFile(dir.file("SCAN.DAT")), "0001 accepted sheet\r\n");
+        EXPECT_EQ(readFile(dir.file("LOCK_tty1a")), "lock");
+    }
+}
+
+TEST(Lock, OnlyTheByteAfterTheWordLockCounts)
+{
+    for (off_t other : {0, 3, 5}) {
+        SCOPED_TRACE(other);
+        TempDir dir;
+        LockHolder holder(dir.file("LOCK_tty1a"), other);
+        ASSERT_TRUE(holder.holding());
+        auto run = runStation(dir, {"-d", device});
+        EXPECT_TRUE(ended(run, 88, {"S21:  Unable to open device /dev/tty1a.  Press <ENTER>."}));
+    }
+}
+
+TEST(Lock, ScannersWithAndWithoutServiceHaveTheirOwnLocks)
+{
+    TempDir dir;
+    LockHolder holder(dir.file("LOCK_tty1a"), 4);
+    ASSERT_TRUE(holder.holding());
+    auto run = runStation(dir, {"-d", device, "-u", "9100"});
+    EXPECT_EQ(run.status, 88);
+    EXPECT_FALSE(has(run.errors, "S46"));
+    EXPECT_EQ(readFile(dir.file("LOCK_tty1a_9100")), "lock");
 }
 
 }  // namespace

@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "station_util.h"
+#include "support/programs.h"
+#include "support/scanner.h"
 
-using namespace harness;
-using namespace stationtest;
+using namespace support;
 
 int main(int argc, char **argv)
 {
@@ -24,21 +24,19 @@ int main(int argc, char **argv)
     }
     scannersim::Options options;
     options.pace = true;
-    std::vector<std::string> records;
+    Strings records;
     for (int i = 0; i < count; i++) {
         records.push_back(sheetRecord(1, "0000000", "000", "00", unsigned(i + 1)));
         options.deck.push_back(sheet(records.back()));
     }
-    Sim sim(options);
+    Sim sim = startScanner(options);
     TempDir dir;
-    RunOptions run = stationRun(dir, sim.device(), {});
-    run.input = RunOptions::File;
-    Station station(run);
+    Process station(markfeedIn(dir, {"-d", sim.device}, RunOptions::File));
 
     using Clock = std::chrono::steady_clock;
     std::vector<Clock::time_point> stamped;
     for (int k = 1; k <= count; k++) {
-        if (!sim.scanner().waitForFrames("PrintData", size_t(k), 60000)) {
+        if (!sim->waitForFrames("PrintData", size_t(k), 60000)) {
             std::fprintf(stderr, "sheet %d was not stamped in time\n", k);
             return 1;
         }
@@ -47,8 +45,8 @@ int main(int argc, char **argv)
     int status = station.wait(30);
 
     // Characters each way per sheet, from the first stamp to the last.
-    std::vector<scannersim::Frame> frames = sim.frames();
-    std::vector<scannersim::Frame> answers = sim.answers();
+    std::vector<scannersim::Frame> frames = sim->frames();
+    std::vector<scannersim::Frame> answers = sim->answers();
     int first = nthFrame(frames, "PrintData", 1);
     int last = nthFrame(frames, "PrintData", count);
     size_t hostBytes = 0;

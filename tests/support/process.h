@@ -1,0 +1,110 @@
+// Processes for the tests: a program (or a fork of the test) with a
+// pseudo-terminal as its terminal or with input from a file or pipe, its
+// standard error (the operator's message line) and output collected byte
+// for byte, and its exit status.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <sys/types.h>
+
+#include <chrono>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "support/files.h"
+
+namespace support {
+
+// Seconds since it was made.
+class Timer {
+public:
+    double seconds() const
+    {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+    }
+
+private:
+    std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+};
+
+struct RunOptions {
+    Strings command;  // the program and its first words
+    Strings args;
+    std::string cwd;  // "" = the test's
+    // Terminal: standard input and output a pseudo-terminal, the operator's.
+    // File: input from inputfile, output a pipe, in a session of its own
+    //   without a terminal, as when the host starts it.
+    // Pipe: as File, with input a pipe that starts with `keys`.
+    enum Input { Terminal, File, Pipe } input = Terminal;
+    std::string inputfile = "/dev/null";
+    std::string keys;
+    bool closedErrors = false;               // standard error a pipe nobody reads
+    std::map<std::string, std::string> env;  // added or replaced
+    Strings unsetenv;                        // removed
+};
+
+class Process {
+public:
+    // Starts the command; with a body, a fork of this process instead that
+    // ends with body()'s result as its exit status.
+    explicit Process(const RunOptions &options, const std::function<int()> &body = {});
+    ~Process();  // kills it if it still runs
+    Process(const Process &) = delete;
+    Process &operator=(const Process &) = delete;
+
+    // Collects output until done() holds; false when seconds pass first.
+    bool until(const std::function<bool()> &done, double seconds);
+    // Waits until standard error (or output) holds text count times.
+    bool waitFor(const std::string &text, double seconds, int count = 1);
+    bool waitForOutput(const std::string &text, double seconds);
+    void type(const std::string &keys);
+    void closeInput();
+    // The exit status, 128 + signal when killed, or -1 when it did not end
+    // within seconds (it is killed then).
+    int wait(double seconds);
+    void kill(int signal);
+    void idle(double seconds);  // collects output for a while
+    bool running();
+    pid_t pid() const { return pid_; }
+    std::string errors();  // standard error so far
+    std::string output();  // standard output so far
+
+private:
+    void pump(int milliseconds);
+    pid_t pid_ = -1;
+    int in_ = -1, out_ = -1, err_ = -1;
+    int status_ = -1;
+    bool ended_ = false;
+    std::string errors_, output_;
+};
+
+// The operator's message lines on standard error: the text between the
+// carriage returns, without the padding spaces.
+Strings messages(const std::string &errors);
+// The operator's screen row after the bytes written to standard error: each
+// "\r" returns to the first column and later text overwrites earlier text.
+std::string screenRow(const std::string &errors);
+// Waits for `text` to have been shown `count` times; the failure names what
+// was shown instead.
+::testing::AssertionResult shows(Process &station, const std::string &text, int count = 1,
+                                 double seconds = 15);
+// Waits for `text` to be shown, then checks that the process still waits
+// (for a key) a moment later.
+::testing::AssertionResult waitsAt(Process &station, const std::string &text, double seconds = 15);
+
+RunOptions withInput(RunOptions::Input input);
+// Holds a lockf lock on one byte of a file from another process.
+class LockHolder {
+public:
+    LockHolder(const std::string &path, off_t offset);
+    bool holding() { return holder_.waitFor("locked", 5); }
+
+private:
+    Process holder_;
+};
+// Whether the byte is locked by some other process (lockf F_TEST).
+bool byteLocked(const std::string &path, off_t offset);
+
+}  // namespace support
