@@ -24,7 +24,9 @@ install(FILES
           examples/demo.rtp
         DESTINATION ${markfeed_doc}/examples COMPONENT markfeed)
 install(FILES scannersim/README.md DESTINATION ${scannersim_doc} COMPONENT scannersim)
-install(FILES examples/batch.deck DESTINATION ${scannersim_doc}/examples COMPONENT scannersim)
+# The sample form goes with the deck too: the manual page trains with both.
+install(FILES examples/batch.deck examples/demo.dlf examples/demo.rtp
+        DESTINATION ${scannersim_doc}/examples COMPONENT scannersim)
 
 # The changelog's newest entry must be this version: a release adds one.
 file(READ ${pkg_dir}/changelog changelog)

@@ -202,6 +202,16 @@ int readoptions(int argc, char **argv, Overrides *overrides, char *letter)
     return 0;
 }
 
+void clearoptions()
+{
+    for (char *text : {devicename, portname, socketport, formlibtemp, outputfiletemp, pathname,
+                       cfgname, semname, debugfilename, outputfilename, downloadname, runtimename})
+        text[0] = '\0';
+    dmldatabase = debugflag = searching = testheads = cmode = u2pc = 0;
+    forcedownload = downloadreset = 0;
+    memset(typed, 0, sizeof typed);
+}
+
 int buildpaths(char *letter)
 {
     size_t length = strlen(pathname);

@@ -68,6 +68,10 @@ struct Overrides {
 // the reading with its refusal and *letter.
 int readoptions(int argc, char **argv, Overrides *overrides, char *letter);
 
+// Empties the text settings and paths and clears the option flags, as a
+// fresh process has them, so that one process can read options again.
+void clearoptions();
+
 // Builds the file paths from the settings. A path that would not fit
 // names the option whose value is the longest part of it.
 int buildpaths(char *letter);

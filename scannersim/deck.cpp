@@ -8,8 +8,8 @@ namespace scannersim {
 
 namespace {
 
-constexpr size_t kMaxRecord = 64 * 1024;
-constexpr double kMaxSeconds = 24 * 3600;
+constexpr size_t MAX_RECORD = 64 * 1024;
+constexpr double MAX_SECONDS = 24 * 3600;
 
 int hexDigit(char c)
 {
@@ -33,7 +33,7 @@ bool parseSeconds(const std::string &word, double *seconds)
         return false;
     char *end = nullptr;
     double value = std::strtod(word.c_str(), &end);
-    if (end == nullptr || *end != '\0' || value > kMaxSeconds)
+    if (end == nullptr || *end != '\0' || value > MAX_SECONDS)
         return false;
     *seconds = value;
     return true;
@@ -57,7 +57,7 @@ struct Directive {
     int codeLow, codeHigh;  // 0,0 when the directive takes no code
 };
 
-const Directive kDirectives[] = {
+const Directive DIRECTIVES[] = {
     {"empty", EntryKind::Empty, 0, 0},
     {"stopped", EntryKind::Stopped, 0, 0},
     {"jam", EntryKind::Jam, 0, 0},
@@ -83,7 +83,7 @@ std::string parseDirective(const std::string &line, DeckEntry *entry)
         entry->kind = EntryKind::Record;
         return "";
     }
-    for (const Directive &d : kDirectives) {
+    for (const Directive &d : DIRECTIVES) {
         if (name != d.name)
             continue;
         entry->kind = d.kind;
@@ -111,7 +111,7 @@ bool unescapeRecord(const std::string &in, std::string *out)
 {
     out->clear();
     for (size_t i = 0; i < in.size(); ++i) {
-        if (out->size() >= kMaxRecord)
+        if (out->size() >= MAX_RECORD)
             return false;
         char c = in[i];
         if (c != '\\') {
@@ -190,14 +190,14 @@ std::string quoteText(const std::string &bytes)
 
 std::string hexBytes(const std::string &bytes)
 {
-    static const char kDigits[] = "0123456789abcdef";
+    static const char DIGITS[] = "0123456789abcdef";
     std::string out;
     out.reserve(bytes.size() * 3);
     for (unsigned char c : bytes) {
         if (!out.empty())
             out.push_back(' ');
-        out.push_back(kDigits[c >> 4]);
-        out.push_back(kDigits[c & 0x0F]);
+        out.push_back(DIGITS[c >> 4]);
+        out.push_back(DIGITS[c & 0x0F]);
     }
     return out;
 }

@@ -19,18 +19,18 @@ namespace {
 
 // A frame left unfinished this long is given up, so that a host that died
 // mid-frame does not leave the scanner deaf to the next one.
-constexpr double kAbandonSeconds = 3.0;
+constexpr double ABANDON_SECONDS = 3.0;
 // Older history is dropped past this, so a scanner left running for days
 // does not grow without bound.
-constexpr size_t kMaxHistory = 200000;
+constexpr size_t MAX_HISTORY = 200000;
 // What a byte on the wake-up pipe asks of the scanner's thread.
-constexpr char kWakeStop = 's';
-constexpr char kWakeRefill = 'r';
+constexpr char WAKE_STOP = 's';
+constexpr char WAKE_REFILL = 'r';
 
 void trimHistory(std::vector<Frame> *list)
 {
-    if (list->size() > kMaxHistory)
-        list->erase(list->begin(), list->begin() + long(kMaxHistory / 2));
+    if (list->size() > MAX_HISTORY)
+        list->erase(list->begin(), list->begin() + long(MAX_HISTORY / 2));
 }
 
 }  // namespace
@@ -71,7 +71,7 @@ bool Engine::setUp(std::string *error)
 
 void Engine::requestStop()
 {
-    if (::write(wake_[1], &kWakeStop, 1) < 0) {
+    if (::write(wake_[1], &WAKE_STOP, 1) < 0) {
         // The pipe is full only if a stop is already pending.
     }
 }
@@ -83,7 +83,7 @@ void Engine::requestRefill(const std::vector<DeckEntry> &entries)
         refill_.insert(refill_.end(), entries.begin(), entries.end());
         refillAsked_ = true;
     }
-    if (::write(wake_[1], &kWakeRefill, 1) < 0) {
+    if (::write(wake_[1], &WAKE_REFILL, 1) < 0) {
         // A full pipe already holds a wake-up that will take the refill.
     }
 }
@@ -94,7 +94,7 @@ bool Engine::takeWakeUp()
     bool stop = false;
     ssize_t n;
     while ((n = ::read(wake_[0], bytes, sizeof bytes)) > 0)
-        stop = stop || std::find(bytes, bytes + n, kWakeStop) != bytes + n;
+        stop = stop || std::find(bytes, bytes + n, WAKE_STOP) != bytes + n;
     if (stop)
         return false;
     std::vector<std::string> notes;
@@ -155,7 +155,7 @@ void Engine::run()
             }
         }
         takeInput(now());
-        if (parser_.partial() && t - lastInput_ >= kAbandonSeconds) {
+        if (parser_.partial() && t - lastInput_ >= ABANDON_SECONDS) {
             std::vector<RawFrame> frames;
             parser_.abandon(&frames);
             for (const RawFrame &raw : frames)
@@ -175,7 +175,7 @@ double Engine::pollTimeout(double t) const
         timeout = timeout < 0 ? next : std::min(timeout, next);
     }
     if (parser_.partial()) {
-        double left = std::max(0.0, lastInput_ + kAbandonSeconds - t);
+        double left = std::max(0.0, lastInput_ + ABANDON_SECONDS - t);
         timeout = timeout < 0 ? left : std::min(timeout, left);
     }
     return timeout;

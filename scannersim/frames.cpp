@@ -93,7 +93,7 @@ void FrameParser::startFrame(uint8_t byte, std::vector<RawFrame> *out)
 
 void FrameParser::payloadByte(uint8_t byte, std::vector<RawFrame> *out)
 {
-    if (current_.bytes.size() < kMaxPayload + 4) {
+    if (current_.bytes.size() < MAX_PAYLOAD + 4) {
         current_.bytes.push_back(char(byte));
     } else {
         ++current_.dropped;

@@ -40,8 +40,9 @@ struct RawFrame {
 
 class FrameParser {
 public:
-    // Longest payload kept; the host sends at most 24000 bytes.
-    static constexpr size_t kMaxPayload = 64 * 1024;
+    // A frame keeps its lead code and this many bytes more, with the end
+    // triple; the rest is only counted (the host sends at most 24000).
+    static constexpr size_t MAX_PAYLOAD = 64 * 1024;
 
     explicit FrameParser(const Codes &codes) : codes_(codes) {}
 

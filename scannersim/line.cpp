@@ -17,7 +17,7 @@ struct SpeedCode {
     int baud;
 };
 
-const SpeedCode kSpeeds[] = {
+const SpeedCode SPEEDS[] = {
     {B50, 50},       {B75, 75},         {B110, 110},       {B134, 134},     {B150, 150},
     {B200, 200},     {B300, 300},       {B600, 600},       {B1200, 1200},   {B1800, 1800},
     {B2400, 2400},   {B4800, 4800},     {B9600, 9600},     {B19200, 19200}, {B38400, 38400},
@@ -26,7 +26,7 @@ const SpeedCode kSpeeds[] = {
 
 int baudOf(speed_t code)
 {
-    for (const SpeedCode &s : kSpeeds)
+    for (const SpeedCode &s : SPEEDS)
         if (s.code == code)
             return s.baud;
     return 0;

@@ -7,7 +7,7 @@ namespace scannersim {
 
 namespace {
 
-const char kMemoryInit[] = "APL,000,N;";
+const char MEMORY_INIT[] = "APL,000,N;";
 
 std::string seconds(double s)
 {
@@ -207,7 +207,7 @@ void Machine::enterMode(char letter, Effects *fx)
 
 void Machine::onDownload(const RawFrame &raw, Effects *fx)
 {
-    bool memoryInit = raw.payload == kMemoryInit;
+    bool memoryInit = raw.payload == MEMORY_INIT;
     fx->frame.name = memoryInit ? "MemoryInit" : "FormDefinition";
     fx->frame.detail = memoryInit ? "\"" + quoteText(raw.payload) + "\""
                                   : std::to_string(raw.payload.size() + raw.dropped) + " bytes";

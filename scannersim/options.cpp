@@ -13,100 +13,100 @@ namespace scannersim {
 
 namespace {
 
-constexpr std::streamsize kMaxDeckBytes = 16 * 1024 * 1024;
+constexpr std::streamsize MAX_DECK_BYTES = 16 * 1024 * 1024;
 
-const char kUsage[] = "usage: scannersim [options]\n"
-                      "Plays an optical mark-reading sheet scanner on a pseudo-terminal or a\n"
-                      "loopback TCP port. Prints the device or port, then \"ready\".\n"
-                      "SIGHUP reads the --deck file again and loads it into the hopper.\n"
-                      "\n"
-                      "link:\n"
-                      "  --pty                  serve a new pseudo-terminal (default)\n"
-                      "  --link PATH            make PATH a symbolic link to the pty slave\n"
-                      "  --tcp PORT             serve 127.0.0.1:PORT instead (0: any free port)\n"
-                      "  --line SPEED:SIZE PARITY STOPS   own line settings, e.g. 19200:7O2\n"
-                      "  --line-file PATH       line settings the host asked for, as written by\n"
-                      "                         the line recorder (wins over the pty's view)\n"
-                      "  --cfg FILE             control codes from a port configuration file\n"
-                      "scanner:\n"
-                      "  --mode X               mode letter at start: w, d, t or i (default w)\n"
-                      "  --handshake A|I|N      handshake character (N: none)\n"
-                      "  --refuse-mode LETTERS  ignore changes into these modes\n"
-                      "  --loaded               a form definition is loaded at start\n"
-                      "  --refuse STEP          answer a refusal to STEP (repeatable)\n"
-                      "  --no-reply STEP        stay silent at STEP (repeatable)\n"
-                      "                         STEP: clearmem, definition, runtime, start\n"
-                      "  --busy N               the first N download status answers say busy\n"
-                      "  --deck FILE            sheets and conditions in the input hopper\n"
-                      "  --at-print             a sheet stands at the print position at start\n"
-                      "answers:\n"
-                      "  --compress             run-length compress answers\n"
-                      "  --pace                 send and receive at the line's character rate\n"
-                      "  --reply-delay MS       wait before each answer\n"
-                      "  --char-gap MS          wait between answer characters\n"
-                      "  --drop-after N         hang up after the N-th byte received\n"
-                      "output:\n"
-                      "  --transcript FILE      every frame received and answer sent\n"
-                      "  --sheets FILE          one line per sheet leaving the print position\n"
-                      "  --save-dir DIR         write received.dlf and received.rtp there\n"
-                      "  --help                 this text\n"
-                      "  --version              the program's version\n";
+const char USAGE[] = "usage: scannersim [options]\n"
+                     "Plays an optical mark-reading sheet scanner on a pseudo-terminal or a\n"
+                     "loopback TCP port. Prints the device or port, then \"ready\".\n"
+                     "SIGHUP reads the --deck file again and loads it into the hopper.\n"
+                     "\n"
+                     "link:\n"
+                     "  --pty                  serve a new pseudo-terminal (default)\n"
+                     "  --link PATH            make PATH a symbolic link to the pty slave\n"
+                     "  --tcp PORT             serve 127.0.0.1:PORT instead (0: any free port)\n"
+                     "  --line SPEED:SIZE PARITY STOPS   own line settings, e.g. 19200:7O2\n"
+                     "  --line-file PATH       line settings the host asked for, as written by\n"
+                     "                         the line recorder (wins over the pty's view)\n"
+                     "  --cfg FILE             control codes from a port configuration file\n"
+                     "scanner:\n"
+                     "  --mode X               mode letter at start: w, d, t or i (default w)\n"
+                     "  --handshake A|I|N      handshake character (N: none)\n"
+                     "  --refuse-mode LETTERS  ignore changes into these modes\n"
+                     "  --loaded               a form definition is loaded at start\n"
+                     "  --refuse STEP          answer a refusal to STEP (repeatable)\n"
+                     "  --no-reply STEP        stay silent at STEP (repeatable)\n"
+                     "                         STEP: clearmem, definition, runtime, start\n"
+                     "  --busy N               the first N download status answers say busy\n"
+                     "  --deck FILE            sheets and conditions in the input hopper\n"
+                     "  --at-print             a sheet stands at the print position at start\n"
+                     "answers:\n"
+                     "  --compress             run-length compress answers\n"
+                     "  --pace                 send and receive at the line's character rate\n"
+                     "  --reply-delay MS       wait before each answer\n"
+                     "  --char-gap MS          wait between answer characters\n"
+                     "  --drop-after N         hang up after the N-th byte received\n"
+                     "output:\n"
+                     "  --transcript FILE      every frame received and answer sent\n"
+                     "  --sheets FILE          one line per sheet leaving the print position\n"
+                     "  --save-dir DIR         write received.dlf and received.rtp there\n"
+                     "  --help                 this text\n"
+                     "  --version              the program's version\n";
 
 // The long options' values; below the range of any character.
 enum Opt {
-    kPty = 256,
-    kLink,
-    kTcp,
-    kLine,
-    kLineFile,
-    kCfg,
-    kMode,
-    kHandshake,
-    kRefuseMode,
-    kLoaded,
-    kRefuse,
-    kNoReply,
-    kBusy,
-    kDeck,
-    kAtPrint,
-    kCompress,
-    kPace,
-    kReplyDelay,
-    kCharGap,
-    kDropAfter,
-    kTranscript,
-    kSheets,
-    kSaveDir,
-    kHelp,
-    kVersion,
+    PTY = 256,
+    LINK,
+    TCP,
+    LINE,
+    LINE_FILE,
+    CFG,
+    MODE,
+    HANDSHAKE,
+    REFUSE_MODE,
+    LOADED,
+    REFUSE,
+    NO_REPLY,
+    BUSY,
+    DECK,
+    AT_PRINT,
+    COMPRESS,
+    PACE,
+    REPLY_DELAY,
+    CHAR_GAP,
+    DROP_AFTER,
+    TRANSCRIPT,
+    SHEETS,
+    SAVE_DIR,
+    HELP,
+    VERSION,
 };
 
-const struct option kLongOptions[] = {
-    {"pty", no_argument, nullptr, kPty},
-    {"link", required_argument, nullptr, kLink},
-    {"tcp", required_argument, nullptr, kTcp},
-    {"line", required_argument, nullptr, kLine},
-    {"line-file", required_argument, nullptr, kLineFile},
-    {"cfg", required_argument, nullptr, kCfg},
-    {"mode", required_argument, nullptr, kMode},
-    {"handshake", required_argument, nullptr, kHandshake},
-    {"refuse-mode", required_argument, nullptr, kRefuseMode},
-    {"loaded", no_argument, nullptr, kLoaded},
-    {"refuse", required_argument, nullptr, kRefuse},
-    {"no-reply", required_argument, nullptr, kNoReply},
-    {"busy", required_argument, nullptr, kBusy},
-    {"deck", required_argument, nullptr, kDeck},
-    {"at-print", no_argument, nullptr, kAtPrint},
-    {"compress", no_argument, nullptr, kCompress},
-    {"pace", no_argument, nullptr, kPace},
-    {"reply-delay", required_argument, nullptr, kReplyDelay},
-    {"char-gap", required_argument, nullptr, kCharGap},
-    {"drop-after", required_argument, nullptr, kDropAfter},
-    {"transcript", required_argument, nullptr, kTranscript},
-    {"sheets", required_argument, nullptr, kSheets},
-    {"save-dir", required_argument, nullptr, kSaveDir},
-    {"help", no_argument, nullptr, kHelp},
-    {"version", no_argument, nullptr, kVersion},
+const struct option LONG_OPTIONS[] = {
+    {"pty", no_argument, nullptr, PTY},
+    {"link", required_argument, nullptr, LINK},
+    {"tcp", required_argument, nullptr, TCP},
+    {"line", required_argument, nullptr, LINE},
+    {"line-file", required_argument, nullptr, LINE_FILE},
+    {"cfg", required_argument, nullptr, CFG},
+    {"mode", required_argument, nullptr, MODE},
+    {"handshake", required_argument, nullptr, HANDSHAKE},
+    {"refuse-mode", required_argument, nullptr, REFUSE_MODE},
+    {"loaded", no_argument, nullptr, LOADED},
+    {"refuse", required_argument, nullptr, REFUSE},
+    {"no-reply", required_argument, nullptr, NO_REPLY},
+    {"busy", required_argument, nullptr, BUSY},
+    {"deck", required_argument, nullptr, DECK},
+    {"at-print", no_argument, nullptr, AT_PRINT},
+    {"compress", no_argument, nullptr, COMPRESS},
+    {"pace", no_argument, nullptr, PACE},
+    {"reply-delay", required_argument, nullptr, REPLY_DELAY},
+    {"char-gap", required_argument, nullptr, CHAR_GAP},
+    {"drop-after", required_argument, nullptr, DROP_AFTER},
+    {"transcript", required_argument, nullptr, TRANSCRIPT},
+    {"sheets", required_argument, nullptr, SHEETS},
+    {"save-dir", required_argument, nullptr, SAVE_DIR},
+    {"help", no_argument, nullptr, HELP},
+    {"version", no_argument, nullptr, VERSION},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -124,8 +124,8 @@ bool parseCount(const std::string &text, long max, long *out)
 
 bool parseStep(const std::string &text, int *step)
 {
-    const char *names[kStepCount] = {"clearmem", "definition", "runtime", "start"};
-    for (int i = 0; i < kStepCount; ++i) {
+    const char *names[STEP_COUNT] = {"clearmem", "definition", "runtime", "start"};
+    for (int i = 0; i < STEP_COUNT; ++i) {
         if (text == names[i]) {
             *step = i;
             return true;
@@ -136,7 +136,7 @@ bool parseStep(const std::string &text, int *step)
 
 std::string optionName(int value)
 {
-    for (const struct option &o : kLongOptions)
+    for (const struct option &o : LONG_OPTIONS)
         if (o.name != nullptr && o.val == value)
             return std::string("--") + o.name;
     return std::string("-") + char(value);
@@ -147,7 +147,7 @@ int prefixMatches(const std::string &arg)
 {
     std::string name = arg.substr(2, arg.find('=') - 2);
     int count = 0;
-    for (const struct option &o : kLongOptions)
+    for (const struct option &o : LONG_OPTIONS)
         if (o.name != nullptr && std::string(o.name).compare(0, name.size(), name) == 0)
             ++count;
     return count;
@@ -159,7 +159,7 @@ std::string refusal(int result, int bad, const char *arg)
     std::string text = arg != nullptr ? arg : "";
     if (result == ':')
         return "option '" + optionName(bad) + "' requires an argument";
-    if (bad >= kPty)
+    if (bad >= PTY)
         return "option '" + optionName(bad) + "' doesn't allow an argument";
     if (bad != 0)
         return std::string("invalid option -- '") + char(bad) + "'";
@@ -171,11 +171,11 @@ std::string refusal(int result, int bad, const char *arg)
 std::string flag(int opt, Options *o)
 {
     switch (opt) {
-    case kPty: o->transport = Transport::Pty; break;
-    case kLoaded: o->loaded = true; break;
-    case kAtPrint: o->atPrint = true; break;
-    case kCompress: o->compress = true; break;
-    case kPace: o->pace = true; break;
+    case PTY: o->transport = Transport::Pty; break;
+    case LOADED: o->loaded = true; break;
+    case AT_PRINT: o->atPrint = true; break;
+    case COMPRESS: o->compress = true; break;
+    case PACE: o->pace = true; break;
     default: return "unhandled option";
     }
     return "";
@@ -186,16 +186,16 @@ std::string linkValue(int opt, const std::string &v, Options *o)
     long n = 0;
     std::string error;
     switch (opt) {
-    case kTcp:
+    case TCP:
         if (!parseCount(v, 65535, &n))
             return "bad port '" + v + "'";
         o->transport = Transport::Tcp;
         o->tcpPort = int(n);
         return "";
-    case kLink: o->link = v; return "";
-    case kLine: return parseLineSpec(v, &o->line) ? "" : "bad line settings '" + v + "'";
-    case kLineFile: o->lineFile = v; return "";
-    case kCfg: return readCodesFile(v, &o->codes, &error) ? "" : error;
+    case LINK: o->link = v; return "";
+    case LINE: return parseLineSpec(v, &o->line) ? "" : "bad line settings '" + v + "'";
+    case LINE_FILE: o->lineFile = v; return "";
+    case CFG: return readCodesFile(v, &o->codes, &error) ? "" : error;
     default: return "unhandled option";
     }
 }
@@ -206,29 +206,29 @@ std::string scannerValue(int opt, const std::string &v, Options *o)
     int step = 0;
     std::string error;
     switch (opt) {
-    case kMode:
+    case MODE:
         if (v.size() != 1 || std::strchr("wdti", v[0]) == nullptr)
             return "unknown mode '" + v + "' (w, d, t or i)";
         o->mode = v[0];
         return "";
-    case kHandshake:
+    case HANDSHAKE:
         if (v != "A" && v != "I" && v != "N")
             return "bad handshake '" + v + "' (A, I or N)";
         o->handshake = v == "N" ? '0' : v[0];
         return "";
-    case kRefuseMode: o->refuseModes = v; return "";
-    case kRefuse:
-    case kNoReply:
+    case REFUSE_MODE: o->refuseModes = v; return "";
+    case REFUSE:
+    case NO_REPLY:
         if (!parseStep(v, &step))
             return "bad step '" + v + "' (clearmem, definition, runtime or start)";
-        (opt == kRefuse ? o->refuse : o->noReply)[step] = true;
+        (opt == REFUSE ? o->refuse : o->noReply)[step] = true;
         return "";
-    case kBusy:
+    case BUSY:
         if (!parseCount(v, INT_MAX, &n))
             return "bad count '" + v + "'";
         o->busy = int(n);
         return "";
-    case kDeck:
+    case DECK:
         if (!loadDeckFile(v, &o->deck, &error))
             return error;
         o->deckFile = v;
@@ -241,20 +241,20 @@ std::string answerValue(int opt, const std::string &v, Options *o)
 {
     long n = 0;
     switch (opt) {
-    case kReplyDelay:
-    case kCharGap:
+    case REPLY_DELAY:
+    case CHAR_GAP:
         if (!parseCount(v, 600000, &n))
             return "bad milliseconds '" + v + "'";
-        (opt == kReplyDelay ? o->replyDelayMs : o->charGapMs) = int(n);
+        (opt == REPLY_DELAY ? o->replyDelayMs : o->charGapMs) = int(n);
         return "";
-    case kDropAfter:
+    case DROP_AFTER:
         if (!parseCount(v, LONG_MAX, &n) || n == 0)
             return "bad count '" + v + "'";
         o->dropAfter = n;
         return "";
-    case kTranscript: o->transcriptFile = v; return "";
-    case kSheets: o->sheetsFile = v; return "";
-    case kSaveDir: o->saveDir = v; return "";
+    case TRANSCRIPT: o->transcriptFile = v; return "";
+    case SHEETS: o->sheetsFile = v; return "";
+    case SAVE_DIR: o->saveDir = v; return "";
     default: return "unhandled option";
     }
 }
@@ -265,9 +265,9 @@ std::string takeOption(int opt, const char *value, Options *o)
     if (value == nullptr)
         return flag(opt, o);
     std::string v = value;
-    if (opt <= kCfg)
+    if (opt <= CFG)
         return linkValue(opt, v, o);
-    if (opt <= kDeck)
+    if (opt <= DECK)
         return scannerValue(opt, v, o);
     return answerValue(opt, v, o);
 }
@@ -282,12 +282,12 @@ ParseResult parseCommandLine(int argc, char **argv, Options *options, std::strin
     opterr = 0;
     optind = 0;  // glibc: start afresh, whatever an earlier parse left
     for (;;) {
-        int opt = getopt_long(argc, args.data(), ":h", kLongOptions, nullptr);
+        int opt = getopt_long(argc, args.data(), ":h", LONG_OPTIONS, nullptr);
         if (opt == -1)
             break;
-        if (opt == 'h' || opt == kHelp)
+        if (opt == 'h' || opt == HELP)
             return ParseResult::Help;
-        if (opt == kVersion)
+        if (opt == VERSION)
             return ParseResult::Version;
         if (opt == '?' || opt == ':') {
             // glibc has stepped past the argument it refused.
@@ -309,7 +309,7 @@ ParseResult parseCommandLine(int argc, char **argv, Options *options, std::strin
 
 const char *usageText()
 {
-    return kUsage;
+    return USAGE;
 }
 
 bool loadDeckFile(const std::string &path, std::vector<DeckEntry> *deck, std::string *error)
@@ -324,13 +324,13 @@ bool loadDeckFile(const std::string &path, std::vector<DeckEntry> *deck, std::st
         *error = path + ": " + std::strerror(errno);
         return false;
     }
-    std::string text(size_t(kMaxDeckBytes) + 1, '\0');
-    in.read(&text[0], kMaxDeckBytes + 1);
+    std::string text(size_t(MAX_DECK_BYTES) + 1, '\0');
+    in.read(&text[0], MAX_DECK_BYTES + 1);
     if (in.bad()) {
         *error = path + ": read failed";
         return false;
     }
-    if (in.gcount() > kMaxDeckBytes) {
+    if (in.gcount() > MAX_DECK_BYTES) {
         *error = path + ": deck too large";
         return false;
     }

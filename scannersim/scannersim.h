@@ -28,7 +28,7 @@ enum class Transport { Pty, Tcp };
 
 // The four replies that the Initiate command can ask for.
 enum class Step { ClearMem, Definition, Runtime, Start };
-constexpr int kStepCount = 4;
+constexpr int STEP_COUNT = 4;
 
 struct Options {
     Transport transport = Transport::Pty;
@@ -39,8 +39,8 @@ struct Options {
     char handshake = 'A';     // 'A', 'I' or any other byte for "none"
     std::string refuseModes;  // mode changes into these letters are ignored
     bool loaded = false;      // a form definition is loaded at start
-    bool refuse[kStepCount] = {false, false, false, false};
-    bool noReply[kStepCount] = {false, false, false, false};
+    bool refuse[STEP_COUNT] = {false, false, false, false};
+    bool noReply[STEP_COUNT] = {false, false, false, false};
     std::string saveDir;  // received.dlf / received.rtp go here
     int busy = 0;         // first N download status answers say busy
     std::vector<DeckEntry> deck;

@@ -11,7 +11,7 @@ char flagChar(uint8_t bits)
 
 std::string longStatus(const LongStatusFlags &flags)
 {
-    std::string s(kLongStatusLength, '0');
+    std::string s(LONG_STATUS_LENGTH, '0');
     s[6] = flagChar(flags.feed);
     s[7] = flagChar(flags.error);
     s[8] = flagChar(flags.print);
@@ -25,12 +25,12 @@ std::string longStatus(const LongStatusFlags &flags)
 
 std::string shortStatus()
 {
-    return std::string(kShortStatusLength, '0');
+    return std::string(SHORT_STATUS_LENGTH, '0');
 }
 
 std::string downloadStatus(char idle, uint8_t flags2, uint8_t flags3)
 {
-    std::string s(kDownloadStatusLength, '0');
+    std::string s(DOWNLOAD_STATUS_LENGTH, '0');
     s[1] = idle;
     s[2] = flagChar(flags2);
     s[3] = flagChar(flags3);

@@ -7,9 +7,9 @@
 
 namespace scannersim {
 
-constexpr size_t kLongStatusLength = 50;
-constexpr size_t kShortStatusLength = 3;
-constexpr size_t kDownloadStatusLength = 4;
+constexpr size_t LONG_STATUS_LENGTH = 50;
+constexpr size_t SHORT_STATUS_LENGTH = 3;
+constexpr size_t DOWNLOAD_STATUS_LENGTH = 4;
 
 struct LongStatusFlags {
     uint8_t feed = 0;      // position 6: 0x01 multiple feed, 0x02 skew

@@ -3,7 +3,7 @@
 namespace scannersim {
 
 namespace {
-constexpr size_t kMaxRun = 63;  // the host reads the low six bits
+constexpr size_t MAX_RUN = 63;  // the host reads the low six bits
 
 bool needsGroup(unsigned char c, const Codes &codes)
 {
@@ -17,7 +17,7 @@ std::string compressRecord(const std::string &text, const Codes &codes)
     size_t i = 0;
     while (i < text.size()) {
         size_t run = 1;
-        while (i + run < text.size() && text[i + run] == text[i] && run < kMaxRun)
+        while (i + run < text.size() && text[i + run] == text[i] && run < MAX_RUN)
             ++run;
         if (run >= 3 || needsGroup((unsigned char)text[i], codes)) {
             out.push_back(char(codes.compress));

@@ -7,12 +7,18 @@
 // scanner behind a real terminal server.
 #include <gtest/gtest.h>
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <random>
 
 #include "support/lines.h"
@@ -137,6 +143,39 @@ TEST(SerialLink, OpenThatHangsIsGivenUpAfterFourSeconds)
     EXPECT_GE(run.seconds, 3.5);
     EXPECT_LT(run.seconds, 7.0);
     EXPECT_TRUE(has(run.trace, "\n\nPROGRAM TERMINATED.  RETURN VALUE = 88."));
+}
+
+const char emptyPrompt[] = "Scanner hopper empty.  Load forms or <ESCAPE> to quit.";
+
+// One serial device reached under two names (two links, or two station
+// directories) is still one scanner: the second run is refused as for a
+// busy scanner, and the first goes on.
+TEST(SerialLink, OneDeviceUnderTwoNamesServesOneRunAtATime)
+{
+    Sim sim = startScanner({});
+    std::string other = devicePath();
+    std::string target(256, '\0');
+    ssize_t length = readlink(sim.device.c_str(), &target[0], target.size());
+    ASSERT_GT(length, 0);
+    ASSERT_EQ(symlink(target.substr(0, size_t(length)).c_str(), other.c_str()), 0);
+    TempDir dir;
+    Process first(markfeedIn(dir, {"-d", sim.device}));
+    ASSERT_TRUE(shows(first, emptyPrompt));
+    Result second = runStation({"-d", other});
+    unlink(other.c_str());
+    EXPECT_TRUE(ended(second, 88, {"S46:  Scanner currently in use.  Press <ENTER>."}));
+    EXPECT_TRUE(first.running());
+    first.type("\x1b");
+    EXPECT_EQ(first.wait(10), 99);
+}
+
+// The largest delay an administrator can give keeps every wait long
+// instead of turning it negative.
+TEST(SerialLink, LargestDelayStillWaits)
+{
+    Sim sim = startScanner({});
+    Result run = runStation({"-d", sim.device, "-w", "2147483647", "-r"});
+    EXPECT_TRUE(ended(run, 0, {}));
 }
 
 // Started by the host in a session of its own without a terminal, the
@@ -344,6 +383,37 @@ TEST(NetworkLink, PortNumberInNetworkOrderWithPAndInTheHostsOrderWithout)
     Result run = runStation(netArgs({"-u", port, "-r"}));
     EXPECT_TRUE(ended(
         run, 88, {"S15:  Connection refused on 127.0.0.1 port " + port + ".  Press <ENTER>."}));
+}
+
+// A status request after a print frame must not wait for the frame's
+// acknowledgement: the connection is made without Nagle's delay. The
+// option is read back from markfeed's own socket.
+TEST(NetworkLink, ConnectionIsMadeWithoutNagleDelay)
+{
+    PortPair pair;
+    ASSERT_TRUE(startPair(pair, false));
+    TempDir dir;
+    Process station(
+        markfeedIn(dir, netArgs({"-u", std::to_string(pair.port), "-p"}), RunOptions::File));
+    ASSERT_TRUE(shows(station, emptyPrompt));
+    int process = int(syscall(SYS_pidfd_open, station.pid(), 0));
+    ASSERT_GE(process, 0) << strerror(errno);
+    int found = 0, nodelay = 0;
+    for (int fd = 3; fd < 64; fd++) {
+        int copy = int(syscall(SYS_pidfd_getfd, process, fd, 0));
+        socklen_t size = sizeof nodelay;
+        if (copy >= 0 && getsockopt(copy, IPPROTO_TCP, TCP_NODELAY, &nodelay, &size) == 0)
+            found++;
+        if (copy >= 0)
+            close(copy);
+        if (found)
+            break;
+    }
+    close(process);
+    ASSERT_EQ(found, 1) << "markfeed's TCP socket";
+    EXPECT_EQ(nodelay, 1);
+    station.kill(SIGTERM);
+    EXPECT_EQ(station.wait(10), 99);
 }
 
 TEST(NetworkLink, ServiceNameFromTheServicesFile)

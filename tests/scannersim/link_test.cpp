@@ -20,7 +20,7 @@ using scannersim::Scanner;
 
 namespace {
 
-const std::string kIdle = "0000\r\n";
+const std::string IDLE = "0000\r\n";
 
 // The long status answer in this mode with this hopper flag.
 std::string statusAnswer(char mode, char hopper = '0')
@@ -60,7 +60,7 @@ protected:
 TEST_F(PtyScanner, ResetThenIdleAndStatus)
 {
     open(Options());
-    EXPECT_EQ(ask(resetBytes + "s3"), kIdle);
+    EXPECT_EQ(ask(resetBytes + "s3"), IDLE);
     EXPECT_EQ(ask("s0"), statusAnswer('w', '3'));  // stopped by the reset, no sheets
     EXPECT_EQ(ask("s1"), "000\r\n");
     EXPECT_EQ(frameList(scanner_->frames(), false),
@@ -113,7 +113,7 @@ TEST_F(PtyScanner, WrongSpeedGarblesEveryAnswerFast)
     ASSERT_TRUE(setLine(fd_, 19200, 1));
     EXPECT_NE(ask("s3").size(), 6u);
     ASSERT_TRUE(setLine(fd_, 19200, 2));
-    EXPECT_EQ(ask("s3"), kIdle);
+    EXPECT_EQ(ask("s3"), IDLE);
     scannersim::LineSettings seen;
     ASSERT_TRUE(scanner_->lineSeen(&seen));
     EXPECT_EQ(seen.baud, 19200);
@@ -122,11 +122,11 @@ TEST_F(PtyScanner, WrongSpeedGarblesEveryAnswerFast)
 TEST_F(PtyScanner, LineFileDecidesSizeAndParity)
 {
     open([this](Options &o) { o.lineFile = dir_.file("line"); });
-    EXPECT_EQ(ask("s3"), kIdle);  // no file yet: speed and stops decide
+    EXPECT_EQ(ask("s3"), IDLE);  // no file yet: speed and stops decide
     writeFile(dir_.file("line"), "19200 8 N 2\n");
-    EXPECT_NE(ask("s3"), kIdle);
+    EXPECT_NE(ask("s3"), IDLE);
     writeFile(dir_.file("line"), "19200 7 O 2\n");
-    EXPECT_EQ(ask("s3"), kIdle);
+    EXPECT_EQ(ask("s3"), IDLE);
 }
 
 TEST_F(PtyScanner, DeviceSurvivesManyReopens)
@@ -137,7 +137,7 @@ TEST_F(PtyScanner, DeviceSurvivesManyReopens)
         fd_ = openDevice(scanner_.device);
         ASSERT_GE(fd_, 0);
     }
-    EXPECT_EQ(ask("s3"), kIdle);
+    EXPECT_EQ(ask("s3"), IDLE);
 }
 
 TEST_F(PtyScanner, LinkNamesTheDeviceAndGoesAwayAtStop)
@@ -149,7 +149,7 @@ TEST_F(PtyScanner, LinkNamesTheDeviceAndGoesAwayAtStop)
     ::close(fd_);
     fd_ = openDevice(o.link);
     ASSERT_GE(fd_, 0);
-    EXPECT_EQ(ask("s3"), kIdle);
+    EXPECT_EQ(ask("s3"), IDLE);
     scanner_->stop();
     struct stat st;
     EXPECT_NE(::lstat(o.link.c_str(), &st), 0);
@@ -199,7 +199,7 @@ TEST_F(PtyScanner, ReplyDelayAndCharGap)
         o.charGapMs = 50;
     });
     Timer started;
-    EXPECT_EQ(ask("s3"), kIdle);
+    EXPECT_EQ(ask("s3"), IDLE);
     EXPECT_GE(started.seconds(), 0.3 + 5 * 0.05);
 }
 
@@ -235,10 +235,10 @@ TEST(TcpScanner, DropAfterClosesTheSocketAndTheNextClientIsServed)
     int fd = connectLoopback(scanner.port());
     sendBytes(fd, "s3s3");
     std::string got = readFor(fd, 1.0);
-    EXPECT_EQ(got, kIdle);  // the first request is answered, then the line drops
+    EXPECT_EQ(got, IDLE);  // the first request is answered, then the line drops
     ::close(fd);
     fd = connectLoopback(scanner.port());
-    EXPECT_EQ(ask(fd, "s3"), kIdle);
+    EXPECT_EQ(ask(fd, "s3"), IDLE);
     ::close(fd);
 }
 
@@ -251,7 +251,7 @@ TEST(TcpScanner, PartialFrameIsDroppedWithTheConnection)
                   "half a form");
     ::close(fd);
     fd = connectLoopback(scanner.port());
-    EXPECT_EQ(ask(fd, "s3"), kIdle);
+    EXPECT_EQ(ask(fd, "s3"), IDLE);
     ::close(fd);
     std::vector<scannersim::Frame> frames = scanner.frames();
     ASSERT_EQ(frames.size(), 2u);

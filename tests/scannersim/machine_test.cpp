@@ -20,7 +20,7 @@ using support::Strings;
 
 namespace {
 
-const std::string kInit("\x11");
+const std::string INIT("\x11");
 
 struct Bench {
     explicit Bench(const Options &options = Options()) : machine(options), parser(options.codes) {}
@@ -49,7 +49,7 @@ struct Bench {
         return got;
     }
     std::string status() { return send("s0"); }
-    void change(char mode) { send(std::string("e") + mode + "\x04\r\n" + kInit); }
+    void change(char mode) { send(std::string("e") + mode + "\x04\r\n" + INIT); }
 
     Machine machine;
     FrameParser parser;
@@ -64,10 +64,10 @@ TEST(Machine, ModeChangeWaitsForTheHandshake)
     Bench b;
     b.send("ed\x04\r\n");
     EXPECT_EQ(b.status()[48], 'w');
-    b.send(kInit);
+    b.send(INIT);
     EXPECT_EQ(b.names.back(), "Handshake");
     EXPECT_EQ(b.status()[48], 'd');
-    EXPECT_EQ(b.send(kInit), "GSCANNING");
+    EXPECT_EQ(b.send(INIT), "GSCANNING");
     EXPECT_EQ(b.names.back(), "Initiate");
 }
 
@@ -78,7 +78,7 @@ TEST(Machine, WithoutHandshakeTheChangeIsImmediate)
     std::string s = b.status();
     EXPECT_EQ(s[48], 't');
     EXPECT_EQ(s[34], '0');
-    EXPECT_EQ(b.send(kInit), "ENO DOWNLOAD");
+    EXPECT_EQ(b.send(INIT), "ENO DOWNLOAD");
 }
 
 TEST(Machine, HandshakeIWaitsForInitiateWhenTheCodesDiffer)
@@ -109,25 +109,25 @@ TEST(Machine, FullDownloadSequence)
     // Runtime parameters first: a fresh scanner has no form to apply them to.
     b.send(frame('\x1d', "1,2,3,4,5,6,7,8,9\n"));
     b.change('d');
-    EXPECT_EQ(b.send(kInit), "NNO FORM LOADED");
+    EXPECT_EQ(b.send(INIT), "NNO FORM LOADED");
     b.change('w');
     b.send(frame('\x1c', "APL,000,N;"));
     EXPECT_EQ(b.names.back(), "MemoryInit");
     b.change('t');
-    EXPECT_EQ(b.send(kInit), "VMEMORY CLEARED");
-    b.send(kInit);
+    EXPECT_EQ(b.send(INIT), "VMEMORY CLEARED");
+    b.send(INIT);
     EXPECT_EQ(b.names.back(), "Ack");
     b.change('w');
     b.send(frame('\x1c', "FORM\r\nDATA"));
     EXPECT_EQ(b.names.back(), "FormDefinition");
     b.change('t');
-    EXPECT_EQ(b.send(kInit), "GFORM LOADED");
+    EXPECT_EQ(b.send(INIT), "GFORM LOADED");
     EXPECT_TRUE(b.machine.formLoaded());
     EXPECT_EQ(b.machine.formDefinition(), "FORM\r\nDATA");
     b.change('w');
     b.send(frame('\x1d', "1,2,3,4,5,6,7,8,9\n"));
     b.change('d');
-    EXPECT_EQ(b.send(kInit), "GPARAMETERS ACCEPTED");
+    EXPECT_EQ(b.send(INIT), "GPARAMETERS ACCEPTED");
     EXPECT_EQ(b.machine.runtimeLine(), "1,2,3,4,5,6,7,8,9\n");
 }
 
@@ -147,10 +147,10 @@ TEST(Machine, RefuseAndNoReplyPerStep)
     });
     b.send(frame('\x1d', "p"));
     b.change('d');
-    EXPECT_EQ(b.send(kInit), "EREFUSED");
+    EXPECT_EQ(b.send(INIT), "EREFUSED");
     b.change('w');
     b.change('d');
-    EXPECT_EQ(b.send(kInit), "");
+    EXPECT_EQ(b.send(INIT), "");
     EXPECT_EQ(b.names.back(), "Initiate");
 }
 
@@ -167,16 +167,16 @@ TEST(Machine, SheetsAreFedPrintedReleasedAndSorted)
 {
     Bench b(deckOptions("FIRST\nSECOND\n"));
     b.change('d');
-    b.send(kInit);
-    EXPECT_EQ(b.send(kInit), "FIRST");
+    b.send(INIT);
+    EXPECT_EQ(b.send(INIT), "FIRST");
     EXPECT_EQ(b.names.back(), "SheetRequest");
     EXPECT_EQ(b.status()[8], '8');
     b.send(frame('1', "00") + frame('2', "STAMP"));
     b.send("\x12");
     EXPECT_EQ(b.status()[8], '0');
-    EXPECT_EQ(b.send(kInit), "SECOND");
+    EXPECT_EQ(b.send(INIT), "SECOND");
     b.send("\x1b");
-    EXPECT_EQ(b.send(kInit), "");  // deck exhausted
+    EXPECT_EQ(b.send(INIT), "");  // deck exhausted
     EXPECT_EQ(b.status()[9], '2');
     ASSERT_EQ(b.departed.size(), 1u);
     EXPECT_EQ(b.departed[0].hopper, Hopper::Main);
@@ -193,22 +193,22 @@ TEST(Machine, TimedConditionSilencesThenClearsByItself)
 {
     Bench b(deckOptions("!jam 2\nREC\n"));
     b.change('d');
-    b.send(kInit);
-    EXPECT_EQ(b.send(kInit), "");
+    b.send(INIT);
+    EXPECT_EQ(b.send(INIT), "");
     EXPECT_EQ(b.status()[7], '8');
     b.send("r");  // a timed condition ignores Start
-    EXPECT_EQ(b.send(kInit), "");
+    EXPECT_EQ(b.send(INIT), "");
     b.clock = 2.5;
     EXPECT_EQ(b.status()[7], '0');
-    EXPECT_EQ(b.send(kInit), "REC");
+    EXPECT_EQ(b.send(INIT), "REC");
 }
 
 TEST(Machine, UntimedConditionLastsUntilStart)
 {
     Bench b(deckOptions("!readcheck 6\n!formerror 11\nREC\n"));
     b.change('d');
-    b.send(kInit);
-    b.send(kInit);
+    b.send(INIT);
+    b.send(INIT);
     std::string s = b.status();
     EXPECT_EQ(s[7], '4');
     EXPECT_EQ(s[33], '1');
@@ -216,11 +216,11 @@ TEST(Machine, UntimedConditionLastsUntilStart)
     EXPECT_EQ(b.status()[7], '4');
     b.send("r");
     EXPECT_EQ(b.status()[7], '0');
-    EXPECT_EQ(b.send(kInit), "");
+    EXPECT_EQ(b.send(INIT), "");
     EXPECT_EQ(b.send("s3"), "0?40");
     b.send("r");
     EXPECT_EQ(b.send("s3"), "0000");
-    EXPECT_EQ(b.send(kInit), "REC");
+    EXPECT_EQ(b.send(INIT), "REC");
 }
 
 TEST(Machine, EachFaultShowsItsFlag)
@@ -237,8 +237,8 @@ TEST(Machine, EachFaultShowsItsFlag)
     for (const Case &c : cases) {
         Bench b(deckOptions(c.deck));
         b.change('d');
-        b.send(kInit);
-        b.send(kInit);
+        b.send(INIT);
+        b.send(INIT);
         EXPECT_EQ(b.status()[c.pos], c.flag) << c.deck;
     }
 }
@@ -251,35 +251,35 @@ TEST(Machine, HopperConditionsShowBeforeAnyRequest)
     EXPECT_EQ(b.status()[9], '2');
     b.clock = 3;
     EXPECT_EQ(b.status()[9], '1');
-    b.send(kInit);
-    EXPECT_EQ(b.send(kInit), "");
+    b.send(INIT);
+    EXPECT_EQ(b.send(INIT), "");
     b.send("r");
     EXPECT_EQ(b.status()[9], '0');
-    EXPECT_EQ(b.send(kInit), "REC");
+    EXPECT_EQ(b.send(INIT), "REC");
 }
 
 TEST(Machine, StopHoldsTheFeederUntilStart)
 {
     Bench b(deckOptions("REC\n"));
     b.change('d');
-    b.send(kInit);
+    b.send(INIT);
     b.send("\x0e");
     EXPECT_EQ(b.status()[9], '1');
-    EXPECT_EQ(b.send(kInit), "");
+    EXPECT_EQ(b.send(INIT), "");
     b.send("r");
-    EXPECT_EQ(b.send(kInit), "REC");
+    EXPECT_EQ(b.send(INIT), "REC");
 }
 
 TEST(Machine, BlankSheetsAndSlowFeeds)
 {
     Bench b(deckOptions("!delay 1.5\n!blank\nX\n"));
     b.change('d');
-    b.send(kInit);
-    EXPECT_EQ(b.send(kInit), "");
+    b.send(INIT);
+    EXPECT_EQ(b.send(INIT), "");
     EXPECT_EQ(b.names.back(), "SheetRequest");
     EXPECT_DOUBLE_EQ(b.lastDelay, 1.5);
     ASSERT_EQ(b.machine.sheets().size(), 1u);
-    EXPECT_EQ(b.send(kInit), "X");
+    EXPECT_EQ(b.send(INIT), "X");
     EXPECT_DOUBLE_EQ(b.lastDelay, 0);
 }
 
@@ -405,14 +405,14 @@ TEST(Frames, EndlessPayloadStaysBounded)
     FrameParser parser{Codes()};
     std::vector<RawFrame> frames;
     parser.feed(0x1c, &frames);
-    for (size_t i = 0; i < FrameParser::kMaxPayload + 5000; ++i)
+    for (size_t i = 0; i < FrameParser::MAX_PAYLOAD + 5000; ++i)
         parser.feed('A', &frames);
     for (char c : std::string("\x04\r\n"))
         parser.feed(uint8_t(c), &frames);
     ASSERT_EQ(frames.size(), 1u);
-    EXPECT_LE(frames[0].bytes.size(), FrameParser::kMaxPayload + 4);
+    EXPECT_LE(frames[0].bytes.size(), FrameParser::MAX_PAYLOAD + 4);
     EXPECT_GT(frames[0].dropped, 0u);
-    EXPECT_EQ(frames[0].payload.size() + frames[0].dropped, FrameParser::kMaxPayload + 5000);
+    EXPECT_EQ(frames[0].payload.size() + frames[0].dropped, FrameParser::MAX_PAYLOAD + 5000);
 }
 
 TEST(Frames, CodesFromAConfigurationFile)

@@ -130,17 +130,51 @@ const char usagescreen[] =
     "\r\n[-t]              Process read head alignment form."
     "\r\n===========================================================================\r\n\r\n";
 
-TEST(UsageScreen, NoArgumentsShowsTheScreenAndTouchesNoFile)
+// No arguments and --help show the screen, --version the version; none of
+// them touches a file, so a batch not yet imported survives a question.
+TEST(UsageScreen, NoArgumentsHelpAndVersionTouchNoFile)
+{
+    const struct {
+        Strings args;
+        int status;
+        const char *errors;
+        const char *output;
+    } cases[] = {
+        {{}, 99, usagescreen, ""},
+        {{"--help"}, 99, usagescreen, ""},
+        {{"-x", "--help", "-d", device}, 99, usagescreen, ""},
+        {{"--version"}, 0, "", "markfeed 1.0.0\n"},
+        {{"-d", device, "--version", "--help"}, 0, "", "markfeed 1.0.0\n"},
+    };
+    for (const auto &c : cases) {
+        for (auto input : {RunOptions::Terminal, RunOptions::File}) {
+            SCOPED_TRACE(concat({"markfeed"}, c.args).size());
+            TempDir dir;
+            writeFile(dir.file("SCAN.DAT"), "0001 not yet imported\r\n");
+            Process station(markfeedIn(dir, c.args, input));
+            EXPECT_EQ(station.wait(10), c.status);
+            EXPECT_EQ(station.errors(), c.errors);
+            if (input == RunOptions::File) {
+                EXPECT_EQ(station.output(), c.output);
+            }
+            EXPECT_EQ(readFile(dir.file("SCAN.DAT")), "0001 not yet imported\r\n");
+            EXPECT_FALSE(fileExists(dir.file("scantest.log")));
+            EXPECT_FALSE(fileExists(dir.file("LOCK_")));
+            EXPECT_FALSE(fileExists(dir.file("LOCK_tty1a")));
+        }
+    }
+}
+
+// A value is the whole next argument, "--help" too; other "--" words are
+// ignored as unknown options are.
+TEST(UsageScreen, LongWordsAsValuesOrUnknownAreNoQuestion)
 {
     TempDir dir;
-    for (auto input : {RunOptions::Terminal, RunOptions::File}) {
-        Process station(markfeedIn(dir, {}, input));
-        EXPECT_EQ(station.wait(10), 99);
-        EXPECT_EQ(station.errors(), usagescreen);
-        EXPECT_FALSE(fileExists(dir.file("scantest.log")));
-        EXPECT_FALSE(fileExists(dir.file("SCAN.DAT")));
-        EXPECT_FALSE(fileExists(dir.file("LOCK_")));
-    }
+    auto named = runStation(dir, {"-d", device, "-o", "--help", "--verbose"});
+    EXPECT_TRUE(ended(named, 88, {s21}));
+    EXPECT_TRUE(fileExists(dir.file("--help")));
+    EXPECT_TRUE(ended(runStation(dir, {"-d", "--version"}), 88,
+                      {"S21:  Unable to open device --version.  Press <ENTER>."}));
 }
 
 std::string tooLong(char letter)

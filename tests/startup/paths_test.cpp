@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "support/lines.h"
 #include "support/programs.h"
@@ -160,7 +161,7 @@ TEST(Paths, TraceThatCannotBeOpenedIsS42)
     writeFile(dir.file("SCAN.DAT"), "records\r\n");
     auto run = runStation(dir, {"-x", "-d", device});
     EXPECT_TRUE(ended(run, 88, {"S42:  Unable to open file scantest.log.  Press <ENTER>."}));
-    // The lock comes first; the data output file is never reached.
+    // The data output file is emptied only once the trace is open.
     EXPECT_EQ(readFile(dir.file("LOCK_tty1a")), "lock");
     EXPECT_EQ(readFile(dir.file("SCAN.DAT")), "records\r\n");
 }
@@ -193,7 +194,118 @@ TEST(Paths, LockFileThatCannotBeCreatedIsS44AndTouchesNoOtherFile)
     EXPECT_FALSE(fileExists(dir.file("missing")));
 }
 
+// A station directory that other users may write: what was planted there
+// under the station's file names is refused with the file's own message
+// (no hang on a FIFO, no write through another user's link), or followed
+// when the running user or the directory's owner made the link.
+TEST(Paths, PlantedLinksAndSpecialFiles)
+{
+    const std::string s21 = "S21:  Unable to open device /dev/tty1a.  Press <ENTER>.";
+    const std::string s42 = "S42:  Unable to open file scantest.log.  Press <ENTER>.";
+    const std::string s43 = "S43:  Unable to open file SCAN.DAT.  Press <ENTER>.";
+    const Strings s44 = {"S44:  Could not create scanner lock file.  Press <ENTER>.",
+                         "Check permissions on LOCK_tty1a.  Press <ENTER>."};
+    enum Plant { Link, OthersLink, OthersLinkInOthersDir, Fifo };
+    const struct {
+        const char *name;
+        Plant plant;
+        const char *target;  // "" = a victim file in the directory
+        Strings messages;
+        const char *traced;  // the refusal's reason in the trace, or ""
+    } cases[] = {
+        {"LOCK_tty1a", Link, "", s44, ""},
+        {"LOCK_tty1a", Fifo, "", s44, ""},
+        {"scantest.log", OthersLink, "", {s42}, ""},
+        {"scantest.log", Fifo, "", {s42}, ""},
+        {"scantest.log", Link, "/dev/null", {s21}, ""},
+        {"SCAN.DAT", OthersLink, "", {s43}, "symbolic link owned by another user"},
+        {"SCAN.DAT", Fifo, "", {s43}, "not a regular file"},
+        {"SCAN.DAT", Link, "", {s21}, ""},
+        {"SCAN.DAT", OthersLinkInOthersDir, "", {s21}, ""},
+        {"d_tty1a.cfg", Fifo, "", {s21}, "not a regular file"},
+        {"d_tty1a.cfg", Link, "/dev/zero", {s21}, "not a regular file"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::string(c.name) + " plant " + std::to_string(c.plant));
+        TempDir dir;
+        std::string victim = dir.file("victim");
+        writeFile(victim, "a file of the station's user\n");
+        std::string planted = dir.file(c.name);
+        std::string target = *c.target ? c.target : victim;
+        int planting = c.plant == Fifo ? mkfifo(planted.c_str(), 0666)
+                                       : symlink(target.c_str(), planted.c_str());
+        ASSERT_EQ(planting, 0);
+        bool others = c.plant == OthersLink || c.plant == OthersLinkInOthersDir;
+        ASSERT_EQ(others ? lchown(planted.c_str(), 65534, 65534) : 0, 0);
+        ASSERT_EQ(c.plant == OthersLinkInOthersDir ? chown(dir.path().c_str(), 65534, 65534) : 0,
+                  0);
+        auto run = runStation(dir, {"-x", "-d", device}, {}, 10);
+        EXPECT_TRUE(ended(run, 88, c.messages));
+        bool followed = c.plant == Link || c.plant == OthersLinkInOthersDir;
+        bool own = followed && std::string(c.name) != "LOCK_tty1a" && !*c.target;
+        // A followed link makes the victim the run's own file: emptied.
+        EXPECT_EQ(readFile(victim), own ? "" : "a file of the station's user\n");
+        std::string reason = std::string("\nUnable to open ") + c.name + ":  " + c.traced;
+        EXPECT_EQ(has(run.trace, reason), *c.traced != '\0') << run.trace;
+    }
+}
+
+// Two runs of two scanners writing one data output file: the second finds
+// it locked and empties neither it nor its trace.
+TEST(Paths, DataOutputFileInUseByAnotherRunIsS51)
+{
+    TempDir first, second;
+    std::string shared = first.file("batch.dat");
+    Process running(markfeedIn(first, {"-d", device, "-o", shared}));
+    ASSERT_TRUE(running.waitFor("S21:", 10)) << running.errors();
+    writeFile(shared, "0001 accepted sheet\r\n");
+    writeFile(second.file("scantest.log"), "\nFunction call to DlScan().");
+
+    auto refused = runStation(second, {"-x", "-d", "/dev/tty1b", "-o", shared});
+    // Longer than the message line: it starts after one space and is cut.
+    std::string s51 = "S51:  Data file " + shared + " is in use by another run.  Press <ENTER>.";
+    std::string shown = s51.substr(0, 78);
+    EXPECT_TRUE(ended(refused, 88, {shown.erase(shown.find_last_not_of(' ') + 1)}));
+    EXPECT_EQ(readFile(shared), "0001 accepted sheet\r\n");
+    EXPECT_EQ(refused.trace, "\nFunction call to DlScan().");
+
+    running.type("\r");
+    EXPECT_EQ(running.wait(10), 88);
+    EXPECT_EQ(runStation(second, {"-d", "/dev/tty1b", "-o", shared}).messages,
+              Strings{"S21:  Unable to open device /dev/tty1b.  Press <ENTER>."});
+    EXPECT_EQ(readFile(shared), "");
+}
+
+// Started with its standard descriptors closed, a run must not let its
+// files take their numbers: the operator's messages would land in them.
+TEST(Paths, ClosedStandardDescriptorsAreNotTakenByFiles)
+{
+    TempDir dir;
+    RunOptions options = markfeedIn(dir, {"-d", "/dev/ttyNOPE"}, RunOptions::File);
+    options.args =
+        concat(concat({"-c", "exec \"$0\" \"$@\" 0<&- 1>&- 2>&-"}, options.command), options.args);
+    options.command = {"/bin/sh"};
+    Process station(options);
+    EXPECT_EQ(station.wait(10), 88);
+    EXPECT_EQ(readFile(dir.file("SCAN.DAT")), "");
+    EXPECT_EQ(readFile(dir.file("LOCK_ttyNOPE")), "lock");
+}
+
 const char s46[] = "S46:  Scanner currently in use.  Press <ENTER>.";
+
+// The lock is tested and taken in one step: a run that loses the race for
+// it (here the test step reports it free) is told S46 at once instead of
+// waiting for the running batch to end.
+TEST(Lock, LosingTheRaceForTheLockIsS46AtOnce)
+{
+    TempDir dir;
+    LockHolder holder(dir.file("LOCK_tty1a"), 4);
+    ASSERT_TRUE(holder.holding());
+    auto env = preload(Preload::BlockOpen);
+    env["BLOCKOPEN_LOCKTEST_FREE"] = "1";
+    auto run = runStation(dir, {"-d", device}, env, 10);
+    EXPECT_TRUE(ended(run, 88, {s46}));
+}
 
 TEST(Lock, SecondRunOnABusyScannerLeavesTheFirstRunsFilesAlone)
 {

@@ -12,8 +12,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <ctime>
 #include <map>
+#include <memory>
 
 #include "support/lines.h"
 #include "support/programs.h"
@@ -303,6 +305,31 @@ TEST(StationDurability, UnwritableOutputShowsS50AndLeavesTheSheetUnstamped)
     EXPECT_TRUE(sheets[0].prints.empty());
 }
 
+// A file size limit (as a full file system) stops the eleventh line part
+// of the way: the file is cut back to the ten whole lines, S50 is shown,
+// the sheet is not stamped and the run ends with 88.
+TEST(StationDurability, LineThatCannotBeWrittenWholeIsCutBack)
+{
+    Strings records = tenRecords();
+    records.push_back(records[0]);
+    records.push_back(records[1]);
+    std::vector<scannersim::DeckEntry> deck;
+    for (const std::string &record : records)
+        deck.push_back(sheet(record));
+    Sim sim = startScanner(deckOf(deck));
+    TempDir dir;
+    RunOptions options = markfeedIn(dir, {"-d", sim.device}, RunOptions::File);
+    options.command = concat({"prlimit", "--fsize=12288"}, options.command);
+    Process station(options);
+    EXPECT_EQ(station.wait(30), 88);
+    Strings shown = messages(station.errors());
+    EXPECT_EQ(shown.back(), "S50:  Unable to write file SCAN.DAT.  Press <ENTER>.");
+    std::string data = readFile(dir.file("SCAN.DAT"));
+    ASSERT_EQ(data.size(), 12200u) << "ten whole lines, nothing of the eleventh";
+    EXPECT_TRUE(sameBytes(stampedLines(sim->sheets()), data));
+    EXPECT_EQ(countFrames(sim->frames(), "PrintData"), 10);
+}
+
 TEST(StationDurability, S50WithALongPathIsCutToTheMessageBuffer)
 {
     Sim sim = startScanner(deckOf({sheet(sheetRecord(1, "0000003", "000", "02", 1))}));
@@ -432,6 +459,91 @@ TEST(StationEmptyHopper, ContinuousModeEndsLikeTheDefaultWhateverTheFileSays)
     EXPECT_EQ(collapsed(shown), (Strings{prompt, scanning(1)}));
     EXPECT_EQ(sim->sheets().size(), 1u);
     expectLines(sim, {recordA()}, dir);
+}
+
+// The host often starts a station with no keyboard: input from /dev/null,
+// closed, or a pipe that has ended. Waiting on an empty hopper, the prompt
+// and its status request still come about every three seconds.
+TEST(StationEmptyHopper, EndedInputKeepsThePromptsPaced)
+{
+    struct Station {
+        Sim sim = startScanner({});
+        TempDir dir;
+        std::unique_ptr<Process> run;
+    };
+    std::vector<std::unique_ptr<Station>> stations;
+    for (auto input : {RunOptions::File, RunOptions::Pipe, RunOptions::Terminal}) {
+        auto station = std::make_unique<Station>();
+        RunOptions options = markfeedIn(station->dir, {"-d", station->sim.device}, input);
+        if (input == RunOptions::Terminal) {  // standard input closed
+            options = markfeedIn(station->dir, {"-d", station->sim.device}, RunOptions::File);
+            options.args =
+                concat(concat({"-c", "exec \"$0\" \"$@\" 0<&-"}, options.command), options.args);
+            options.command = {"/bin/sh"};
+        }
+        station->run = std::make_unique<Process>(options);
+        if (input == RunOptions::Pipe)
+            station->run->closeInput();
+        stations.push_back(std::move(station));
+    }
+    for (auto &station : stations)
+        ASSERT_TRUE(shows(*station->run, prompt));
+    Timer watched;
+    for (auto &station : stations) {
+        int before = countFrames(station->sim->frames(), "Status s0");
+        station->run->idle(std::max(0.0, 7.5 - watched.seconds()));
+        int prompts = occurrences(station->run->errors(), prompt);
+        int requests = countFrames(station->sim->frames(), "Status s0") - before;
+        EXPECT_GE(prompts, 2);
+        EXPECT_LE(prompts, 5) << "the prompt is not paced";
+        EXPECT_LE(requests, 4) << "status requests are not paced";
+        station->run->kill(SIGTERM);
+        EXPECT_EQ(station->run->wait(10), 99);
+    }
+}
+
+// SIGTERM from the host, Ctrl-C at the operator's terminal and SIGHUP when
+// the terminal goes away end the run as quitting does: the line's settings
+// given back, the trace's banner written, status 99.
+TEST(StationSignals, StopSignalsEndTheRunAs99WithEverythingGivenBack)
+{
+    for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
+        SCOPED_TRACE(strsignal(signal));
+        Sim sim = startScanner({});
+        TempDir dir;
+        Process station(markfeedIn(dir, {"-d", sim.device, "-x"}));
+        ASSERT_TRUE(shows(station, prompt));
+        if (signal == SIGINT)
+            station.type("\x03");  // the terminal's interrupt character
+        else
+            station.kill(signal);
+        auto run = finish(station, dir, 10);
+        EXPECT_EQ(run.status, 99);
+        EXPECT_TRUE(endsWith(run.trace, "\n\nPROGRAM TERMINATED.  RETURN VALUE = 99.\n"
+                                        "=======================================\n"));
+        EXPECT_TRUE(has(run.trace, "\n\nResetting Scanner Port To Default Settings\n"));
+        EXPECT_EQ(run.data, "");
+    }
+}
+
+// A scanner that answers every status request but never sends the sheet:
+// <ESCAPE> typed at the terminal still ends the run.
+TEST(StationFeed, EscapeEndsTheRunWhenTheSheetNeverComes)
+{
+    const std::string wait = longStatus('w', 'N') + "\r\n";
+    const std::string download = longStatus('d', 'N') + "\r\n";
+    ScriptedLine line(ScriptedLine::Pty);
+    line.on("s3", {"0000\r\n"});
+    line.on("s0", {wait, wait, download});
+    line.on("\x11", {"GSCANNING\r\n", ""});  // the sheet requests go unanswered
+    line.start();
+    TempDir dir;
+    Process station(markfeedIn(dir, {"-d", line.device()}));
+    ASSERT_TRUE(shows(station, scanning(1)));
+    station.type("\x1b");
+    auto run = finish(station, dir, 20);
+    EXPECT_EQ(run.status, 99);
+    EXPECT_EQ(collapsed(run.messages), Strings{scanning(1)});
 }
 
 TEST(StationEmptyHopper, EscapeBeforeAnySheetEndsWith99AndAnEmptyFile)

@@ -3,6 +3,8 @@
 // a scanner or a form file can cause.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <functional>
 
 #include "support/programs.h"
@@ -139,9 +141,9 @@ struct Failure {
     std::string name;
     std::function<void(scannersim::Options &)> scanner;
     const char *rtp;  // nullptr: no .rtp file
-    bool dlf;
-    Strings extra;  // more options
-    Strings shown;  // "$DIR" stands for the form directory
+    int dlf;          // 0 none, 1 a file, 2 a directory, 3 a FIFO
+    Strings extra;    // more options
+    Strings shown;    // "$DIR" stands for the form directory
     Strings notsent;
 };
 
@@ -161,8 +163,10 @@ TEST_P(StationDownloadFailure, ShowsItsMessagesAndEndsWith88)
     options.deck = {sheet(sheetRecord(1, "0000003", "000", "02", 1))};
     Sim sim = startScanner(options);
     TempDir dir;
-    if (failure.dlf)
+    if (failure.dlf == 1)
         writeFile(dir.file("form.dlf"), definition(2000));
+    ASSERT_EQ(failure.dlf == 2 ? mkdir(dir.file("form.dlf").c_str(), 0777) : 0, 0);
+    ASSERT_EQ(failure.dlf == 3 ? mkfifo(dir.file("form.dlf").c_str(), 0666) : 0, 0);
     if (failure.rtp != nullptr)
         writeFile(dir.file("form.rtp"), failure.rtp);
     Strings args = concat({"-d", sim.device, "-l", dir.path(), "-f", "form", "-x"}, failure.extra);
@@ -188,17 +192,18 @@ TEST_P(StationDownloadFailure, ShowsItsMessagesAndEndsWith88)
 const char rtpOk[] = "FORM,3,48,64,1,0,N,Y,12\n";
 const char s11[] = "S11:  Scanner not ready.  Check scanner LCD panel.  Press <ENTER>.";
 const char s37[] = "S37:  Invalid number of runtime parameters.  Press <ENTER>.";
+const char s31[] = "S31:  Unable to open file form.  Press <ENTER>.";
 const Strings noModeChange = {"RunParameters", "MemoryInit", "ModeChange"};
 
 // A scanner that fails the download, with both form files in place.
 Failure scanner(const char *name, std::function<void(scannersim::Options &)> setup, Strings shown,
                 Strings notsent, Strings extra = {})
 {
-    return Failure{name, setup, rtpOk, true, extra, shown, notsent};
+    return Failure{name, setup, rtpOk, 1, extra, shown, notsent};
 }
 
 // Form files that fail the download.
-Failure files(const char *name, const char *rtp, bool dlf, Strings shown, Strings notsent)
+Failure files(const char *name, const char *rtp, int dlf, Strings shown, Strings notsent)
 {
     return Failure{name, nullptr, rtp, dlf, {}, shown, notsent};
 }
@@ -263,15 +268,18 @@ INSTANTIATE_TEST_SUITE_P(
 
 INSTANTIATE_TEST_SUITE_P(
     Files, StationDownloadFailure,
-    ::testing::Values(files("S31_MissingDefinitionNamesTheFormValue", rtpOk, false,
-                            {clearing, defining, "S31:  Unable to open file form.  Press <ENTER>."},
-                            {"FormDefinition"}),
-                      files("S36_MissingParametersNamesTheFullPath", nullptr, true,
-                            {"S36:  Unable to open file $DIR/form.rtp.  Press <ENTER>."},
-                            noModeChange),
-                      files("S37_SevenCommas", "A,B,C,D,E,F,G,H\n", true, {s37}, noModeChange),
-                      files("S37_NineCommas", "A,B,C,D,E,F,G,H,I,J\n", true, {s37}, noModeChange),
-                      files("S37_EmptyFile", "", true, {s37}, noModeChange)),
+    ::testing::Values(
+        files("S31_MissingDefinitionNamesTheFormValue", rtpOk, 0, {clearing, defining, s31},
+              {"FormDefinition"}),
+        // Nothing is sent of a definition that cannot be read.
+        files("S31_DefinitionThatIsADirectory", rtpOk, 2, {clearing, defining, s31},
+              {"FormDefinition"}),
+        files("S31_DefinitionThatIsAFifo", rtpOk, 3, {clearing, defining, s31}, {"FormDefinition"}),
+        files("S36_MissingParametersNamesTheFullPath", nullptr, 1,
+              {"S36:  Unable to open file $DIR/form.rtp.  Press <ENTER>."}, noModeChange),
+        files("S37_SevenCommas", "A,B,C,D,E,F,G,H\n", 1, {s37}, noModeChange),
+        files("S37_NineCommas", "A,B,C,D,E,F,G,H,I,J\n", 1, {s37}, noModeChange),
+        files("S37_EmptyFile", "", 1, {s37}, noModeChange)),
     [](const auto &test) { return test.param.name; });
 
 }  // namespace

@@ -67,6 +67,7 @@ public:
     void kill(int signal);
     void idle(double seconds);  // collects output for a while
     bool running();
+    pid_t pid() const { return pid_; }
     std::string errors();  // standard error so far
     std::string output();  // standard output so far
 

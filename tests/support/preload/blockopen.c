@@ -1,7 +1,13 @@
 /* Preloaded into a program under test: an open of the path named by
  * BLOCKOPEN_PATH hangs until a signal arrives, then fails with EINTR, as
- * an open of a serial device can hang on a line that never comes up. */
+ * an open of a serial device can hang on a line that never comes up. With
+ * BLOCKOPEN_LOCKTEST_FREE set, lockf's F_TEST finds every lock free, as
+ * when another process takes a lock between a test and the take. */
 #define _GNU_SOURCE
+/* Both the plain and the 64-bit entry points are defined here, so the
+ * headers must not rename one to the other. */
+#undef _FILE_OFFSET_BITS
+#undef _TIME_BITS
 #include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
@@ -86,3 +92,25 @@ int openat(int dirfd, const char *path, int flags, ...)
     }
     return real(dirfd, path, flags, mode);
 }
+
+static int locktestfree(int cmd)
+{
+    return cmd == F_TEST && getenv("BLOCKOPEN_LOCKTEST_FREE") != NULL;
+}
+
+/* lockf, and lockf64 where off_t is 64 bits by request (_FILE_OFFSET_BITS). */
+#define LOCKSTEP(fn, offset)                                                                       \
+    int fn(int fd, int cmd, offset len)                                                            \
+    {                                                                                              \
+        typedef int (*real_fn)(int, int, offset);                                                  \
+        real_fn real = (real_fn)dlsym(RTLD_NEXT, #fn);                                             \
+        if (locktestfree(cmd))                                                                     \
+            return 0;                                                                              \
+        if (real == NULL) {                                                                        \
+            errno = ENOSYS;                                                                        \
+            return -1;                                                                             \
+        }                                                                                          \
+        return real(fd, cmd, len);                                                                 \
+    }
+LOCKSTEP(lockf, off_t)
+LOCKSTEP(lockf64, off64_t)

@@ -5,6 +5,10 @@
  * calls them as __time64 and __clock_gettime64, so those are here too.
  * Without CLOCK_SECONDS every call goes to the C library. */
 #define _GNU_SOURCE
+/* Both the plain and the 64-bit entry points are defined here, so the
+ * headers must not rename one to the other. */
+#undef _FILE_OFFSET_BITS
+#undef _TIME_BITS
 #include <dlfcn.h>
 #include <errno.h>
 #include <stdint.h>
