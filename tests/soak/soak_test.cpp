@@ -416,7 +416,8 @@ void Operator::act(Process &station, Sim &sim, double now, Outcome &out)
         out.refilled = true;
         std::vector<DeckEntry> forms;
         for (long i = draw_.number(1, 3); i > 0; i--) {
-            Paper paper = goodSheet(draw_, s_.dataset, s_.index * 100 + 50 + unsigned(i));
+            Paper paper = goodSheet(draw_, s_.dataset,
+                                    s_.index * 100 + 50 + 10 * unsigned(refills_) + unsigned(i));
             s_.papers[paper.record] = paper;
             forms.push_back(sheet(paper.record));
         }
@@ -596,7 +597,9 @@ Station::Station(const Scenario &s, Full full, Outcome &out)
     data = room + "/SCAN.DAT";
     options.args = concat(options.args, {"-o", "full/SCAN.DAT"});
     if (full == Full::SizeLimit) {
-        long limit = 4096L * s.fullPages - (s.filler ? 4096 : 0);
+        // The limit holds for every file the station writes: the lock's
+        // four bytes must still fit.
+        long limit = std::max(16L, 4096L * s.fullPages - (s.filler ? 4096 : 0));
         options.command =
             concat({"prlimit", "--fsize=" + std::to_string(limit), "--"}, options.command);
         return;
