@@ -71,7 +71,6 @@ public:
     pid_t pid() const { return pid_; }
     std::string errors();  // standard error so far
     std::string output();  // standard output so far
-    pid_t pid() const { return pid_; }
     // What the ended process used (CPU time, peak memory); zero before.
     const struct rusage &usage() const { return usage_; }
 
