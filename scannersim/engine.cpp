@@ -318,6 +318,9 @@ void Engine::queueAnswer(const Answer &answer, double t)
     if (options_.pace)
         step += charSeconds(options_.line);
     double due = t + options_.replyDelayMs / 1000.0 + answer.delay;
+    // The first character, too, is there only after its time on the line.
+    if (options_.pace)
+        due += charSeconds(options_.line);
     if (!out_.empty())
         due = std::max(due, out_.back().due + step);
     for (char byte : bytes) {

@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <termios.h>
@@ -171,6 +172,10 @@ bool TcpLink::accept(std::string *peer)
     if (fd < 0)
         return false;
     conn_ = fd;
+    // Paced answers go out a byte at a time; without this each byte after
+    // the first would wait for the host's delayed acknowledgement.
+    int one = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     char text[INET_ADDRSTRLEN] = "?";
     inet_ntop(AF_INET, &addr.sin_addr, text, sizeof text);
     *peer = std::string(text) + ":" + std::to_string(ntohs(addr.sin_port));

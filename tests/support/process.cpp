@@ -177,7 +177,7 @@ int Process::wait(double seconds)
 {
     if (!until([&] { return !running(); }, seconds)) {
         ::kill(pid_, SIGKILL);
-        waitpid(pid_, nullptr, 0);
+        wait4(pid_, nullptr, 0, &usage_);
         ended_ = true;
         status_ = -1;
     }
@@ -195,7 +195,7 @@ void Process::idle(double seconds)
 bool Process::running()
 {
     int status;
-    if (ended_ || waitpid(pid_, &status, WNOHANG) != pid_)
+    if (ended_ || wait4(pid_, &status, WNOHANG, &usage_) != pid_)
         return !ended_;
     ended_ = true;
     status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/types.h>
 
 #include <chrono>
@@ -70,6 +71,8 @@ public:
     pid_t pid() const { return pid_; }
     std::string errors();  // standard error so far
     std::string output();  // standard output so far
+    // What the ended process used (CPU time, peak memory); zero before.
+    const struct rusage &usage() const { return usage_; }
 
 private:
     void pump(int milliseconds);
@@ -78,6 +81,7 @@ private:
     int status_ = -1;
     bool ended_ = false;
     std::string errors_, output_;
+    struct rusage usage_ = {};
 };
 
 // The operator's message lines on standard error: the text between the
