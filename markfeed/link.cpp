@@ -130,7 +130,10 @@ int openserial(int baud, int size, int parity, int stops)
 }
 
 // The 16-bit port field as installed stations expect it, with and without
-// -p, into *port; 0 after S14 when the service has no entry.
+// -p, into *port; 0 after S14 when the service has no entry. Without -p the
+// field takes the number in this host's byte order, so a little-endian host
+// reaches the port with its two bytes exchanged (5000 reaches 34835): the one
+// place where markfeed depends on the host's byte order.
 int serviceport(uint16_t *port)
 {
     if (isalpha(static_cast<unsigned char>(socketport[0]))) {
