@@ -1,11 +1,11 @@
-/* Preloaded into a program under test: an open of the path named by
- * BLOCKOPEN_PATH hangs until a signal arrives, then fails with EINTR, as
- * an open of a serial device can hang on a line that never comes up. With
- * BLOCKOPEN_LOCKTEST_FREE set, lockf's F_TEST finds every lock free, as
- * when another process takes a lock between a test and the take. */
+// Preloaded into a program under test: an open of the path named by
+// BLOCKOPEN_PATH hangs until a signal arrives, then fails with EINTR, as
+// an open of a serial device can hang on a line that never comes up. With
+// BLOCKOPEN_LOCKTEST_FREE set, lockf's F_TEST finds every lock free, as
+// when another process takes a lock between a test and the take.
 #define _GNU_SOURCE
-/* Both the plain and the 64-bit entry points are defined here, so the
- * headers must not rename one to the other. */
+// Both the plain and the 64-bit entry points are defined here, so the
+// headers must not rename one to the other.
 #undef _FILE_OFFSET_BITS
 #undef _TIME_BITS
 #include <dlfcn.h>
@@ -31,8 +31,8 @@ static int blocked(const char *path)
     return 1;
 }
 
-/* Only these flags carry a mode argument (O_TMPFILE shares bits with
- * O_DIRECTORY, so test all of its bits). */
+// Only these flags carry a mode argument (O_TMPFILE shares bits with
+// O_DIRECTORY, so test all of its bits).
 static mode_t mode_arg(int flags, va_list ap)
 {
     if ((flags & O_CREAT) || (flags & O_TMPFILE) == O_TMPFILE)
@@ -50,8 +50,8 @@ static int forward(const char *name, const char *path, int flags, mode_t mode)
     return real(path, flags, mode);
 }
 
-/* open and open64; the fortified entry points that glibc uses under
- * _FORTIFY_SOURCE take no mode. */
+// open and open64; the fortified entry points that glibc uses under
+// _FORTIFY_SOURCE take no mode.
 #define INTERCEPT(fn, name)                                                                        \
     int fn(const char *path, int flags, ...)                                                       \
     {                                                                                              \
@@ -98,7 +98,7 @@ static int locktestfree(int cmd)
     return cmd == F_TEST && getenv("BLOCKOPEN_LOCKTEST_FREE") != NULL;
 }
 
-/* lockf, and lockf64 where off_t is 64 bits by request (_FILE_OFFSET_BITS). */
+// lockf, and lockf64 where off_t is 64 bits by request (_FILE_OFFSET_BITS).
 #define LOCKSTEP(fn, offset)                                                                       \
     int fn(int fd, int cmd, offset len)                                                            \
     {                                                                                              \

@@ -1,12 +1,12 @@
-/* Preloaded into a program under test: the wall clock stands still at
- * CLOCK_SECONDS (seconds since the epoch), so that a test can stamp a sheet
- * at a date of its choosing. time and clock_gettime(CLOCK_REALTIME) read
- * it; the other clocks run on. A 32-bit program built with 64-bit time_t
- * calls them as __time64 and __clock_gettime64, so those are here too.
- * Without CLOCK_SECONDS every call goes to the C library. */
+// Preloaded into a program under test: the wall clock stands still at
+// CLOCK_SECONDS (seconds since the epoch), so that a test can stamp a sheet
+// at a date of its choosing. time and clock_gettime(CLOCK_REALTIME) read
+// it; the other clocks run on. A 32-bit program built with 64-bit time_t
+// calls them as __time64 and __clock_gettime64, so those are here too.
+// Without CLOCK_SECONDS every call goes to the C library.
 #define _GNU_SOURCE
-/* Both the plain and the 64-bit entry points are defined here, so the
- * headers must not rename one to the other. */
+// Both the plain and the 64-bit entry points are defined here, so the
+// headers must not rename one to the other.
 #undef _FILE_OFFSET_BITS
 #undef _TIME_BITS
 #include <dlfcn.h>
@@ -17,7 +17,7 @@
 
 typedef int (*clock_fn)(clockid_t, void *);
 
-/* 1 and the time in *seconds when CLOCK_SECONDS holds a number. */
+// 1 and the time in *seconds when CLOCK_SECONDS holds a number.
 static int fixed(int64_t *seconds)
 {
     const char *text = getenv("CLOCK_SECONDS");
@@ -39,7 +39,7 @@ static int forward(const char *name, clockid_t id, void *now)
     return real(id, now);
 }
 
-/* As the C library's own: a time that time_t cannot hold is an error. */
+// As the C library's own: a time that time_t cannot hold is an error.
 static int fits(int64_t seconds)
 {
     if ((int64_t)(time_t)seconds == seconds)
@@ -78,7 +78,7 @@ int clock_gettime(clockid_t id, struct timespec *now)
 }
 
 #if __TIMESIZE == 32
-/* The 64-bit time of a 32-bit program (glibc's struct __timespec64). */
+// The 64-bit time of a 32-bit program (glibc's struct __timespec64).
 struct timespec64 {
     int64_t tv_sec;
     int32_t tv_nsec;

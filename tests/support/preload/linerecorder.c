@@ -1,11 +1,11 @@
-/* Preloaded into a program under test: records the line settings each
- * tcsetattr asks for, because a pseudo-terminal silently forces 8 bits
- * and no parity and so cannot show them to the far side.
- *
- * SCANNERSIM_LINE_FILE    file rewritten (atomically) with "19200 7 O 2"
- * SCANNERSIM_LINE_DEVICE  optional: record only calls on this device;
- *                         without it, calls on descriptors 0-2 (the
- *                         operator's terminal) are left out. */
+// Preloaded into a program under test: records the line settings each
+// tcsetattr asks for, because a pseudo-terminal silently forces 8 bits
+// and no parity and so cannot show them to the far side.
+//
+// SCANNERSIM_LINE_FILE    file rewritten (atomically) with "19200 7 O 2"
+// SCANNERSIM_LINE_DEVICE  optional: record only calls on this device;
+//                         without it, calls on descriptors 0-2 (the
+//                         operator's terminal) are left out.
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
@@ -64,7 +64,7 @@ static int wanted(int fd)
     return S_ISCHR(have.st_mode) && have.st_rdev == want.st_rdev;
 }
 
-/* Write a temporary file and rename it, so a reader never sees half. */
+// Write a temporary file and rename it, so a reader never sees half.
 static void record(const char *path, const struct termios *t)
 {
     char temp[4096], line[64];
@@ -93,7 +93,7 @@ int tcsetattr(int fd, int action, const struct termios *t)
         errno = ENOSYS;
         return -1;
     }
-    /* What was asked, not what the device kept: record before forwarding. */
+    // What was asked, not what the device kept: record before forwarding.
     if (path != NULL && path[0] != '\0' && t != NULL && wanted(fd))
         record(path, t);
     return real(fd, action, t);

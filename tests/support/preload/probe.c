@@ -1,7 +1,7 @@
-/* A tiny program for the preload tests: it does what a station program
- * does to its device, so the preloads can be watched at work.
- *   probe tcsetattr PATH BAUD SIZE PARITY STOPS
- *   probe open PATH      (with a 1-second alarm, as the open guard) */
+// A tiny program for the preload tests: it does what a station program
+// does to its device, so the preloads can be watched at work.
+//   probe tcsetattr PATH BAUD SIZE PARITY STOPS
+//   probe open PATH      (with a 1-second alarm, as the open guard)
 #define _GNU_SOURCE
 #include <errno.h>
 #include <fcntl.h>
@@ -46,7 +46,7 @@ static int set_line(const char *path, int baud, int size, char parity, int stops
         t.c_cflag |= PARODD;
     if (stops == 2)
         t.c_cflag |= CSTOPB;
-    t.c_cc[VTIME] = 30; /* something a pty can keep, so the call succeeds */
+    t.c_cc[VTIME] = 30;  // something a pty can keep, so the call succeeds
     rc = tcsetattr(fd, TCSANOW, &t);
     printf("tcsetattr=%d\n", rc);
     close(fd);
@@ -58,7 +58,7 @@ static int guarded_open(const char *path)
     struct sigaction sa;
     int fd;
     memset(&sa, 0, sizeof sa);
-    sa.sa_handler = on_alarm; /* no SA_RESTART: the open must give up */
+    sa.sa_handler = on_alarm;  // no SA_RESTART: the open must give up
     sigaction(SIGALRM, &sa, NULL);
     alarm(1);
     fd = open(path, O_RDWR | O_NOCTTY);
