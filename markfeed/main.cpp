@@ -98,8 +98,7 @@ void openfiles()
         showmsgf(1, "S51:  Data file %s is in use by another run.  Press <ENTER>.", outputfilename);
         goodbye(EXIT_FAILED);
     }
-    const char *reason;
-    if (opentrace(debugfilename, &reason) != 1) {
+    if (opentrace(debugfilename) != 1) {
         showmsgf(1, "S42:  Unable to open file %s.  Press <ENTER>.", debugfilename);
         goodbye(EXIT_FAILED);
     }

@@ -10,7 +10,7 @@
 // time, as a keyboard nobody touches), -1 when the wait failed or a stop
 // signal came; pollkey gives a key already typed at a terminal, else 0;
 // opentrace gives 1 when the trace is open, else SAFE_FAILED or
-// SAFE_REFUSED (safefile.h) with *reason.
+// SAFE_REFUSED (safefile.h).
 #pragma once
 
 // The keys the operator answers with. <ENTER> arrives as a carriage return:
@@ -46,7 +46,7 @@ void catchstopsignals();
 int stoprequested();
 
 // Opens (creates or empties) the trace file. Until then nothing is traced.
-int opentrace(const char *path, const char **reason = nullptr);
+int opentrace(const char *path);
 
 // Writes to the debug trace when -x is on and the trace is open.
 void trace(const char *format, ...) __attribute__((format(printf, 1, 2)));
