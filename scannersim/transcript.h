@@ -19,7 +19,6 @@ public:
     bool open(const std::string &path, std::string *error);
     void write(const std::string &line);  // adds the newline
     void close();
-    bool isOpen() const { return file_ != nullptr; }
 
 private:
     FILE *file_ = nullptr;
