@@ -16,7 +16,6 @@
 
 using namespace support;
 using scannersim::Options;
-using scannersim::Scanner;
 
 namespace {
 
@@ -93,12 +92,10 @@ TEST_F(PtyScanner, ScanningSessionFromTheHostSide)
 TEST_F(PtyScanner, CompressedAnswersUseRawCounts)
 {
     open([](Options &o) { o.compress = true; });
-    std::string got = ask("s3");
-    EXPECT_EQ(got, std::string("\x15\x04"
-                               "0\r\n"));
-    got = ask("s0");
-    EXPECT_EQ(got.substr(0, 3), std::string("\x15\x09"
-                                            "0"));
+    EXPECT_EQ(ask("s3"), std::string("\x15\x04"
+                                     "0\r\n"));
+    EXPECT_EQ(ask("s0").substr(0, 3), std::string("\x15\x09"
+                                                  "0"));
 }
 
 TEST_F(PtyScanner, WrongSpeedGarblesEveryAnswerFast)
@@ -173,8 +170,7 @@ TEST_F(PtyScanner, DropAfterHangsUpTheLine)
 {
     open([](Options &o) { o.dropAfter = 3; });
     sendBytes(fd_, resetBytes);
-    std::string got = readFor(fd_, 0.5);
-    EXPECT_EQ(got, "");
+    EXPECT_EQ(readFor(fd_, 0.5), "");
     char c;
     EXPECT_LE(::read(fd_, &c, 1), 0);  // the line is gone
 }
@@ -215,14 +211,13 @@ TEST_F(PtyScanner, SlowFeedDelaysTheRecord)
 TEST(TcpScanner, ServesOneConnectionAfterAnotherWithStateKept)
 {
     Sim sim = tcpScanner();
-    const Scanner &scanner = *sim;
-    ASSERT_GT(scanner.port(), 0);
-    int fd = connectLoopback(scanner.port());
+    ASSERT_GT(sim->port(), 0);
+    int fd = connectLoopback(sim->port());
     ASSERT_GE(fd, 0);
     sendBytes(fd, std::string("et\x04\r\n\x11"));
     EXPECT_EQ(ask(fd, "s0"), statusAnswer('t', '2'));
     ::close(fd);
-    fd = connectLoopback(scanner.port());
+    fd = connectLoopback(sim->port());
     ASSERT_GE(fd, 0);
     EXPECT_EQ(ask(fd, "s0"), statusAnswer('t', '2'));
     ::close(fd);
@@ -231,13 +226,11 @@ TEST(TcpScanner, ServesOneConnectionAfterAnotherWithStateKept)
 TEST(TcpScanner, DropAfterClosesTheSocketAndTheNextClientIsServed)
 {
     Sim sim = tcpScanner(2);
-    const Scanner &scanner = *sim;
-    int fd = connectLoopback(scanner.port());
+    int fd = connectLoopback(sim->port());
     sendBytes(fd, "s3s3");
-    std::string got = readFor(fd, 1.0);
-    EXPECT_EQ(got, IDLE);  // the first request is answered, then the line drops
+    EXPECT_EQ(readFor(fd, 1.0), IDLE);  // the first request is answered, then the line drops
     ::close(fd);
-    fd = connectLoopback(scanner.port());
+    fd = connectLoopback(sim->port());
     EXPECT_EQ(ask(fd, "s3"), IDLE);
     ::close(fd);
 }
@@ -245,15 +238,14 @@ TEST(TcpScanner, DropAfterClosesTheSocketAndTheNextClientIsServed)
 TEST(TcpScanner, PartialFrameIsDroppedWithTheConnection)
 {
     Sim sim = tcpScanner();
-    const Scanner &scanner = *sim;
-    int fd = connectLoopback(scanner.port());
+    int fd = connectLoopback(sim->port());
     sendBytes(fd, "\x1c"
                   "half a form");
     ::close(fd);
-    fd = connectLoopback(scanner.port());
+    fd = connectLoopback(sim->port());
     EXPECT_EQ(ask(fd, "s3"), IDLE);
     ::close(fd);
-    std::vector<scannersim::Frame> frames = scanner.frames();
+    std::vector<scannersim::Frame> frames = sim->frames();
     ASSERT_EQ(frames.size(), 2u);
     EXPECT_EQ(frames[0].name, "Unknown");
     EXPECT_EQ(frames[0].detail, "incomplete");

@@ -22,6 +22,12 @@ namespace {
 
 const std::string INIT("\x11");
 
+void feed(FrameParser &parser, const std::string &bytes, std::vector<RawFrame> *frames)
+{
+    for (char c : bytes)
+        parser.feed(uint8_t(c), frames);
+}
+
 struct Bench {
     explicit Bench(const Options &options = Options()) : machine(options), parser(options.codes) {}
     explicit Bench(const std::function<void(Options &)> &setup) : Bench(support::optionsWith(setup))
@@ -33,8 +39,7 @@ struct Bench {
     std::string send(const std::string &bytes)
     {
         std::vector<RawFrame> raws;
-        for (char c : bytes)
-            parser.feed(uint8_t(c), &raws);
+        feed(parser, bytes, &raws);
         std::string got;
         for (const RawFrame &raw : raws) {
             Effects fx;
@@ -50,6 +55,12 @@ struct Bench {
     }
     std::string status() { return send("s0"); }
     void change(char mode) { send(std::string("e") + mode + "\x04\r\n" + INIT); }
+    // Download mode, and the Initiate that starts scanning.
+    void startScanning()
+    {
+        change('d');
+        send(INIT);
+    }
 
     Machine machine;
     FrameParser parser;
@@ -166,8 +177,7 @@ TEST(Machine, BusyAnswersComeFirst)
 TEST(Machine, SheetsAreFedPrintedReleasedAndSorted)
 {
     Bench b(deckOptions("FIRST\nSECOND\n"));
-    b.change('d');
-    b.send(INIT);
+    b.startScanning();
     EXPECT_EQ(b.send(INIT), "FIRST");
     EXPECT_EQ(b.names.back(), "SheetRequest");
     EXPECT_EQ(b.status()[8], '8');
@@ -192,8 +202,7 @@ TEST(Machine, SheetsAreFedPrintedReleasedAndSorted)
 TEST(Machine, TimedConditionSilencesThenClearsByItself)
 {
     Bench b(deckOptions("!jam 2\nREC\n"));
-    b.change('d');
-    b.send(INIT);
+    b.startScanning();
     EXPECT_EQ(b.send(INIT), "");
     EXPECT_EQ(b.status()[7], '8');
     b.send("r");  // a timed condition ignores Start
@@ -206,8 +215,7 @@ TEST(Machine, TimedConditionSilencesThenClearsByItself)
 TEST(Machine, UntimedConditionLastsUntilStart)
 {
     Bench b(deckOptions("!readcheck 6\n!formerror 11\nREC\n"));
-    b.change('d');
-    b.send(INIT);
+    b.startScanning();
     b.send(INIT);
     std::string s = b.status();
     EXPECT_EQ(s[7], '4');
@@ -236,8 +244,7 @@ TEST(Machine, EachFaultShowsItsFlag)
                  {"!readcheck 4\nR\n", 32, '1'}};
     for (const Case &c : cases) {
         Bench b(deckOptions(c.deck));
-        b.change('d');
-        b.send(INIT);
+        b.startScanning();
         b.send(INIT);
         EXPECT_EQ(b.status()[c.pos], c.flag) << c.deck;
     }
@@ -261,8 +268,7 @@ TEST(Machine, HopperConditionsShowBeforeAnyRequest)
 TEST(Machine, StopHoldsTheFeederUntilStart)
 {
     Bench b(deckOptions("REC\n"));
-    b.change('d');
-    b.send(INIT);
+    b.startScanning();
     b.send("\x0e");
     EXPECT_EQ(b.status()[9], '1');
     EXPECT_EQ(b.send(INIT), "");
@@ -273,8 +279,7 @@ TEST(Machine, StopHoldsTheFeederUntilStart)
 TEST(Machine, BlankSheetsAndSlowFeeds)
 {
     Bench b(deckOptions("!delay 1.5\n!blank\nX\n"));
-    b.change('d');
-    b.send(INIT);
+    b.startScanning();
     EXPECT_EQ(b.send(INIT), "");
     EXPECT_EQ(b.names.back(), "SheetRequest");
     EXPECT_DOUBLE_EQ(b.lastDelay, 1.5);
@@ -316,15 +321,6 @@ TEST(Machine, ArbitraryBytesNeverBreakTheAnswers)
     EXPECT_EQ(b.send("s3").size(), 4u);
 }
 
-std::vector<RawFrame> parse(const std::string &bytes, const Codes &codes = Codes())
-{
-    FrameParser parser(codes);
-    std::vector<RawFrame> frames;
-    for (char c : bytes)
-        parser.feed(uint8_t(c), &frames);
-    return frames;
-}
-
 Strings names(const std::vector<RawFrame> &frames)
 {
     Strings out;
@@ -333,62 +329,71 @@ Strings names(const std::vector<RawFrame> &frames)
     return out;
 }
 
-TEST(Frames, ResetSequenceAndStatusRequest)
+TEST(Frames, BytesSplitIntoKindsPayloadsAndTheBytesReceived)
 {
-    std::vector<RawFrame> frames = parse(std::string("\x14\x04\r\n\x12\x0e\x07\x60\x04s3"));
-    EXPECT_EQ(names(frames),
-              (Strings{"SelectScanner", "End", "Release", "Stop", "Display", "Status"}));
-    EXPECT_EQ(frames[1].bytes, "\x04\r\n");
-    EXPECT_EQ(frames[5].payload, "3");
-}
-
-TEST(Frames, PayloadRunsToTheTripleWhateverItHolds)
-{
-    std::string dlf = std::string("\x1c") + "A\r\nB\x04\rC\x04\x04\r" + "\x11s0" + "\x04\r\n";
-    std::vector<RawFrame> frames = parse(dlf + "s0");
-    ASSERT_EQ(frames.size(), 2u);
-    EXPECT_EQ(frames[0].kind, FrameKind::Download);
-    EXPECT_EQ(frames[0].payload, "A\r\nB\x04\rC\x04\x04\r\x11s0");
-    EXPECT_EQ(frames[0].bytes, dlf);
-    EXPECT_EQ(frames[1].kind, FrameKind::Status);
-}
-
-TEST(Frames, EmptyPayloadAndPrintFrames)
-{
-    std::vector<RawFrame> frames = parse(frame('\x1c', "") + frame('1', "00") + frame('2', ""));
-    ASSERT_EQ(frames.size(), 3u);
-    EXPECT_EQ(frames[0].payload, "");
-    EXPECT_EQ(frames[1].kind, FrameKind::PrintPos);
-    EXPECT_EQ(frames[1].payload, "00");
-    EXPECT_EQ(frames[2].kind, FrameKind::PrintData);
-    EXPECT_EQ(frames[2].payload, "");
-}
-
-TEST(Frames, ModeChangeRunAndSingleBytes)
-{
-    std::vector<RawFrame> frames = parse(std::string("ed\x04\r\n\x1d"
-                                                     "1,2\n\x04\r\n\x11r\x1b\x12\x0e"));
-    EXPECT_EQ(names(frames), (Strings{"ModeChange", "RunParameters", "Initiate", "Start",
-                                      "AltHopper", "Release", "Stop"}));
-    EXPECT_EQ(frames[0].payload, "d");
-    EXPECT_EQ(frames[1].payload, "1,2\n");
-}
-
-TEST(Frames, StrayBytesAreUnknownAndDoNotEatTheNextFrame)
-{
-    std::vector<RawFrame> frames = parse(std::string("\x7f\x07Xs0\x04\rs1"));
-    EXPECT_EQ(names(frames),
-              (Strings{"Unknown", "Unknown", "Unknown", "Status", "Unknown", "Status"}));
-    EXPECT_EQ(frames[1].bytes, "\x07");
-    EXPECT_EQ(frames[4].bytes, "\x04\r");
+    // One frame's payload or bytes as received.
+    struct Field {
+        size_t frame;
+        std::string RawFrame::*member;
+        std::string value;
+    };
+    const auto payload = &RawFrame::payload;
+    const auto bytes = &RawFrame::bytes;
+    const std::string dlf = std::string("\x1c") + "A\r\nB\x04\rC\x04\x04\r" + "\x11s0" + "\x04\r\n";
+    Codes configured;
+    configured.eoi = 0x05;
+    configured.statusControl = 'S';
+    configured.initiate = 0x16;
+    const struct {
+        const char *what;
+        std::string input;
+        Strings names;
+        std::vector<Field> fields;
+        Codes codes = Codes();
+    } cases[] = {
+        {"reset sequence and status request",
+         "\x14\x04\r\n\x12\x0e\x07\x60\x04s3",
+         {"SelectScanner", "End", "Release", "Stop", "Display", "Status"},
+         {{1, bytes, "\x04\r\n"}, {5, payload, "3"}}},
+        {"a payload runs to the triple whatever it holds",
+         dlf + "s0",
+         {"Download", "Status"},
+         {{0, payload, "A\r\nB\x04\rC\x04\x04\r\x11s0"}, {0, bytes, dlf}}},
+        {"empty payloads and print frames",
+         frame('\x1c', "") + frame('1', "00") + frame('2', ""),
+         {"Download", "PrintPosition", "PrintData"},
+         {{0, payload, ""}, {1, payload, "00"}, {2, payload, ""}}},
+        {"mode change, run parameters and single bytes",
+         "ed\x04\r\n\x1d"
+         "1,2\n\x04\r\n\x11r\x1b\x12\x0e",
+         {"ModeChange", "RunParameters", "Initiate", "Start", "AltHopper", "Release", "Stop"},
+         {{0, payload, "d"}, {1, payload, "1,2\n"}}},
+        {"stray bytes are unknown and do not eat the next frame",
+         "\x7f\x07Xs0\x04\rs1",
+         {"Unknown", "Unknown", "Unknown", "Status", "Unknown", "Status"},
+         {{1, bytes, "\x07"}, {4, bytes, "\x04\r"}}},
+        {"codes from a configuration file",
+         "S0ew\x05\r\n\x16\x07\x60\x05",
+         {"Status", "ModeChange", "Initiate", "Display"},
+         {},
+         configured},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        FrameParser parser(c.codes);
+        std::vector<RawFrame> frames;
+        feed(parser, c.input, &frames);
+        ASSERT_EQ(names(frames), c.names);
+        for (const Field &field : c.fields)
+            EXPECT_EQ(frames[field.frame].*field.member, field.value) << "frame " << field.frame;
+    }
 }
 
 TEST(Frames, AbandonGivesUpAPartialFrame)
 {
     FrameParser parser{Codes()};
     std::vector<RawFrame> frames;
-    for (char c : std::string("eq\x04"))
-        parser.feed(uint8_t(c), &frames);
+    feed(parser, "eq\x04", &frames);
     EXPECT_TRUE(parser.partial());
     EXPECT_TRUE(parser.abandon(&frames));
     ASSERT_EQ(frames.size(), 1u);
@@ -404,38 +409,17 @@ TEST(Frames, EndlessPayloadStaysBounded)
 {
     FrameParser parser{Codes()};
     std::vector<RawFrame> frames;
-    parser.feed(0x1c, &frames);
-    for (size_t i = 0; i < FrameParser::MAX_PAYLOAD + 5000; ++i)
-        parser.feed('A', &frames);
-    for (char c : std::string("\x04\r\n"))
-        parser.feed(uint8_t(c), &frames);
+    feed(parser, "\x1c" + std::string(FrameParser::MAX_PAYLOAD + 5000, 'A') + "\x04\r\n", &frames);
     ASSERT_EQ(frames.size(), 1u);
     EXPECT_LE(frames[0].bytes.size(), FrameParser::MAX_PAYLOAD + 4);
     EXPECT_GT(frames[0].dropped, 0u);
     EXPECT_EQ(frames[0].payload.size() + frames[0].dropped, FrameParser::MAX_PAYLOAD + 5000);
 }
 
-TEST(Frames, CodesFromAConfigurationFile)
-{
-    Codes codes;
-    codes.eoi = 0x05;
-    codes.statusControl = 'S';
-    codes.initiate = 0x16;
-    std::vector<RawFrame> frames = parse(std::string("S0ew\x05\r\n\x16\x07\x60\x05"), codes);
-    EXPECT_EQ(names(frames), (Strings{"Status", "ModeChange", "Initiate", "Display"}));
-}
-
 TEST(Status, LayoutAndLengths)
 {
-    LongStatusFlags f;
-    f.feed = 0x02;
-    f.error = 0x0C;
-    f.print = 0x08;
-    f.hopper = 0x03;
-    f.detail1 = 0x01;
-    f.handshake = 'I';
-    f.mode = 'd';
-    std::string s = longStatus(f);
+    // Feed, error, print and hopper flags, the two details, handshake, mode.
+    std::string s = longStatus(LongStatusFlags{0x02, 0x0C, 0x08, 0x03, 0x01, 0, 'I', 'd'});
     ASSERT_EQ(s.size(), 50u);
     EXPECT_EQ(s.substr(0, 10), "000000"
                                "2<83");
@@ -581,13 +565,9 @@ TEST(Deck, BadLinesNameTheirLine)
     std::string error;
     EXPECT_FALSE(parseDeck("OK\n!readcheck 7\n", &deck, &error));
     EXPECT_EQ(error.rfind("line 2:", 0), 0u) << error;
-    EXPECT_FALSE(parseDeck("bad\\q\n", &deck, &error));
-    EXPECT_FALSE(parseDeck("cut\\x4\n", &deck, &error));
-    EXPECT_FALSE(parseDeck("trailing\\\n", &deck, &error));
-    EXPECT_FALSE(parseDeck("!delay\n", &deck, &error));
-    EXPECT_FALSE(parseDeck("!jam soon\n", &deck, &error));
-    EXPECT_FALSE(parseDeck("!fire\n", &deck, &error));
-    EXPECT_FALSE(parseDeck("!jam 1 2\n", &deck, &error));
+    for (const char *bad : {"bad\\q\n", "cut\\x4\n", "trailing\\\n", "!delay\n", "!jam soon\n",
+                            "!fire\n", "!jam 1 2\n"})
+        EXPECT_FALSE(parseDeck(bad, &deck, &error)) << bad;
 }
 
 TEST(Deck, OverlongRecordIsRefusedNotOverflowed)
@@ -617,12 +597,9 @@ TEST(Line, SpecsParseAndPrint)
     EXPECT_EQ(formatLine(line), "9600:8N1");
     EXPECT_TRUE(parseLineSpec("19200:7o2", &line));
     EXPECT_EQ(line.parity, 'O');
-    EXPECT_FALSE(parseLineSpec("19200:9O2", &line));
-    EXPECT_FALSE(parseLineSpec("19200:7X2", &line));
-    EXPECT_FALSE(parseLineSpec("19200:7O3", &line));
-    EXPECT_FALSE(parseLineSpec("19200-7O2", &line));
-    EXPECT_FALSE(parseLineSpec(":7O2", &line));
-    EXPECT_FALSE(parseLineSpec("99999999999:7O2", &line));
+    for (const char *bad :
+         {"19200:9O2", "19200:7X2", "19200:7O3", "19200-7O2", ":7O2", "99999999999:7O2"})
+        EXPECT_FALSE(parseLineSpec(bad, &line)) << bad;
 }
 
 TEST(Line, MatchIgnoresWhatAPtyCannotShow)

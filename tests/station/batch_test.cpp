@@ -47,7 +47,6 @@ Sheet rejected(const std::string &record, const std::string &message)
 }
 
 struct Outcome {
-    int status = -1;
     Strings messages;
     std::string data;
     std::vector<scannersim::Sheet> sheets;
@@ -114,14 +113,13 @@ Outcome runBatch(const std::vector<Sheet> &batch, const Strings &args, bool comp
             << "went on without a key after " << sheet.rejection;
         station.type("\r");
     }
-    outcome.status = station.wait(20);
+    EXPECT_EQ(station.wait(20), 0);
     outcome.to = time(nullptr);
     outcome.messages = messages(station.errors());
     outcome.data = readFile(dir.file("SCAN.DAT"));
     outcome.sheets = sim->sheets();
     outcome.frames = sim->frames();
     outcome.answers = sim->answers();
-    EXPECT_EQ(outcome.status, 0);
     expectSheetsAndData(outcome, batch);
     return outcome;
 }

@@ -64,68 +64,51 @@ Strings withoutRefusals(const Strings &shown)
     return kept;
 }
 
-// The communication test against a scanner at `line`, to its last message
-// after `trials` trials, which waits for <ENTER>; then the exit status.
-struct CommTest {
-    int status = -1;
-    std::string device;
-    Strings shown;  // the messages as shown
-    Strings expected;
-    std::string data;
-    std::vector<scannersim::Frame> frames;
-};
-
-CommTest runCommTest(const std::string &line, const std::string &last, size_t trials)
+// The communication test against a scanner at one line setting, to its
+// last message after `trials` trials, which waits for <ENTER>.
+TEST(StationCommTest, FindsTheScannersSettingOrFailsAfterAllTrials)
 {
-    TempDir dir;
-    scannersim::Options options;
-    EXPECT_TRUE(scannersim::parseLineSpec(line, &options.line));
-    options.lineFile = dir.file("line");
-    Sim sim = startScanner(options);
-    Process station(commtest(dir, sim.device));
-    CommTest run;
-    std::string text = last.empty() ? "Scanner on " + sim.device + " communicating at " + line +
-                                          ".  Press <ENTER>."
-                                    : last;
-    EXPECT_TRUE(answerUntil(station, sim.device, text, 40)) << "the result waits for <ENTER>";
-    station.type("\r");
-    run.status = station.wait(10);
-    run.shown = messages(station.errors());
-    run.expected = testingUpTo(sim.device, trials);
-    run.expected.push_back(text);
-    EXPECT_TRUE(fileExists(dir.file("SCAN.DAT")));
-    run.data = readFile(dir.file("SCAN.DAT"));
-    run.frames = sim->frames();
-    return run;
-}
-
-TEST(StationCommTest, FindsNineSixHundredSevenOddTwoAtTheFirstTrial)
-{
-    CommTest run = runCommTest("9600:7O2", "", 1);
-    EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.shown, run.expected);
-    EXPECT_EQ(run.data, "9600:7O2\r\n");
     // One trial: the reset, then the long, short and download status.
-    EXPECT_EQ(frameList(run.frames), (Strings{"SelectScanner", "End", "Release", "Stop", "Display",
-                                              "Status s0", "Status s1", "Status s3"}));
-}
-
-TEST(StationCommTest, FindsNineteenTwoHundredEightNoneOneAtTheNineteenthTrial)
-{
-    CommTest run = runCommTest("19200:8N1", "", 19);
-    EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(withoutRefusals(run.shown), run.expected);
-    EXPECT_EQ(run.data, "19200:8N1\r\n");
-    EXPECT_EQ(countFrames(run.frames, "SelectScanner"), 19) << "one reset per trial";
-}
-
-TEST(StationCommTest, ScannerAtFortyEightHundredFailsAfterAllThirtySixTrials)
-{
-    CommTest run = runCommTest("4800:7O2", "Communications test failed.  Press <ENTER>.", 36);
-    EXPECT_EQ(run.status, 88);
-    EXPECT_EQ(withoutRefusals(run.shown), run.expected);
-    EXPECT_EQ(run.data, "");
-    EXPECT_EQ(countFrames(run.frames, "SelectScanner"), 36);
+    const Strings oneTrial = {"SelectScanner", "End",       "Release",   "Stop",
+                              "Display",       "Status s0", "Status s1", "Status s3"};
+    const struct {
+        const char *line;
+        const char *last;  // "" = the setting found
+        size_t trials;
+        int status;
+        bool refusals;  // the pty's S24 lines may come between the trials
+        const char *data;
+        int resets;      // one per trial
+        Strings frames;  // all the scanner received, when given
+    } cases[] = {
+        {"9600:7O2", "", 1, 0, false, "9600:7O2\r\n", 1, oneTrial},
+        {"19200:8N1", "", 19, 0, true, "19200:8N1\r\n", 19, {}},
+        {"4800:7O2", "Communications test failed.  Press <ENTER>.", 36, 88, true, "", 36, {}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.line);
+        TempDir dir;
+        scannersim::Options options;
+        EXPECT_TRUE(scannersim::parseLineSpec(c.line, &options.line));
+        options.lineFile = dir.file("line");
+        Sim sim = startScanner(options);
+        Process station(commtest(dir, sim.device));
+        std::string text = *c.last != '\0' ? c.last
+                                           : "Scanner on " + sim.device + " communicating at " +
+                                                 c.line + ".  Press <ENTER>.";
+        EXPECT_TRUE(answerUntil(station, sim.device, text, 40)) << "the result waits for <ENTER>";
+        station.type("\r");
+        EXPECT_EQ(station.wait(10), c.status);
+        Strings shown = messages(station.errors());
+        EXPECT_EQ(c.refusals ? withoutRefusals(shown) : shown,
+                  concat(testingUpTo(sim.device, c.trials), {text}));
+        EXPECT_TRUE(fileExists(dir.file("SCAN.DAT")));
+        EXPECT_EQ(readFile(dir.file("SCAN.DAT")), c.data);
+        if (!c.frames.empty()) {
+            EXPECT_EQ(frameList(sim->frames()), c.frames);
+        }
+        EXPECT_EQ(countFrames(sim->frames(), "SelectScanner"), c.resets);
+    }
 }
 
 TEST(StationCommTest, DeviceThatCannotBeOpenedEndsAtTheFirstTrial)
