@@ -54,19 +54,13 @@ TEST(DecodeStatus, LongStatusConditionsInTheirOrder)
         {{{6, '1'}}, 9},
         {{{7, '1'}}, 1},
         {{{7, '2'}}, 1},
+        {{{8, '8'}}, 17},  // a sheet at the print position: shown as a blank
     };
     for (const auto &c : cases) {
         std::string requests;
         EXPECT_EQ(decode(longstatus(c.set), &requests), c.code);
         EXPECT_EQ(requests, "s0");  // the download status is not asked for
     }
-}
-
-TEST(DecodeStatus, SheetAtPrintPositionIsShownAsABlank)
-{
-    std::string requests;
-    EXPECT_EQ(decode(longstatus({{8, '8'}}), &requests), 17);
-    EXPECT_EQ(requests, "s0");
 }
 
 TEST(DecodeStatus, FormErrorsFromTheDownloadStatus)
@@ -113,8 +107,6 @@ TEST(StatusRequests, TestParityStopsAtTheFirstFailure)
     EXPECT_EQ(testparity(), 0);
     EXPECT_EQ(wire.received(), "s0");  // no short status request after a bad long one
 }
-
-using StatusDeath = ::testing::Test;
 
 TEST(StatusDeath, WrongLengthOrNoAnswerEndsTheRunWith99)
 {
