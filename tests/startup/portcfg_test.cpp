@@ -102,6 +102,8 @@ TEST_F(PortConfig, NumberFormat)
         {"7 8 9", {{1, 7}, {2, 8}, {3, 9}}},
         // Control codes keep the low 8 bits.
         {"0x141 511 256", {{1, 0x41}, {2, 0xFF}, {3, 0}}},
+        // A short file leaves the rest.
+        {"1 2", {{1, 1}, {2, 2}}},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.content);
@@ -160,11 +162,6 @@ TEST_F(PortConfig, WholeNumbersAtTheIntegerPositions)
     std::map<int, int> whole = {{23, 300}, {24, 51}, {25, 27}, {26, 0x141}};
     whole.insert({{27, 0x1C200}, {28, 9}, {29, 0x100}, {30, 70000}});
     EXPECT_EQ(read(content), builtInsWith(whole));
-}
-
-TEST_F(PortConfig, ShortFileLeavesTheRest)
-{
-    EXPECT_EQ(read("1 2"), builtInsWith({{1, 1}, {2, 2}}));
 }
 
 TEST_F(PortConfig, MissingOrUnreadableFileChangesNothing)
