@@ -12,7 +12,6 @@
 #include <cstdio>
 #include <map>
 
-#include "frames.h"
 #include "portcfg.h"
 #include "support/inside.h"
 #include "support/lines.h"
