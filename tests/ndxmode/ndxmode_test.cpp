@@ -128,8 +128,7 @@ TEST_F(Ndxmode, FewerThanTwoArgumentsShowUsage)
     name.erase(0, 7);
     // The invocation name: the path given, or its Windows form under wine.
     std::string program = command.back(), shown = name;
-    for (auto &c : shown)
-        c = c == '\\' ? '/' : c;
+    std::replace(shown.begin(), shown.end(), '\\', '/');
     if (command.size() == 1) {
         EXPECT_EQ(name, program);
     }
