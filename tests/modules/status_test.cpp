@@ -28,14 +28,14 @@ std::string downloadstatus(char idle, char flags2 = '0', char flags3 = '0')
     return std::string("0") + idle + flags2 + flags3 + "\r\n";
 }
 
-int decode(const std::string &answers, std::string *requests = nullptr)
+// The code DecodeStatus gives for these answers, and the requests it sent.
+using Decoded = std::pair<int, std::string>;
+Decoded decode(const std::string &answers)
 {
     Wire wire;
     wire.send(answers);
     int code = DecodeStatus();
-    if (requests != nullptr)
-        *requests = wire.received();
-    return code;
+    return {code, wire.received()};
 }
 
 TEST(DecodeStatus, LongStatusConditionsInTheirOrder)
@@ -54,19 +54,12 @@ TEST(DecodeStatus, LongStatusConditionsInTheirOrder)
         {{{6, '1'}}, 9},
         {{{7, '1'}}, 1},
         {{{7, '2'}}, 1},
+        {{{8, '8'}}, 17},  // a sheet at the print position: shown as a blank
     };
     for (const auto &c : cases) {
-        std::string requests;
-        EXPECT_EQ(decode(longstatus(c.set), &requests), c.code);
-        EXPECT_EQ(requests, "s0");  // the download status is not asked for
+        // The download status is not asked for.
+        EXPECT_EQ(decode(longstatus(c.set)), Decoded(c.code, "s0"));
     }
-}
-
-TEST(DecodeStatus, SheetAtPrintPositionIsShownAsABlank)
-{
-    std::string requests;
-    EXPECT_EQ(decode(longstatus({{8, '8'}}), &requests), 17);
-    EXPECT_EQ(requests, "s0");
 }
 
 TEST(DecodeStatus, FormErrorsFromTheDownloadStatus)
@@ -77,12 +70,10 @@ TEST(DecodeStatus, FormErrorsFromTheDownloadStatus)
     } cases[] = {{'8', '7', 10}, {'4', '0', 11}, {'2', '0', 12}, {'1', '0', 13},
                  {'0', '4', 14}, {'0', '2', 15}, {'0', '1', 16}, {'0', '0', 0}};
     for (const auto &c : cases) {
-        std::string requests;
-        EXPECT_EQ(decode(longstatus({}) + downloadstatus('?', c.flags2, c.flags3), &requests),
-                  c.code);
-        EXPECT_EQ(requests, "s0s3");
+        EXPECT_EQ(decode(longstatus({}) + downloadstatus('?', c.flags2, c.flags3)),
+                  Decoded(c.code, "s0s3"));
     }
-    EXPECT_EQ(decode(longstatus({}) + downloadstatus('0', '8', '7')), 0);  // only after '?'
+    EXPECT_EQ(decode(longstatus({}) + downloadstatus('0', '8', '7')).first, 0);  // only after '?'
 }
 
 TEST(DecodeStatus, MessagesForTheCodes)
@@ -113,8 +104,6 @@ TEST(StatusRequests, TestParityStopsAtTheFirstFailure)
     EXPECT_EQ(testparity(), 0);
     EXPECT_EQ(wire.received(), "s0");  // no short status request after a bad long one
 }
-
-using StatusDeath = ::testing::Test;
 
 TEST(StatusDeath, WrongLengthOrNoAnswerEndsTheRunWith99)
 {

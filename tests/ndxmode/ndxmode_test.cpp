@@ -128,8 +128,7 @@ TEST_F(Ndxmode, FewerThanTwoArgumentsShowUsage)
     name.erase(0, 7);
     // The invocation name: the path given, or its Windows form under wine.
     std::string program = command.back(), shown = name;
-    for (auto &c : shown)
-        c = c == '\\' ? '/' : c;
+    std::replace(shown.begin(), shown.end(), '\\', '/');
     if (command.size() == 1) {
         EXPECT_EQ(name, program);
     }
@@ -162,14 +161,15 @@ std::ostream &operator<<(std::ostream &os, const Case &c)
     return os << c.what;
 }
 
-std::string expand(std::string s)
+Strings expand(Strings words)
 {
-    for (size_t len : {255u, 256u}) {
-        std::string token = "{" + std::to_string(len) + "}";
-        for (size_t at; (at = s.find(token)) != std::string::npos;)
-            s.replace(at, token.size(), longName(len));
-    }
-    return s;
+    for (auto &s : words)
+        for (size_t len : {255u, 256u}) {
+            std::string token = "{" + std::to_string(len) + "}";
+            for (size_t at; (at = s.find(token)) != std::string::npos;)
+                s.replace(at, token.size(), longName(len));
+        }
+    return words;
 }
 
 class Runs : public Ndxmode, public ::testing::WithParamInterface<Case> {};
@@ -180,14 +180,9 @@ TEST_P(Runs, ResultOutputAndFile)
     const Bytes before = makeIndex(c.count, c.size);
     writeFile(path("x.ndx"), before);
     const auto names = listDir(dir);
-    Strings args, out;
-    for (const auto &a : c.args)
-        args.push_back(expand(a));
-    for (const auto &o : c.out)
-        out.push_back(expand(o));
-    Result r = run(args);
+    Result r = run(expand(c.args));
     EXPECT_EQ(r.status, c.status);
-    EXPECT_EQ(r.out, lines(out));
+    EXPECT_EQ(r.out, lines(expand(c.out)));
     const Bytes want =
         c.mode < 0 ? before : switched(before, c.count, static_cast<unsigned char>(c.mode));
     EXPECT_TRUE(sameBytes(want, readFile(path("x.ndx"))));
@@ -281,28 +276,25 @@ INSTANTIATE_TEST_SUITE_P(
 
 // Switching: only byte 17 of the header blocks changes, and only to the mode.
 
-TEST_F(Ndxmode, OnTwiceEqualsOnce)
+// On twice equals once; Off after On restores the file.
+TEST_F(Ndxmode, SecondRunOnASwitchedFile)
 {
-    writeFile(path("x.ndx"), makeIndex(5, 768, 0x11));
-    ASSERT_EQ(run({"-On", "x.ndx"}).status, 0);
-    const Bytes once = readFile(path("x.ndx"));
-    ASSERT_TRUE(sameBytes(switched(makeIndex(5, 768, 0x11), 5, 4), once));
-    Result again = run({"-On", "x.ndx"});
-    EXPECT_EQ(again.status, 0);
-    EXPECT_EQ(again.out, "");
-    EXPECT_TRUE(sameBytes(once, readFile(path("x.ndx"))));
-}
-
-TEST_F(Ndxmode, OffAfterOnRestoresTheFile)
-{
-    const Bytes original = makeIndex(5, 768, 0);
-    writeFile(path("x.ndx"), original);
-    ASSERT_EQ(run({"-On", "x.ndx"}).status, 0);
-    ASSERT_TRUE(sameBytes(switched(original, 5, 4), readFile(path("x.ndx"))));
-    Result off = run({"x.ndx", "-Off"});
-    EXPECT_EQ(off.status, 0);
-    EXPECT_EQ(off.out, "");
-    EXPECT_TRUE(sameBytes(original, readFile(path("x.ndx"))));
+    const struct {
+        unsigned char mode17;
+        Strings second;
+        bool on;
+    } cases[] = {{0x11, {"-On", "x.ndx"}, true}, {0, {"x.ndx", "-Off"}, false}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.second[0] + " " + c.second[1]);
+        const Bytes original = makeIndex(5, 768, c.mode17), once = switched(original, 5, 4);
+        writeFile(path("x.ndx"), original);
+        ASSERT_EQ(run({"-On", "x.ndx"}).status, 0);
+        ASSERT_TRUE(sameBytes(once, readFile(path("x.ndx"))));
+        Result again = run(c.second);
+        EXPECT_EQ(again.status, 0);
+        EXPECT_EQ(again.out, "");
+        EXPECT_TRUE(sameBytes(c.on ? once : original, readFile(path("x.ndx"))));
+    }
 }
 
 TEST_F(Ndxmode, CaseChangedModeNamesTheFile)
@@ -340,9 +332,8 @@ TEST_F(Ndxmode, WriteFailureNamesTheBlock)
 // The program image carries its build's identification strings and no other's.
 TEST(Identification, StringsInImage)
 {
-    const Bytes image = readFile(command.back());
-    ASSERT_FALSE(image.empty()) << command.back();
-    const std::string text(image.begin(), image.end());
+    const Bytes text = readFile(command.back());
+    ASSERT_FALSE(text.empty()) << command.back();
     const Strings all = {"@(#)V10.30", "@(#)M007", "@(#)PLX2", "@(#)PI05",
                          "@(#)V10.31", "@(#)M006", "@(#)PMS1"};
     Strings want = {"@(#)V10.30", "@(#)M007", "@(#)PLX2"};

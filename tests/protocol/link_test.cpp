@@ -63,9 +63,8 @@ TEST(SerialLink, LineSettingsAskedOfTheDeviceAndDumpedInTheTrace)
         if (c.recorder)
             options.lineFile = dir.file("line");
         Sim sim = startScanner(options);
-        std::map<std::string, std::string> env;
-        if (c.recorder)
-            env = recordLine(options.lineFile, sim.device);
+        auto env = c.recorder ? recordLine(options.lineFile, sim.device)
+                              : std::map<std::string, std::string>();
         if (!c.cfg.empty())
             writeFile(dir.file("d_" + portName(sim.device) + ".cfg"), c.cfg);
 
@@ -295,7 +294,7 @@ struct PortPair {
     Sim exchanged;
 };
 
-bool startPair(PortPair &pair, bool both)
+bool startPair(PortPair &pair)
 {
     std::mt19937 random(static_cast<unsigned>(getpid()));
     for (int attempt = 0; attempt < 50; attempt++) {
@@ -305,8 +304,8 @@ bool startPair(PortPair &pair, bool both)
         Sim named = tryTcpScanner({}, port);
         if (!named)
             continue;
-        Sim exchanged;
-        if (both && !(exchanged = tryTcpScanner({}, swapped(port))))
+        Sim exchanged = tryTcpScanner({}, swapped(port));
+        if (!exchanged)
             continue;
         pair.port = port;
         pair.named = std::move(named);
@@ -370,7 +369,7 @@ TEST(NetworkLink, PortNumberInNetworkOrderWithPAndInTheHostsOrderWithout)
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         PortPair pair;
-        ASSERT_TRUE(startPair(pair, true));
+        ASSERT_TRUE(startPair(pair));
         Strings args = {"-u", std::to_string(pair.port) + c.suffix, "-r"};
         Result run = runStation(netArgs(c.p ? concat(args, {"-p"}) : args));
         EXPECT_TRUE(ended(run, 0, {connected}));
@@ -390,24 +389,22 @@ TEST(NetworkLink, PortNumberInNetworkOrderWithPAndInTheHostsOrderWithout)
 // option is read back from markfeed's own socket.
 TEST(NetworkLink, ConnectionIsMadeWithoutNagleDelay)
 {
-    PortPair pair;
-    ASSERT_TRUE(startPair(pair, false));
+    Sim sim = tryTcpScanner({}, 0);
+    ASSERT_TRUE(sim);
     TempDir dir;
     Process station(
-        markfeedIn(dir, netArgs({"-u", std::to_string(pair.port), "-p"}), RunOptions::File));
+        markfeedIn(dir, netArgs({"-u", std::to_string(sim->port()), "-p"}), RunOptions::File));
     ASSERT_TRUE(shows(station, emptyPrompt));
     int process = int(syscall(SYS_pidfd_open, station.pid(), 0));
     ASSERT_GE(process, 0) << strerror(errno);
     int found = 0, nodelay = 0;
-    for (int fd = 3; fd < 64; fd++) {
+    for (int fd = 3; fd < 64 && !found; fd++) {
         int copy = int(syscall(SYS_pidfd_getfd, process, fd, 0));
         socklen_t size = sizeof nodelay;
-        if (copy >= 0 && getsockopt(copy, IPPROTO_TCP, TCP_NODELAY, &nodelay, &size) == 0)
-            found++;
-        if (copy >= 0)
-            close(copy);
-        if (found)
-            break;
+        if (copy < 0)
+            continue;
+        found = getsockopt(copy, IPPROTO_TCP, TCP_NODELAY, &nodelay, &size) == 0;
+        close(copy);
     }
     close(process);
     ASSERT_EQ(found, 1) << "markfeed's TCP socket";
@@ -425,7 +422,7 @@ TEST(NetworkLink, ServiceNameFromTheServicesFile)
                std::to_string(pair.port) + "/tcp\n";
     };
     PortPair pair;
-    ASSERT_TRUE(startPair(pair, true));
+    ASSERT_TRUE(startPair(pair));
 
     {
         SCOPED_TRACE("no entry for the default service");
@@ -454,7 +451,7 @@ TEST(NetworkLink, ServiceNameFromTheServicesFile)
     {
         SCOPED_TRACE("default service without -p: the entry's port in the host's order");
         PortPair fresh;
-        ASSERT_TRUE(startPair(fresh, true));
+        ASSERT_TRUE(startPair(fresh));
         Result run = runWithServices(servicesOf(fresh), netArgs({"-r"}));
         EXPECT_EQ(run.status, 0) << run.errors;
         expectReached(fresh, scannerWithoutP(fresh));
@@ -487,11 +484,8 @@ TEST(NetworkLink, ConnectThatHangsIsGivenUpAfterFourSeconds)
 
 TEST(NetworkLink, CommunicationTestWritesTheServiceWhenAllThreeAnswersFit)
 {
-    Sim sim = startScanner([] {
-        scannersim::Options options;
-        options.transport = scannersim::Transport::Tcp;
-        return options;
-    }());
+    Sim sim = tryTcpScanner({}, 0);
+    ASSERT_TRUE(sim);
     std::string port = std::to_string(sim->port());
     TempDir dir;
     writeFile(dir.file("SCAN.DAT"), "last batch\r\n");
@@ -516,16 +510,11 @@ TEST(NetworkLink, CommunicationTestFailsAtTheFirstAnswerThatDoesNotFit)
         Strings args;
         std::string longAnswer, shortAnswer;
         std::string requests;
-        std::string failure;  // the trace line of the failed answer
+        std::string failure;  // the record of the failed answer in the trace
     } cases[] = {
-        {"no answer", {"-w", "-4"}, "", "", "s0", "\nReadrecord failed:  "},
-        {"short status of two", {}, fits, "00\r\n", "s0s1", "\nReadrecord failed:  00"},
-        {"long status cut to the buffer",
-         {},
-         sixty + "\r\n",
-         "",
-         "s0",
-         "\nReadrecord failed:  " + sixty.substr(0, 52)},
+        {"no answer", {"-w", "-4"}, "", "", "s0", ""},
+        {"short status of two", {}, fits, "00\r\n", "s0s1", "00"},
+        {"long status cut to the buffer", {}, sixty + "\r\n", "", "s0", sixty.substr(0, 52)},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -536,16 +525,16 @@ TEST(NetworkLink, CommunicationTestFailsAtTheFirstAnswerThatDoesNotFit)
         EXPECT_TRUE(ended(run, 88, {connected, testFailed}));
         EXPECT_EQ(run.data, "");
         EXPECT_EQ(line.received(), c.requests);
-        EXPECT_TRUE(has(run.trace, c.failure + "\nShowmsg:  " + testFailed));
+        EXPECT_TRUE(
+            has(run.trace, "\nReadrecord failed:  " + c.failure + "\nShowmsg:  " + testFailed));
     }
 
     SCOPED_TRACE("answers garbled by a line set up wrong");
-    scannersim::Options options;
-    options.transport = scannersim::Transport::Tcp;
     TempDir dir;
     writeFile(dir.file("line"), "9600 8 N 1\n");
-    options.lineFile = dir.file("line");
-    Sim sim = startScanner(options);
+    Sim sim = tryTcpScanner(
+        optionsWith([&](scannersim::Options &o) { o.lineFile = dir.file("line"); }), 0);
+    ASSERT_TRUE(sim);
     Result run = runStation(dir, netArgs({"-s", "-u", std::to_string(sim->port()), "-p"}));
     EXPECT_TRUE(ended(run, 88, {connected, testFailed}));
     EXPECT_EQ(frameList(sim->frames()), Strings{"Status s0"});

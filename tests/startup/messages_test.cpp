@@ -159,17 +159,6 @@ std::string traced(const std::function<void()> &body, const std::string &keys)
     return readFile(path);
 }
 
-// GetKey(seconds) with this delay, keys typed after keyDelay milliseconds.
-Child getKey(int seconds, int delay, const std::string &keys, bool closeInput, int keyDelay = 0)
-{
-    return inChild(
-        [=] {
-            setDelay(delay);
-            return GetKey(seconds);
-        },
-        keys, closeInput, keyDelay);
-}
-
 TEST(ShowMessage, WritesEachMessageToTheTrace)
 {
     std::string trace = traced(
@@ -182,42 +171,43 @@ TEST(ShowMessage, WritesEachMessageToTheTrace)
                      "\nShowmsg:  S46:  Scanner currently in use.  Press <ENTER>.");
 }
 
-TEST(KeyWait, KeyAlreadyTypedComesBackAtOnce)
+// GetKey(seconds) with a delay, the keys typed after keyDelay milliseconds.
+TEST(KeyWait, KeyOrNoKeyAndTheTimeItTakes)
 {
-    auto child = getKey(5, 0, "k", false);
-    EXPECT_EQ(child.result, 'k');
-    EXPECT_LT(child.seconds, 2);
-}
-
-TEST(KeyWait, NoKeyInTimeIsZero)
-{
-    auto child = getKey(1, 0, "", false);
-    EXPECT_EQ(child.result, 0);
-    EXPECT_GE(child.seconds, 0.9);
-}
-
-TEST(KeyWait, DelayIsAddedToTheWait)
-{
-    // Zero seconds asked, two of delay: a key typed after one second counts.
-    auto child = getKey(0, 2, "\r", false, 1000);
-    EXPECT_EQ(child.result, 13);
-    EXPECT_GE(child.seconds, 0.9);
-}
-
-TEST(KeyWait, NegativeTotalFailsAtOnceAndZeroStillPolls)
-{
-    auto negative = getKey(3, -4, "k", false);
-    EXPECT_EQ(negative.result, -1);
-    EXPECT_LT(negative.seconds, 1);
-    EXPECT_EQ(getKey(3, -3, "k", false).result, 'k');
-}
-
-// Ended input is a keyboard nobody touches: the whole wait, then no key.
-TEST(KeyWait, EndOfInputWaitsItsTimeAndIsNoKey)
-{
-    auto child = getKey(1, 0, "", true);
-    EXPECT_EQ(child.result, 0);
-    EXPECT_GE(child.seconds, 0.9);
+    const struct {
+        const char *name;
+        int seconds, delay;
+        const char *keys;
+        bool closeInput;
+        int keyDelay, key;
+        double atLeast, under;  // seconds; 0 is no bound
+    } cases[] = {
+        {"key already typed comes back at once", 5, 0, "k", false, 0, 'k', 0, 2},
+        {"no key in time is zero", 1, 0, "", false, 0, 0, 0.9, 0},
+        // Zero seconds asked, two of delay: a key typed after one second counts.
+        {"delay is added to the wait", 0, 2, "\r", false, 1000, 13, 0.9, 0},
+        {"negative total fails at once", 3, -4, "k", false, 0, -1, 0, 1},
+        {"zero total still polls", 3, -3, "k", false, 0, 'k', 0, 0},
+        // Ended input is a keyboard nobody touches: the whole wait, then no key.
+        {"end of input waits its time and is no key", 1, 0, "", true, 0, 0, 0.9, 0},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        auto child = inChild(
+            [&] {
+                setDelay(c.delay);
+                return GetKey(c.seconds);
+            },
+            c.keys, c.closeInput, c.keyDelay);
+        EXPECT_EQ(child.result, c.key);
+        if (c.atLeast > 0) {
+            EXPECT_GE(child.seconds, c.atLeast);
+        }
+        if (c.under > 0) {
+            EXPECT_LT(child.seconds, c.under);
+        }
+    }
+    SCOPED_TRACE("closed input is no key either");
     auto closed = inChild(
         [] {
             close(0);

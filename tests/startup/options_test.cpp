@@ -20,7 +20,7 @@ const std::string tty1aPaths = pathsBlock(device, "", "tty1a", "tty1a");
 
 const char s21[] = "S21:  Unable to open device /dev/tty1a.  Press <ENTER>.";
 
-TEST(Options, LetterIsTheSecondCharacterInEitherCase)
+TEST(Options, LetterIsTheSecondCharacterInEitherCaseAndTheRestIsIgnored)
 {
     ASSERT_FALSE(fileExists(device));
     const std::vector<Strings> spellings = {
@@ -28,6 +28,8 @@ TEST(Options, LetterIsTheSecondCharacterInEitherCase)
         {"-X", "-D", device},
         {"-xd", "-dx", device},  // only the second character counts
         {"-Xtrace", "-Device", device},
+        // Unknown options and stray words are ignored silently.
+        {"word", "-q", "-", "-9", "-x", "-Z", "-d", device, "more"},
     };
     for (const auto &args : spellings) {
         SCOPED_TRACE(args[0] + " " + args[1]);
@@ -35,13 +37,6 @@ TEST(Options, LetterIsTheSecondCharacterInEitherCase)
         EXPECT_TRUE(ended(run, 88, {s21}));
         EXPECT_EQ(filePaths(run.trace), tty1aPaths);
     }
-}
-
-TEST(Options, UnknownOptionsAndStrayWordsAreIgnoredSilently)
-{
-    auto run = runStation({"word", "-q", "-", "-9", "-x", "-Z", "-d", device, "more"});
-    EXPECT_TRUE(ended(run, 88, {s21}));
-    EXPECT_EQ(filePaths(run.trace), tty1aPaths);
 }
 
 TEST(Options, ArgumentsWithoutAnyKnownOptionStillRun)

@@ -15,6 +15,8 @@ using namespace support;
 namespace {
 
 const char device[] = "/dev/tty1a";
+const char s21[] = "S21:  Unable to open device /dev/tty1a.  Press <ENTER>.";
+const char s46[] = "S46:  Scanner currently in use.  Press <ENTER>.";
 // The end of the trace of a run whose device was never opened: the port's
 // settings are all zero, so there is no speed line at all.
 const std::string unopenedEnd = std::string("\nResetting Scanner Port To Default Settings\n") +
@@ -31,9 +33,8 @@ TEST(Paths, WholeTraceOfARunWhoseDeviceCannotBeOpened)
     EXPECT_EQ(run.trace, pathsBlock(device, "", "tty1a", "tty1a") +
                              "\nOpening device using DlOpenComm."
                              "\nFunction call to DlOpenComm()."
-                             "\nShowmsg:  S21:  Unable to open device /dev/tty1a.  Press <ENTER>."
-                             "\n" +
-                             unopenedEnd);
+                             "\nShowmsg:  " +
+                             s21 + "\n" + unopenedEnd);
     EXPECT_EQ(readFile(dir.file("LOCK_tty1a")), "lock");
     EXPECT_TRUE(fileExists(dir.file("SCAN.DAT")));
     EXPECT_EQ(readFile(dir.file("SCAN.DAT")), "");
@@ -200,7 +201,6 @@ TEST(Paths, LockFileThatCannotBeCreatedIsS44AndTouchesNoOtherFile)
 // when the running user or the directory's owner made the link.
 TEST(Paths, PlantedLinksAndSpecialFiles)
 {
-    const std::string s21 = "S21:  Unable to open device /dev/tty1a.  Press <ENTER>.";
     const std::string s42 = "S42:  Unable to open file scantest.log.  Press <ENTER>.";
     const std::string s43 = "S43:  Unable to open file SCAN.DAT.  Press <ENTER>.";
     const Strings s44 = {"S44:  Could not create scanner lock file.  Press <ENTER>.",
@@ -291,8 +291,6 @@ TEST(Paths, ClosedStandardDescriptorsAreNotTakenByFiles)
     EXPECT_EQ(readFile(dir.file("LOCK_ttyNOPE")), "lock");
 }
 
-const char s46[] = "S46:  Scanner currently in use.  Press <ENTER>.";
-
 // The lock is tested and taken in one step: a run that loses the race for
 // it (here the test step reports it free) is told S46 at once instead of
 // waiting for the running batch to end.
@@ -364,7 +362,7 @@ TEST(Lock, OnlyTheByteAfterTheWordLockCounts)
         LockHolder holder(dir.file("LOCK_tty1a"), other);
         ASSERT_TRUE(holder.holding());
         auto run = runStation(dir, {"-d", device});
-        EXPECT_TRUE(ended(run, 88, {"S21:  Unable to open device /dev/tty1a.  Press <ENTER>."}));
+        EXPECT_TRUE(ended(run, 88, {s21}));
     }
 }
 

@@ -12,7 +12,6 @@
 #include <cstdio>
 #include <map>
 
-#include "frames.h"
 #include "portcfg.h"
 #include "support/inside.h"
 #include "support/lines.h"
@@ -31,11 +30,19 @@ std::vector<int> builtInsWith(const std::map<int, int> &changes)
     return values;
 }
 
-// Closes the file next_param reads, whatever it was.
+// What next_param returns, and the value it leaves where 1234 was; no
+// path ("") closes the file it reads, whatever it was.
+using Got = std::pair<int, int>;
+Got param(const std::string &path)
+{
+    int value = 1234;
+    int result = next_param(path.empty() ? nullptr : path.c_str(), &value);
+    return {result, value};
+}
+
 void closeParams()
 {
-    int ignored;
-    next_param(nullptr, &ignored);
+    param("");
 }
 
 class PortConfig : public ::testing::Test {
@@ -102,6 +109,8 @@ TEST_F(PortConfig, NumberFormat)
         {"7 8 9", {{1, 7}, {2, 8}, {3, 9}}},
         // Control codes keep the low 8 bits.
         {"0x141 511 256", {{1, 0x41}, {2, 0xFF}, {3, 0}}},
+        // A short file leaves the rest.
+        {"1 2", {{1, 1}, {2, 2}}},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.content);
@@ -146,8 +155,7 @@ TEST_F(PortConfig, SampleFileHoldsTheBuiltInValues)
     ASSERT_NE(sample.find("position thirty"), std::string::npos);
     EXPECT_EQ(read(sample), builtInSettings());
     // Nothing after the thirtieth number either.
-    int value = 0;
-    EXPECT_EQ(next_param(dir_.file("d_tty1a.cfg").c_str(), &value), 1);
+    EXPECT_EQ(param(dir_.file("d_tty1a.cfg")).first, 1);
 }
 
 TEST_F(PortConfig, WholeNumbersAtTheIntegerPositions)
@@ -160,11 +168,6 @@ TEST_F(PortConfig, WholeNumbersAtTheIntegerPositions)
     std::map<int, int> whole = {{23, 300}, {24, 51}, {25, 27}, {26, 0x141}};
     whole.insert({{27, 0x1C200}, {28, 9}, {29, 0x100}, {30, 70000}});
     EXPECT_EQ(read(content), builtInsWith(whole));
-}
-
-TEST_F(PortConfig, ShortFileLeavesTheRest)
-{
-    EXPECT_EQ(read("1 2"), builtInsWith({{1, 1}, {2, 2}}));
 }
 
 TEST_F(PortConfig, MissingOrUnreadableFileChangesNothing)
@@ -185,28 +188,18 @@ TEST_F(PortConfig, NextParamResults)
 {
     std::string path = dir_.file("numbers");
     writeFile(path, "12 then text");
-    int value = 1234;
-    EXPECT_EQ(next_param(path.c_str(), &value), 0);
-    EXPECT_EQ(value, 12);
-    value = 1234;
-    EXPECT_EQ(next_param(path.c_str(), &value), 1);  // end of file before a digit
-    EXPECT_EQ(value, 0);
-    value = 1234;
-    EXPECT_EQ(next_param(path.c_str(), &value), 1);
-    EXPECT_EQ(value, 0);
+    EXPECT_EQ(param(path), Got(0, 12));
+    EXPECT_EQ(param(path), Got(1, 0));  // end of file before a digit
+    EXPECT_EQ(param(path), Got(1, 0));
 
-    next_param(nullptr, &value);
-    value = 1234;
-    EXPECT_EQ(next_param(dir_.file("missing").c_str(), &value), 2);
-    EXPECT_EQ(value, 1234);
-    EXPECT_EQ(next_param(path.c_str(), &value), 2);  // the failed open sticks
-    EXPECT_EQ(value, 1234);
+    closeParams();
+    EXPECT_EQ(param(dir_.file("missing")), Got(2, 1234));
+    EXPECT_EQ(param(path), Got(2, 1234));  // the failed open sticks
 
-    next_param(nullptr, &value);
+    closeParams();
     ASSERT_EQ(mkdir(dir_.file("folder").c_str(), 0777), 0);
     // Not a regular file: not read, as a missing one.
-    EXPECT_EQ(next_param(dir_.file("folder").c_str(), &value), 2);
-    EXPECT_EQ(value, 1234);
+    EXPECT_EQ(param(dir_.file("folder")), Got(2, 1234));
 }
 
 TEST_F(PortConfig, PathIsOnlyUsedToOpenAndNoPathCloses)
@@ -214,14 +207,10 @@ TEST_F(PortConfig, PathIsOnlyUsedToOpenAndNoPathCloses)
     std::string first = dir_.file("first"), second = dir_.file("second");
     writeFile(first, "1 2 3");
     writeFile(second, "7 8 9");
-    int value = 0;
-    EXPECT_EQ(next_param(first.c_str(), &value), 0);
-    EXPECT_EQ(value, 1);
-    EXPECT_EQ(next_param(second.c_str(), &value), 0);
-    EXPECT_EQ(value, 2);
-    EXPECT_EQ(next_param(nullptr, &value), 0);
-    EXPECT_EQ(next_param(second.c_str(), &value), 0);
-    EXPECT_EQ(value, 7);
+    EXPECT_EQ(param(first), Got(0, 1));
+    EXPECT_EQ(param(second), Got(0, 2));
+    EXPECT_EQ(param("").first, 0);
+    EXPECT_EQ(param(second), Got(0, 7));
 }
 
 const char s6[] = "S6:  No communication with scanner.  Press <ENTER>.";
@@ -276,24 +265,13 @@ TEST(LineSettings, BuiltInSettingsAndThePortGivenBackAtTheEnd)
 const std::string fileSettings =
     cfgText({{8, 'S'}, {24, '4'}, {26, 38400}, {27, 8}, {28, 1}, {29, 1}});
 
-TEST(LineSettings, FileSettingsReachTheLine)
-{
-    ScriptedLine line(ScriptedLine::Pty, ScriptedLine::Terminal);
-    auto run = onLine(line, fileSettings, {"-x"}, "S4");
-    ASSERT_GE(line.sinceRequest(), 0) << run.errors << line.received();
-    EXPECT_EQ(run.status, 99);
-    EXPECT_TRUE(endsWith(line.received(), "S4"));
-    EXPECT_FALSE(has(line.received(), "s3"));
-    EXPECT_EQ(dumpAfter(run.trace, portHeading), dumpOf("38400:8E1"));
-}
-
-TEST(LineSettings, SpeedOptionWinsOverTheFile)
+TEST(LineSettings, FileSettingsReachTheLineAndSpeedOptionWinsOverThem)
 {
     const struct {
         Strings options;
         std::string expected;
     } cases[] = {
-        {{}, "38400:8E1"},
+        {{}, "38400:8E1"},  // the file's
         {{"-b", "9600"}, "9600:8E1"},
         {{"-B", "19200:7o2"}, "19200:7O2"},
         {{"-b", "9600:8n1"}, "9600:8N1"},
@@ -311,9 +289,12 @@ TEST(LineSettings, SpeedOptionWinsOverTheFile)
         SCOPED_TRACE(::testing::PrintToString(c.options));
         ScriptedLine line(ScriptedLine::Pty, ScriptedLine::Terminal);
         auto run = onLine(line, fileSettings, concat({"-x"}, c.options), "S4");
-        ASSERT_GE(line.sinceRequest(), 0) << run.errors;
+        ASSERT_GE(line.sinceRequest(), 0) << run.errors << line.received();
         EXPECT_EQ(run.status, 99);
         EXPECT_EQ(dumpAfter(run.trace, portHeading), dumpOf(c.expected));
+        // The file's status request codes, whatever the line settings.
+        EXPECT_TRUE(endsWith(line.received(), "S4"));
+        EXPECT_FALSE(has(line.received(), "s3"));
     }
 }
 
