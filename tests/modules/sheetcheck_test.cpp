@@ -134,8 +134,7 @@ TEST_F(SheetVerdict, StampIsBuiltBeforeTheLengthCheck)
 // message for a rejected sheet, nothing on the line for an accepted one.
 TEST(EditForm, SendsTheRejectedSheetToTheAlternateHopperThenTellsWhy)
 {
-    dmldatabase = 0;
-    testheads = 0;
+    clearoptions();  // no -m, no -t
     Wire wire;
     std::string accepted = sheet(1038, "01");
     static char outrec[OUTREC_SIZE];
