@@ -58,9 +58,7 @@ scannersim::Options optionsWith(const std::function<void(scannersim::Options &)>
 
 scannersim::Options deckOf(const std::vector<scannersim::DeckEntry> &deck)
 {
-    scannersim::Options options;
-    options.deck = deck;
-    return options;
+    return optionsWith([&deck](scannersim::Options &options) { options.deck = deck; });
 }
 
 scannersim::Options deckOptions(const std::string &deck)
