@@ -105,19 +105,17 @@ struct Paper {
 
 struct Scenario {
     unsigned index = 0;
-    bool tcp = false, compress = false, pace = false, mismatch = false, keys = false;
-    bool trace = false, atPrint = false, continuous = false, noWait = false, alignment = false;
+    scannersim::Options scanner;  // the link, its pace and faults, the deck
+    bool tcp = false, mismatch = false, keys = false;
+    bool trace = false, continuous = false, noWait = false, alignment = false;
     int dataset = 0;  // -m
-    int charGap = 0, replyDelay = 0;
-    long dropAfter = 0;
     double killAt = -1, stopAt = -1;
     int stopSignal = SIGTERM;
     int fullPages = 0;  // the data output file's file system, in pages (0: the station's own)
     bool filler = false;
     double patience = 4;
     int conditions = 0;
-    double timed = 0;  // seconds of timed conditions and delays in the deck
-    std::vector<DeckEntry> deck;
+    double timed = 0;                     // seconds of timed conditions and delays in the deck
     std::map<std::string, Paper> papers;  // by record
     Strings faults;                       // drawn, for the tally
     std::string text;                     // for the log
@@ -243,23 +241,27 @@ DeckEntry drawCondition(Draw &draw, Scenario &s)
 // The link, the scanner's pace and the station's options.
 void drawSetting(Draw &d, Scenario &s)
 {
+    scannersim::Options &o = s.scanner;
     s.tcp = d.chance(0.3);
-    s.compress = d.chance(0.3);
-    s.pace = d.chance(0.15);
-    s.mismatch = !s.tcp && !s.pace && d.chance(0.04);
+    o.transport = s.tcp ? scannersim::Transport::Tcp : scannersim::Transport::Pty;
+    o.compress = d.chance(0.3);
+    o.pace = d.chance(0.15);
+    if (o.pace)
+        o.line.baud = 38400;
+    s.mismatch = !s.tcp && !o.pace && d.chance(0.04);
     s.keys = d.chance(0.4);
     s.trace = d.chance(0.5);
-    s.atPrint = d.chance(0.05);
+    o.atPrint = d.chance(0.05);
     s.continuous = d.chance(0.1);
     s.noWait = d.chance(0.1);
     s.alignment = d.chance(0.05);
     s.dataset = d.chance(0.5) ? 12 : 0;
     s.patience = d.real(3.5, 7);
     s.text = s.tcp ? "tcp" : "pty";
-    for (auto flag : {std::make_pair(s.compress, " compress"), std::make_pair(s.pace, " paced"),
+    for (auto flag : {std::make_pair(o.compress, " compress"), std::make_pair(o.pace, " paced"),
                       std::make_pair(s.keys, " keys"), std::make_pair(s.trace, " -x"),
                       std::make_pair(s.continuous, " -c"), std::make_pair(s.alignment, " -t"),
-                      std::make_pair(s.noWait, " nowait"), std::make_pair(s.atPrint, " at-print")})
+                      std::make_pair(s.noWait, " nowait"), std::make_pair(o.atPrint, " at-print")})
         if (flag.first)
             s.text += flag.second;
 }
@@ -271,12 +273,12 @@ int drawFaults(Draw &d, Scenario &s, Full full)
     if (s.mismatch)
         s.note("line mismatch (wrong-length status)", "mismatch");
     if (d.chance(0.1)) {
-        s.charGap = int(d.number(1, 3));
-        s.note("slow drip", "gap" + std::to_string(s.charGap) + "ms");
+        s.scanner.charGapMs = int(d.number(1, 3));
+        s.note("slow drip", "gap" + std::to_string(s.scanner.charGapMs) + "ms");
     }
     if (d.chance(0.1)) {
-        s.replyDelay = int(d.number(50, 800));
-        s.note("slow answers", "delay" + std::to_string(s.replyDelay) + "ms");
+        s.scanner.replyDelayMs = int(d.number(50, 800));
+        s.note("slow answers", "delay" + std::to_string(s.scanner.replyDelayMs) + "ms");
     }
     if (full != Full::None && d.chance(0.12)) {
         s.fullPages = d.chance(0.75) ? 1 : 2;
@@ -285,8 +287,9 @@ int drawFaults(Draw &d, Scenario &s, Full full)
     }
     int sheets = int(s.fullPages > 0 ? d.number(5, 8) : d.number(1, 8));
     if (d.chance(0.12)) {
-        s.dropAfter = d.number(1, 60 + 45 * sheets);
-        s.note(s.tcp ? "TCP drop" : "scanner hangs up", "drop@" + std::to_string(s.dropAfter));
+        s.scanner.dropAfter = d.number(1, 60 + 45 * sheets);
+        s.note(s.tcp ? "TCP drop" : "scanner hangs up",
+               "drop@" + std::to_string(s.scanner.dropAfter));
     }
     double expected = 3 + sheets * 0.8;
     if (d.chance(0.12)) {
@@ -310,17 +313,17 @@ void drawDeck(Draw &d, Scenario &s, int sheets)
     double good = s.fullPages > 0 ? 0.9 : 0.75;
     for (int i = 0; i < sheets; i++) {
         if (d.chance(0.2))
-            s.deck.push_back(drawCondition(d, s));
+            s.scanner.deck.push_back(drawCondition(d, s));
         unsigned form = s.index * 100 + unsigned(i) + 1;
         if (d.chance(good)) {
             Paper paper = goodSheet(d, s.dataset, form);
             s.papers[paper.record] = paper;
-            s.deck.push_back(sheet(paper.record));
+            s.scanner.deck.push_back(sheet(paper.record));
             s.text += " ok";
             continue;
         }
         std::string kind;
-        s.deck.push_back(sheet(badSheet(d, s.dataset, form, &kind)));
+        s.scanner.deck.push_back(sheet(badSheet(d, s.dataset, form, &kind)));
         std::string shown = kind;
         std::replace(shown.begin(), shown.end(), ' ', '-');
         s.note(kind, shown);
@@ -417,22 +420,6 @@ void Operator::act(Process &station, Sim &sim, double now, Outcome &out)
     } else {
         stop(station, now, out);
     }
-}
-
-scannersim::Options scannerOptions(const Scenario &s)
-{
-    scannersim::Options options;
-    options.transport = s.tcp ? scannersim::Transport::Tcp : scannersim::Transport::Pty;
-    options.compress = s.compress;
-    options.pace = s.pace;
-    if (s.pace)
-        options.line.baud = 38400;
-    options.charGapMs = s.charGap;
-    options.replyDelayMs = s.replyDelay;
-    options.dropAfter = s.dropAfter;
-    options.atPrint = s.atPrint;
-    options.deck = s.deck;
-    return options;
 }
 
 bool lineSettings(const std::string &device, struct termios *t)
@@ -555,11 +542,11 @@ struct Station {
 };
 
 Station::Station(const Scenario &s, Full full, Outcome &out)
-    : sim(startScanner(scannerOptions(s))),
+    : sim(startScanner(s.scanner)),
       port(s.tcp ? "127.0.0.1_" + std::to_string(sim->port()) : portName(sim.device)),
       cfg("d_" + portName(sim.device) + ".cfg"), data(dir.file("SCAN.DAT"))
 {
-    Strings args = linkArgs(sim, s.pace ? 38400 : s.mismatch ? 9600 : 0);
+    Strings args = linkArgs(sim, s.scanner.pace ? 38400 : s.mismatch ? 9600 : 0);
     if (s.dataset != 0)
         args = concat(args, {"-m", std::to_string(s.dataset)});
     for (auto flag : {std::make_pair(s.trace, "-x"), std::make_pair(s.continuous, "-c"),
@@ -605,9 +592,10 @@ void watch(Process &station, Station &st, const Scenario &s, Operator &person, O
 {
     // The protocol's own waits: 5 s for a record that does not come, 16 s
     // of reading a link that dropped, the time a condition lasts.
-    double entries = double(s.deck.size());
-    double bound = 30 + 3 * entries + 8 * s.conditions + 2 * s.timed + (s.dropAfter > 0 ? 20 : 0) +
-                   entries * (1.2 * s.charGap + (s.pace ? 0.5 : 0) + 0.006 * s.replyDelay);
+    const scannersim::Options &o = s.scanner;
+    double entries = double(o.deck.size());
+    double bound = 30 + 3 * entries + 8 * s.conditions + 2 * s.timed + (o.dropAfter > 0 ? 20 : 0) +
+                   entries * (1.2 * o.charGapMs + (o.pace ? 0.5 : 0) + 0.006 * o.replyDelayMs);
     Timer clock;
     double sampled = 0;
     while (station.running()) {
@@ -668,8 +656,9 @@ Outcome runBatch(Scenario &s, uint64_t seed, Full full, bool alone)
     out.killed = out.killed && out.status == 128 + SIGKILL;
     time_t to = time(nullptr);
     // What was still on the line reaches the scanner.
-    usleep(s.pace || s.charGap > 0 ? 600000 : 300000);
-    out.dropped = s.dropAfter > 0 && long(received(*st.sim).size()) >= s.dropAfter;
+    usleep(s.scanner.pace || s.scanner.charGapMs > 0 ? 600000 : 300000);
+    long dropAfter = s.scanner.dropAfter;
+    out.dropped = dropAfter > 0 && long(received(*st.sim).size()) >= dropAfter;
     std::string errors = station.errors();
     out.s50 = errors.find("S50:") != std::string::npos;
     checkEnd(out, person.stopSent, errors, out.violations);
