@@ -13,7 +13,6 @@
 #include <cstdio>
 #include <memory>
 
-#include "support/lines.h"
 #include "support/programs.h"
 #include "support/scanner.h"
 
@@ -53,17 +52,13 @@ void startStation(Station &station, int number)
     for (int i = 0; i < SHEETS; i++) {
         const Layout &row = layouts()[size_t(i + number) % layouts().size()];
         long voucher = 1000L * number + i;
-        char text[8];
-        snprintf(text, sizeof text, "%07ld", voucher);
         station.vouchers.push_back(voucher);
-        options.deck.push_back(
-            sheet(sheetRecord(row.document, text, std::string(size_t(row.datasetwidth), '0'), "00",
-                              unsigned(number * 100 + i + 1))));
+        options.deck.push_back(sheet(sheetRecord(
+            row.document, std::to_string(10000000 + voucher).substr(1),
+            std::string(size_t(row.datasetwidth), '0'), "00", unsigned(number * 100 + i + 1))));
     }
     station.sim = startScanner(options);
-    station.args = station.tcp ? Strings{"-d", "/net/127.0.0.1", "-p", "-u",
-                                         std::to_string(station.sim->port())}
-                               : Strings{"-d", station.sim.device, "-b", "38400"};
+    station.args = linkArgs(station.sim, station.tcp ? 0 : 38400);
     station.run =
         std::make_unique<Process>(markfeedIn(station.dir, station.args, RunOptions::File));
 }

@@ -105,19 +105,17 @@ struct Paper {
 
 struct Scenario {
     unsigned index = 0;
-    bool tcp = false, compress = false, pace = false, mismatch = false, keys = false;
-    bool trace = false, atPrint = false, continuous = false, noWait = false, alignment = false;
+    scannersim::Options scanner;  // the link, its pace and faults, the deck
+    bool tcp = false, mismatch = false, keys = false;
+    bool trace = false, continuous = false, noWait = false, alignment = false;
     int dataset = 0;  // -m
-    int charGap = 0, replyDelay = 0;
-    long dropAfter = 0;
     double killAt = -1, stopAt = -1;
     int stopSignal = SIGTERM;
     int fullPages = 0;  // the data output file's file system, in pages (0: the station's own)
     bool filler = false;
     double patience = 4;
     int conditions = 0;
-    double timed = 0;  // seconds of timed conditions and delays in the deck
-    std::vector<DeckEntry> deck;
+    double timed = 0;                     // seconds of timed conditions and delays in the deck
     std::map<std::string, Paper> papers;  // by record
     Strings faults;                       // drawn, for the tally
     std::string text;                     // for the log
@@ -151,10 +149,11 @@ private:
     std::mt19937_64 rng_;
 };
 
-std::string digits(long value, int width)
+template <typename... Values>
+std::string printed(const char *format, Values... values)
 {
-    char text[16];
-    snprintf(text, sizeof text, "%0*ld", width, value);
+    char text[32];
+    snprintf(text, sizeof text, format, values...);
     return text;
 }
 
@@ -165,9 +164,10 @@ Paper goodSheet(Draw &draw, int dataset, unsigned seed)
     Paper paper;
     paper.voucher = draw.number(0, 9999999);
     paper.dataset = dataset;
-    std::string checksum = draw.chance(0.3) ? "00" : digits(__builtin_popcountl(paper.voucher), 2);
-    paper.record = sheetRecord(row.document, digits(paper.voucher, 7),
-                               digits(dataset, row.datasetwidth), checksum, seed);
+    std::string checksum =
+        draw.chance(0.3) ? "00" : printed("%02d", __builtin_popcountl(paper.voucher));
+    paper.record = sheetRecord(row.document, printed("%07ld", paper.voucher),
+                               printed("%0*d", row.datasetwidth, dataset), checksum, seed);
     return paper;
 }
 
@@ -183,7 +183,7 @@ std::string garbage(Draw &draw, size_t length)
 std::string badSheet(Draw &draw, int dataset, unsigned seed, std::string *kind)
 {
     const Layout &row = draw.pick(layouts());
-    std::string set = digits(dataset, row.datasetwidth);
+    std::string set = printed("%0*d", row.datasetwidth, dataset);
     // Half as often as the others: it ends the batch at once.
     switch (draw.number(0, 14) / 2) {
     case 0:
@@ -198,8 +198,8 @@ std::string badSheet(Draw &draw, int dataset, unsigned seed, std::string *kind)
         return sheetRecord(row.document, "0000003", set, "00", seed, int(draw.number(1250, 1400)));
     case 3:
         *kind = "wrong dataset";
-        return sheetRecord(row.document, "0000004", digits(dataset + 1, row.datasetwidth), "00",
-                           seed);
+        return sheetRecord(row.document, "0000004", printed("%0*d", row.datasetwidth, dataset + 1),
+                           "00", seed);
     case 4: *kind = "wrong checksum"; return sheetRecord(row.document, "0000007", set, "02", seed);
     case 5: *kind = "garbage record"; return garbage(draw, size_t(draw.number(0, 1300)));
     case 6: *kind = "blank record"; return "";
@@ -210,13 +210,6 @@ std::string badSheet(Draw &draw, int dataset, unsigned seed, std::string *kind)
         return record.insert(size_t(draw.number(1, long(record.size()) - 1)), "\r\n");
     }
     }
-}
-
-std::string tenths(double seconds)
-{
-    char text[16];
-    snprintf(text, sizeof text, "%.1f", seconds);
-    return text;
 }
 
 DeckEntry drawCondition(Draw &draw, Scenario &s)
@@ -241,30 +234,34 @@ DeckEntry drawCondition(Draw &draw, Scenario &s)
     s.conditions++;
     s.timed += std::max(0.0, entry.seconds);
     s.note(std::string(kind.second) + (lasting ? " until Start" : ""),
-           std::string(kind.second) + (lasting ? "!" : " " + tenths(entry.seconds) + "s"));
+           std::string(kind.second) + (lasting ? "!" : " " + printed("%.1f", entry.seconds) + "s"));
     return entry;
 }
 
 // The link, the scanner's pace and the station's options.
 void drawSetting(Draw &d, Scenario &s)
 {
+    scannersim::Options &o = s.scanner;
     s.tcp = d.chance(0.3);
-    s.compress = d.chance(0.3);
-    s.pace = d.chance(0.15);
-    s.mismatch = !s.tcp && !s.pace && d.chance(0.04);
+    o.transport = s.tcp ? scannersim::Transport::Tcp : scannersim::Transport::Pty;
+    o.compress = d.chance(0.3);
+    o.pace = d.chance(0.15);
+    if (o.pace)
+        o.line.baud = 38400;
+    s.mismatch = !s.tcp && !o.pace && d.chance(0.04);
     s.keys = d.chance(0.4);
     s.trace = d.chance(0.5);
-    s.atPrint = d.chance(0.05);
+    o.atPrint = d.chance(0.05);
     s.continuous = d.chance(0.1);
     s.noWait = d.chance(0.1);
     s.alignment = d.chance(0.05);
     s.dataset = d.chance(0.5) ? 12 : 0;
     s.patience = d.real(3.5, 7);
     s.text = s.tcp ? "tcp" : "pty";
-    for (auto flag : {std::make_pair(s.compress, " compress"), std::make_pair(s.pace, " paced"),
+    for (auto flag : {std::make_pair(o.compress, " compress"), std::make_pair(o.pace, " paced"),
                       std::make_pair(s.keys, " keys"), std::make_pair(s.trace, " -x"),
                       std::make_pair(s.continuous, " -c"), std::make_pair(s.alignment, " -t"),
-                      std::make_pair(s.noWait, " nowait"), std::make_pair(s.atPrint, " at-print")})
+                      std::make_pair(s.noWait, " nowait"), std::make_pair(o.atPrint, " at-print")})
         if (flag.first)
             s.text += flag.second;
 }
@@ -276,12 +273,12 @@ int drawFaults(Draw &d, Scenario &s, Full full)
     if (s.mismatch)
         s.note("line mismatch (wrong-length status)", "mismatch");
     if (d.chance(0.1)) {
-        s.charGap = int(d.number(1, 3));
-        s.note("slow drip", "gap" + std::to_string(s.charGap) + "ms");
+        s.scanner.charGapMs = int(d.number(1, 3));
+        s.note("slow drip", "gap" + std::to_string(s.scanner.charGapMs) + "ms");
     }
     if (d.chance(0.1)) {
-        s.replyDelay = int(d.number(50, 800));
-        s.note("slow answers", "delay" + std::to_string(s.replyDelay) + "ms");
+        s.scanner.replyDelayMs = int(d.number(50, 800));
+        s.note("slow answers", "delay" + std::to_string(s.scanner.replyDelayMs) + "ms");
     }
     if (full != Full::None && d.chance(0.12)) {
         s.fullPages = d.chance(0.75) ? 1 : 2;
@@ -290,20 +287,21 @@ int drawFaults(Draw &d, Scenario &s, Full full)
     }
     int sheets = int(s.fullPages > 0 ? d.number(5, 8) : d.number(1, 8));
     if (d.chance(0.12)) {
-        s.dropAfter = d.number(1, 60 + 45 * sheets);
-        s.note(s.tcp ? "TCP drop" : "scanner hangs up", "drop@" + std::to_string(s.dropAfter));
+        s.scanner.dropAfter = d.number(1, 60 + 45 * sheets);
+        s.note(s.tcp ? "TCP drop" : "scanner hangs up",
+               "drop@" + std::to_string(s.scanner.dropAfter));
     }
     double expected = 3 + sheets * 0.8;
     if (d.chance(0.12)) {
         s.killAt = d.real(0, expected);
-        s.note("kill -9", "kill@" + tenths(s.killAt));
+        s.note("kill -9", "kill@" + printed("%.1f", s.killAt));
     } else if (d.chance(0.1)) {
         s.stopAt = d.real(0, expected);
         static const std::vector<std::pair<int, const char *>> signals = {
             {SIGTERM, "TERM"}, {SIGINT, "INT"}, {SIGHUP, "HUP"}};
         const auto &signal = d.pick(signals);
         s.stopSignal = signal.first;
-        s.note("stop signal", std::string(signal.second) + "@" + tenths(s.stopAt));
+        s.note("stop signal", std::string(signal.second) + "@" + printed("%.1f", s.stopAt));
     }
     return sheets;
 }
@@ -315,17 +313,17 @@ void drawDeck(Draw &d, Scenario &s, int sheets)
     double good = s.fullPages > 0 ? 0.9 : 0.75;
     for (int i = 0; i < sheets; i++) {
         if (d.chance(0.2))
-            s.deck.push_back(drawCondition(d, s));
+            s.scanner.deck.push_back(drawCondition(d, s));
         unsigned form = s.index * 100 + unsigned(i) + 1;
         if (d.chance(good)) {
             Paper paper = goodSheet(d, s.dataset, form);
             s.papers[paper.record] = paper;
-            s.deck.push_back(sheet(paper.record));
+            s.scanner.deck.push_back(sheet(paper.record));
             s.text += " ok";
             continue;
         }
         std::string kind;
-        s.deck.push_back(sheet(badSheet(d, s.dataset, form, &kind)));
+        s.scanner.deck.push_back(sheet(badSheet(d, s.dataset, form, &kind)));
         std::string shown = kind;
         std::replace(shown.begin(), shown.end(), ' ', '-');
         s.note(kind, shown);
@@ -377,12 +375,6 @@ private:
     int refills_ = 0;
 };
 
-bool isCondition(const std::string &message)
-{
-    return endsWith(message, "press <START> or <ENTER>.") ||
-           endsWith(message, "press <RESTART> on scanner.");
-}
-
 void Operator::stop(Process &station, double now, Outcome &out)
 {
     station.kill(s_.stopSignal);
@@ -406,7 +398,8 @@ void Operator::act(Process &station, Sim &sim, double now, Outcome &out)
         episode_ = current;
         since_ = now;
     }
-    bool stuck = current == prompt || isCondition(current);
+    bool stuck = current == prompt || endsWith(current, "press <START> or <ENTER>.") ||
+                 endsWith(current, "press <RESTART> on scanner.");
     if (!stuck || now - since_ < s_.patience)
         return;
     waited_ += now - since_;
@@ -427,22 +420,6 @@ void Operator::act(Process &station, Sim &sim, double now, Outcome &out)
     } else {
         stop(station, now, out);
     }
-}
-
-scannersim::Options scannerOptions(const Scenario &s)
-{
-    scannersim::Options options;
-    options.transport = s.tcp ? scannersim::Transport::Tcp : scannersim::Transport::Pty;
-    options.compress = s.compress;
-    options.pace = s.pace;
-    if (s.pace)
-        options.line.baud = 38400;
-    options.charGapMs = s.charGap;
-    options.replyDelayMs = s.replyDelay;
-    options.dropAfter = s.dropAfter;
-    options.atPrint = s.atPrint;
-    options.deck = s.deck;
-    return options;
 }
 
 bool lineSettings(const std::string &device, struct termios *t)
@@ -532,23 +509,18 @@ void checkProcess(pid_t pid, const TempDir &dir, Outcome &out)
 {
     std::string proc = "/proc/" + std::to_string(pid);
     int files = 0, links = 0;
+    std::string list;
     for (const std::string &fd : listDir(proc + "/fd")) {
         char target[512];
         ssize_t n = readlink((proc + "/fd/" + fd).c_str(), target, sizeof target - 1);
         std::string to(target, size_t(std::max<ssize_t>(n, 0)));
         files += to.compare(0, dir.path().size(), dir.path()) == 0;
         links += to.compare(0, 7, "socket:") == 0 || to.compare(0, 9, "/dev/pts/") == 0;
+        list += " " + fd + "=" + to;
     }
-    if (files > 4 || links > 1) {
-        std::string list;
-        for (const std::string &fd : listDir(proc + "/fd")) {
-            char target[512];
-            ssize_t n = readlink((proc + "/fd/" + fd).c_str(), target, sizeof target - 1);
-            list += " " + fd + "=" + std::string(target, size_t(std::max<ssize_t>(n, 0)));
-        }
+    if (files > 4 || links > 1)
         out.violations.push_back("the station holds " + std::to_string(files) + " files and " +
                                  std::to_string(links) + " links:" + list);
-    }
     // A sanitized build has a child of its own for a moment at exit.
     for (const std::string &child : children(proc))
         out.children.insert(child);
@@ -564,21 +536,17 @@ struct Station {
 
     TempDir dir;
     Sim sim;
-    std::string device, port, cfg, data;
+    std::string port, cfg, data;
     RunOptions options;
     bool mounted = false;
 };
 
 Station::Station(const Scenario &s, Full full, Outcome &out)
-    : sim(startScanner(scannerOptions(s))), device(s.tcp ? "/net/127.0.0.1" : sim.device),
-      port(s.tcp ? "127.0.0.1_" + std::to_string(sim->port()) : portName(device)),
-      cfg("d_" + portName(device) + ".cfg"), data(dir.file("SCAN.DAT"))
+    : sim(startScanner(s.scanner)),
+      port(s.tcp ? "127.0.0.1_" + std::to_string(sim->port()) : portName(sim.device)),
+      cfg("d_" + portName(sim.device) + ".cfg"), data(dir.file("SCAN.DAT"))
 {
-    Strings args = {"-d", device};
-    if (s.tcp)
-        args = concat(args, {"-p", "-u", std::to_string(sim->port())});
-    if (s.pace || s.mismatch)
-        args = concat(args, {"-b", s.pace ? "38400" : "9600"});
+    Strings args = linkArgs(sim, s.scanner.pace ? 38400 : s.mismatch ? 9600 : 0);
     if (s.dataset != 0)
         args = concat(args, {"-m", std::to_string(s.dataset)});
     for (auto flag : {std::make_pair(s.trace, "-x"), std::make_pair(s.continuous, "-c"),
@@ -624,9 +592,10 @@ void watch(Process &station, Station &st, const Scenario &s, Operator &person, O
 {
     // The protocol's own waits: 5 s for a record that does not come, 16 s
     // of reading a link that dropped, the time a condition lasts.
-    double entries = double(s.deck.size());
-    double bound = 30 + 3 * entries + 8 * s.conditions + 2 * s.timed + (s.dropAfter > 0 ? 20 : 0) +
-                   entries * (1.2 * s.charGap + (s.pace ? 0.5 : 0) + 0.006 * s.replyDelay);
+    const scannersim::Options &o = s.scanner;
+    double entries = double(o.deck.size());
+    double bound = 30 + 3 * entries + 8 * s.conditions + 2 * s.timed + (o.dropAfter > 0 ? 20 : 0) +
+                   entries * (1.2 * o.charGapMs + (o.pace ? 0.5 : 0) + 0.006 * o.replyDelayMs);
     Timer clock;
     double sampled = 0;
     while (station.running()) {
@@ -676,7 +645,7 @@ Outcome runBatch(Scenario &s, uint64_t seed, Full full, bool alone)
     Draw draw(seed ^ (uint64_t(s.index) << 32) ^ 0x5eed);
     Station st(s, full, out);
     struct termios before = {}, after = {};
-    bool ptyLine = !s.tcp && lineSettings(st.device, &before);
+    bool ptyLine = !s.tcp && lineSettings(st.sim.device, &before);
     time_t from = time(nullptr);
     Timer clock;
     Process station(st.options);
@@ -687,13 +656,14 @@ Outcome runBatch(Scenario &s, uint64_t seed, Full full, bool alone)
     out.killed = out.killed && out.status == 128 + SIGKILL;
     time_t to = time(nullptr);
     // What was still on the line reaches the scanner.
-    usleep(s.pace || s.charGap > 0 ? 600000 : 300000);
-    out.dropped = s.dropAfter > 0 && long(received(*st.sim).size()) >= s.dropAfter;
+    usleep(s.scanner.pace || s.scanner.charGapMs > 0 ? 600000 : 300000);
+    long dropAfter = s.scanner.dropAfter;
+    out.dropped = dropAfter > 0 && long(received(*st.sim).size()) >= dropAfter;
     std::string errors = station.errors();
     out.s50 = errors.find("S50:") != std::string::npos;
     checkEnd(out, person.stopSent, errors, out.violations);
     checkData(readFile(st.data), st.sim->sheets(), s, from, to, out.killed || out.dropped, out);
-    if (ptyLine && !out.killed && !out.dropped && lineSettings(st.device, &after) &&
+    if (ptyLine && !out.killed && !out.dropped && lineSettings(st.sim.device, &after) &&
         !sameLine(before, after))
         out.violations.push_back("the line's settings were not given back");
     for (const std::string &child : out.children)
@@ -703,8 +673,8 @@ Outcome runBatch(Scenario &s, uint64_t seed, Full full, bool alone)
     if (!out.killed && byteLocked(st.data, 0))
         out.violations.push_back("the data output file is still locked");
     st.sim.scanner->stop();
-    if (!s.tcp && fileExists(st.device))
-        out.violations.push_back("the scanner's link " + st.device + " is still there");
+    if (!s.tcp && fileExists(st.sim.device))
+        out.violations.push_back("the scanner's link " + st.sim.device + " is still there");
     checkFiles(st.dir, st.port, st.cfg, s, out);
     if (!out.violations.empty()) {
         out.violations.push_back("messages:");
@@ -775,11 +745,6 @@ struct Tally {
     }
 };
 
-int openDescriptors()
-{
-    return int(listDir("/proc/self/fd").size());
-}
-
 TEST(Soak, RandomFaults)
 {
     uint64_t seed = uint64_t(envNumber("SOAK_SEED", 20261208));
@@ -795,7 +760,7 @@ TEST(Soak, RandomFaults)
                 full == Full::Tmpfs       ? "tmpfs in a mount namespace"
                 : full == Full::SizeLimit ? "a file size limit"
                                           : "nothing: none are drawn");
-    int descriptors = openDescriptors();
+    size_t descriptors = listDir("/proc/self/fd").size();
     Tally tally;
     Timer wall;
     std::atomic<long> next{only >= 0 ? only : 0};
@@ -813,7 +778,7 @@ TEST(Soak, RandomFaults)
         thread.join();
     tally.print(wall.seconds());
 
-    EXPECT_EQ(openDescriptors(), descriptors) << "descriptors left open in the soak";
+    EXPECT_EQ(listDir("/proc/self/fd").size(), descriptors) << "descriptors left open in the soak";
     EXPECT_EQ(children("/proc/self"), Strings{}) << "processes left behind";
     std::string mine = "mfp" + std::to_string(getpid()) + "_";
     for (const std::string &name : listDir("/tmp"))

@@ -16,9 +16,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
-#include <vector>
 
-#include "support/lines.h"
 #include "support/programs.h"
 #include "support/scanner.h"
 
@@ -41,40 +39,22 @@ struct Figures {
     double scannerChars = 0;  // a sheet
 };
 
-// The bytes of each frame and answer in the order they crossed the line,
-// from the transcript: '<' from the station, '>' from the scanner.
-struct Crossing {
-    char from;
-    std::string name;
-    size_t bytes;
-};
-
-std::vector<Crossing> crossings(const std::string &transcript)
+// The characters of the whole sheets between the first stamp and the
+// last, from the transcript: '<' lines from the station, '>' from the
+// scanner, in the order they crossed the line.
+void countChars(const std::string &transcript, int sheets, Figures *figures)
 {
-    std::vector<Crossing> list;
     std::istringstream lines(transcript);
-    std::string line;
-    while (std::getline(lines, line)) {
+    int stamps = 0;
+    size_t host = 0, scanner = 0;
+    for (std::string line; std::getline(lines, line);) {
         size_t bar = line.rfind(" | ");
         if (line.size() < 3 || (line[0] != '<' && line[0] != '>') || bar == std::string::npos)
             continue;
         // "4d 46 30": three characters a byte but the last.
-        size_t hex = line.size() - bar - 3;
-        list.push_back({line[0], line.substr(2, line.find(' ', 2) - 2), (hex + 1) / 3});
-    }
-    return list;
-}
-
-// The characters of the whole sheets between the first stamp and the last.
-void countChars(const std::vector<Crossing> &list, int sheets, Figures *figures)
-{
-    int stamps = 0;
-    size_t host = 0, scanner = 0;
-    for (const Crossing &c : list) {
         if (stamps >= 1 && stamps < sheets)
-            (c.from == '<' ? host : scanner) += c.bytes;
-        if (c.from == '<' && c.name == "PrintData")
-            stamps++;
+            (line[0] == '<' ? host : scanner) += (line.size() - bar - 2) / 3;
+        stamps += line[0] == '<' && line.substr(2, line.find(' ', 2) - 2) == "PrintData";
     }
     figures->hostChars = double(host) / (sheets - 1);
     figures->scannerChars = double(scanner) / (sheets - 1);
@@ -92,36 +72,27 @@ Figures measure(const Cell &cell)
                               "00", unsigned(i + 1))));
     TempDir dir;
     options.transcriptFile = dir.file("transcript");
-    Strings args;
-    if (cell.tcp) {
-        options.transport = scannersim::Transport::Tcp;
-        args = {"-d", "/net/127.0.0.1", "-p"};
-    }
-    Sim sim = startScanner(options);
     if (cell.tcp)
-        args = concat(args, {"-u", std::to_string(sim->port())});
-    else
-        args = {"-d", sim.device, "-b", std::to_string(cell.baud)};
-    Process station(markfeedIn(dir, args, RunOptions::File));
+        options.transport = scannersim::Transport::Tcp;
+    Sim sim = startScanner(options);
+    Process station(markfeedIn(dir, linkArgs(sim, cell.tcp ? 0 : cell.baud), RunOptions::File));
 
     Figures figures;
-    using Clock = std::chrono::steady_clock;
-    Clock::time_point first, last;
     // The scanner wakes every waiter at each frame; this thread sleeps
     // through most of the batch so that it takes no turn from the station.
     if (!sim->waitForFrames("PrintData", 1, 60000))
         return figures;
-    first = Clock::now();
+    Timer first;
     if (!sim->waitForFrames("PrintData", 2, 60000))
         return figures;
-    std::this_thread::sleep_for((Clock::now() - first) * (cell.sheets - 3) * 9 / 10);
+    std::this_thread::sleep_for(
+        std::chrono::duration<double>(first.seconds() * (cell.sheets - 3) * 9 / 10));
     if (!sim->waitForFrames("PrintData", size_t(cell.sheets), 60000))
         return figures;
-    last = Clock::now();
+    double seconds = first.seconds();
     figures.status = station.wait(30);
     sim->stop();
-    countChars(crossings(readFile(options.transcriptFile)), cell.sheets, &figures);
-    double seconds = std::chrono::duration<double>(last - first).count();
+    countChars(readFile(options.transcriptFile), cell.sheets, &figures);
     figures.measured = 60.0 * (cell.sheets - 1) / seconds;
     double perSheet =
         (figures.hostChars + figures.scannerChars) * scannersim::charSeconds(options.line);

@@ -18,10 +18,11 @@ std::string frame(char lead, const std::string &payload)
 
 Sim startScanner(scannersim::Options options)
 {
-    if (options.transport == scannersim::Transport::Pty && options.link.empty())
+    bool tcp = options.transport == scannersim::Transport::Tcp;
+    if (!tcp && options.link.empty())
         options.link = devicePath();
     Sim sim;
-    sim.device = options.link;
+    sim.device = tcp ? "/net/127.0.0.1" : options.link;
     sim.scanner = std::make_unique<scannersim::Scanner>(options);
     std::string error;
     if (!sim.scanner->start(&error))
@@ -33,12 +34,19 @@ Sim tryTcpScanner(scannersim::Options options, int port)
 {
     options.transport = scannersim::Transport::Tcp;
     options.tcpPort = port;
-    Sim sim;
-    sim.device = "/net/127.0.0.1";
-    sim.scanner = std::make_unique<scannersim::Scanner>(options);
-    if (!sim.scanner->start(nullptr))
-        sim.scanner.reset();
-    return sim;
+    try {
+        return startScanner(options);
+    } catch (const std::runtime_error &) {
+        return {};
+    }
+}
+
+Strings linkArgs(const Sim &sim, int baud)
+{
+    Strings args = {"-d", sim.device};
+    if (sim->port() != 0)
+        args = concat(args, {"-p", "-u", std::to_string(sim->port())});
+    return baud == 0 ? args : concat(args, {"-b", std::to_string(baud)});
 }
 
 scannersim::Options optionsWith(const std::function<void(scannersim::Options &)> &setup)
@@ -50,9 +58,7 @@ scannersim::Options optionsWith(const std::function<void(scannersim::Options &)>
 
 scannersim::Options deckOf(const std::vector<scannersim::DeckEntry> &deck)
 {
-    scannersim::Options options;
-    options.deck = deck;
-    return options;
+    return optionsWith([&deck](scannersim::Options &options) { options.deck = deck; });
 }
 
 scannersim::Options deckOptions(const std::string &deck)

@@ -38,6 +38,9 @@ struct Sim {
 Sim startScanner(scannersim::Options options);
 // On a TCP port that may be taken: then no scanner, and no failure.
 Sim tryTcpScanner(scannersim::Options options, int port);
+// markfeed's words for this scanner: -d, on TCP -p -u and the port, and
+// -b when a baud is given.
+Strings linkArgs(const Sim &sim, int baud = 0);
 // Options as a function sets them up.
 scannersim::Options optionsWith(const std::function<void(scannersim::Options &)> &setup);
 // Options with this deck.
