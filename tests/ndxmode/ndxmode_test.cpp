@@ -9,14 +9,12 @@
 
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <set>
 #include <string>
 
 #include "support/process.h"
@@ -34,17 +32,6 @@ struct Result {
     int status;
     std::string out;
 };
-
-std::set<std::string> listDir(const std::string &dir)
-{
-    std::set<std::string> names;
-    if (DIR *d = opendir(dir.c_str())) {
-        while (dirent *e = readdir(d))
-            names.insert(e->d_name);
-        closedir(d);
-    }
-    return names;
-}
 
 // The lines the program is expected to print, with the target's line ending.
 std::string lines(const Strings &text)

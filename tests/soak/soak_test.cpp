@@ -19,7 +19,6 @@
 //   or file is left behind.
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sched.h>
 #include <signal.h>
@@ -68,20 +67,6 @@ Full fullFileSystems()
     if (unshare(CLONE_NEWNS) == 0 && mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0)
         return Full::Tmpfs;
     return access("/usr/bin/prlimit", X_OK) == 0 ? Full::SizeLimit : Full::None;
-}
-
-Strings listDir(const std::string &path)
-{
-    Strings names;
-    DIR *dir = opendir(path.c_str());
-    if (dir == nullptr)
-        return names;
-    while (dirent *entry = readdir(dir))
-        if (entry->d_name[0] != '.')
-            names.push_back(entry->d_name);
-    closedir(dir);
-    std::sort(names.begin(), names.end());
-    return names;
 }
 
 // The children of every thread of a process.

@@ -1,7 +1,9 @@
 #include "support/files.h"
 
+#include <dirent.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -81,6 +83,20 @@ int fileMode(const std::string &path)
 {
     struct stat info;
     return stat(path.c_str(), &info) == 0 ? static_cast<int>(info.st_mode & 07777) : -1;
+}
+
+Strings listDir(const std::string &path)
+{
+    Strings names;
+    DIR *dir = opendir(path.c_str());
+    if (dir == nullptr)
+        return names;
+    while (dirent *entry = readdir(dir))
+        if (std::string(entry->d_name) != "." && std::string(entry->d_name) != "..")
+            names.push_back(entry->d_name);
+    closedir(dir);
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 ::testing::AssertionResult sameBytes(const std::string &expected, const std::string &actual)

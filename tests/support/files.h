@@ -39,6 +39,8 @@ std::string readFile(const std::string &path);  // "" when missing
 void writeFile(const std::string &path, const std::string &content);
 bool fileExists(const std::string &path);
 int fileMode(const std::string &path);  // permission bits, or -1
+// The names in a directory but "." and "..", sorted; none when it cannot be read.
+Strings listDir(const std::string &path);
 // Byte-for-byte comparison that reports the first difference readably.
 ::testing::AssertionResult sameBytes(const std::string &expected, const std::string &actual);
 
