@@ -15,7 +15,7 @@ set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
 install(TARGETS markfeed ndxmode RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT markfeed)
 install(TARGETS scannersim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT scannersim)
 
-install(FILES README.md DESTINATION ${markfeed_doc} COMPONENT markfeed)
+install(FILES doc/admin-guide.md DESTINATION ${markfeed_doc} COMPONENT markfeed)
 install(FILES
           examples/sample-port.cfg
           examples/services.txt
