@@ -20,6 +20,7 @@ install(FILES
           examples/sample-port.cfg
           examples/services.txt
           examples/ser2net.yaml
+          examples/70-scanner.rules
           examples/demo.dlf
           examples/demo.rtp
         DESTINATION ${markfeed_doc}/examples COMPONENT markfeed)

@@ -1,6 +1,7 @@
 #include "datafile.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -34,6 +35,38 @@ int writeall(const char *bytes, size_t len)
 
 }  // namespace
 
+namespace {
+
+// Takes both locks on the data output file: DATA_OPEN, DATA_LOCKED when
+// another process holds either, DATA_UNLOCKED (*reason set) when the file
+// system refuses one.
+int lockdatafile(const char **reason)
+{
+    // flock for a host that imports under flock(1); a byte-range lock for
+    // programs that use lockf or fcntl. The range lock belongs to the open
+    // file, as the flock does: on NFS, where Linux makes a flock a
+    // byte-range lock on the server, the two are one owner's and do not
+    // meet.
+    int result = DATA_OPEN;
+    if (flock(datafd, LOCK_EX | LOCK_NB) != 0) {
+        if (errno == EWOULDBLOCK)
+            return DATA_LOCKED;
+        *reason = strerror(errno);
+        result = DATA_UNLOCKED;
+    }
+    struct flock whole = {};
+    whole.l_type = F_WRLCK;
+    whole.l_whence = SEEK_SET;
+    if (fcntl(datafd, F_OFD_SETLK, &whole) == 0)
+        return result;
+    if (errno == EACCES || errno == EAGAIN)
+        return DATA_LOCKED;
+    *reason = strerror(errno);
+    return DATA_UNLOCKED;
+}
+
+}  // namespace
+
 int opendatafile(const char *path, const char **reason, int *refused)
 {
     int fd = opensafely(path, O_WRONLY | O_CREAT, ALLOW_DEVICE, reason);
@@ -45,12 +78,14 @@ int opendatafile(const char *path, const char **reason, int *refused)
     struct stat file;
     if (fstat(datafd, &file) == 0 && !S_ISREG(file.st_mode))
         return DATA_OPEN;
-    if (lockf(datafd, F_TLOCK, 0) == 0)
-        return DATA_OPEN;
-    if (errno == EACCES || errno == EAGAIN)
-        return DATA_LOCKED;
-    *reason = strerror(errno);
-    return DATA_UNLOCKED;
+    int result = lockdatafile(reason);
+    if (result == DATA_LOCKED) {
+        // Whichever lock was taken goes with the file: an import waits
+        // for nothing while the refusal is shown.
+        close(datafd);
+        datafd = -1;
+    }
+    return result;
 }
 
 void emptydatafile()

@@ -3,6 +3,7 @@
 #include <curses.h>
 #include <fcntl.h>
 #include <sys/select.h>
+#include <term.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -30,6 +31,9 @@ struct termios keyboardsaved;
 
 FILE *Debugoutput;  // scantest.log; null until opened
 
+// A message stands on the operator's row, the cursor back at its start.
+bool messageshown;
+
 volatile sig_atomic_t stopsignal;  // SIGINT, SIGTERM or SIGHUP came
 
 void stophandler(int signum)
@@ -48,6 +52,52 @@ bool cursesaccepts()
         return false;
     set_term(screen);
     return true;
+}
+
+int putbyte(int byte)
+{
+    return putchar(byte);
+}
+
+// A string capability of the terminal's entry, or null when it has none.
+const char *capability(const char *name)
+{
+    const char *cap = tigetstr(name);
+    return cap == reinterpret_cast<const char *>(-1) ? nullptr : cap;
+}
+
+// Sends a capability to curses' terminal (standard output).
+void sendcap(const char *cap)
+{
+    if (cap == nullptr)
+        return;
+    tputs(cap, 1, putbyte);
+    fflush(stdout);
+}
+
+// Saves the cursor's place: the capability that puts it back, or null
+// when the entry cannot do both.
+const char *savecursor()
+{
+    const char *save = capability("sc"), *restore = capability("rc");
+    if (save == nullptr || restore == nullptr)
+        return nullptr;
+    sendcap(save);
+    return restore;
+}
+
+// curses' start-up switches most terminals to their alternate screen, which
+// would take the usage screen and every message with it at the end, and
+// sets a scrolling region, which homes the cursor. It has gone out by now
+// (keypad mode flushes it): one switch back undoes the first, the cursor
+// saved before it the second, and with both switches gone from the entry
+// neither endwin nor a resumed curses sends one again.
+void keepscreen(const char *restore)
+{
+    sendcap(capability("rmcup"));
+    sendcap(restore);
+    enter_ca_mode = nullptr;
+    exit_ca_mode = nullptr;
 }
 
 // One key from standard input, or -1 when input has ended (*ended set) or
@@ -116,10 +166,13 @@ extern "C" const char *__lsan_default_options()
 void setupterminal()
 {
     if (cursesaccepts()) {
+        // Ahead of the start-up, which waits in curses' buffer.
+        const char *restore = savecursor();
         cbreak();
         noecho();
         nonl();
         keypad(stdscr, TRUE);
+        keepscreen(restore);
         keyboard = KEYS_BY_CURSES;
         return;
     }
@@ -179,6 +232,7 @@ int showmsg(const char *text, int wait)
     }
     fputs("\r", stderr);
     fflush(stderr);
+    messageshown = true;
     return key;
 }
 
@@ -245,8 +299,17 @@ int stoprequested()
 
 void restoreterminal()
 {
-    if (keyboard == KEYS_BY_CURSES)
+    // The shell's prompt must not overwrite the last message.
+    if (messageshown && isatty(2)) {
+        fputs("\n", stderr);
+        fflush(stderr);
+    }
+    if (keyboard == KEYS_BY_CURSES) {
+        // endwin moves the cursor to the screen's last row, far below the
+        // messages on a screen that is not full: it is put back after it.
+        const char *restore = savecursor();
         endwin();
-    else if (keyboard == KEYS_BY_TERMIOS)
+        sendcap(restore);
+    } else if (keyboard == KEYS_BY_TERMIOS)
         tcsetattr(0, TCSANOW, &keyboardsaved);
 }

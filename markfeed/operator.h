@@ -20,10 +20,12 @@ constexpr int ESCAPE_KEY = 27;
 
 // Puts the operator's terminal into single-key mode: curses when standard
 // input and output are terminals of a known type, else the terminal modes
-// set by hand, else (input not a terminal) bytes as they come.
+// set by hand, else (input not a terminal) bytes as they come. The screen
+// is never switched: what is written stays after the run.
 void setupterminal();
 
-// Gives the terminal back the modes it had before setupterminal.
+// Gives the terminal back the modes it had before setupterminal; on a
+// terminal, the cursor goes to a fresh line below the last message.
 void restoreterminal();
 
 // Shows text centred on the 79-column message line; with wait 1 reads one

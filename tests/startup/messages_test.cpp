@@ -9,6 +9,8 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "operator.h"
 #include "support/inside.h"
 #include "support/lines.h"
@@ -340,6 +342,99 @@ TEST(Terminal, KeysComeOneAtATimeAndTheModesAreGivenBack)
             EXPECT_EQ(readFile(output), "");
         }
     }
+}
+
+// Whether a terminal shows its alternate screen after these bytes: xterm's
+// three ways in and out of it.
+bool onAlternateScreen(const std::string &bytes)
+{
+    bool alternate = false;
+    for (size_t at = bytes.find("\x1b[?"); at != std::string::npos;
+         at = bytes.find("\x1b[?", at + 1))
+        for (std::string mode : {"1049", "1047", "47"}) {
+            if (bytes.compare(at + 3, mode.size() + 1, mode + "h") == 0)
+                alternate = true;
+            if (bytes.compare(at + 3, mode.size() + 1, mode + "l") == 0)
+                alternate = false;
+        }
+    return alternate;
+}
+
+// Rows from the one beginning with first, count of them; none when absent.
+Strings rowsFrom(const Strings &screen, const std::string &first, size_t count)
+{
+    auto at = std::find_if(screen.begin(), screen.end(),
+                           [&](const std::string &row) { return row.rfind(first, 0) == 0; });
+    if (at == screen.end())
+        return {};
+    return Strings(at, at + static_cast<long>(std::min(count, size_t(screen.end() - at))));
+}
+
+// In a terminal emulator the usage screen and the last message stay where
+// they were written, and the shell's prompt comes below them. xterm's entry
+// switches to the alternate screen; vt100's sets a scrolling region, which
+// moves the cursor to the top.
+void expectScreenKept(const char *term)
+{
+    SCOPED_TRACE(term);
+    TempDir dir;
+    Pane pane(dir, term);
+    std::string markfeed = shellWords(command(Program::Markfeed));
+    // The sentinel: the typed line shows $? unexpanded.
+    pane.type(markfeed + "; echo status=$?");
+    ASSERT_TRUE(pane.waitForRow("status=")) << testing::PrintToString(pane.screen());
+    const char rule[] =
+        "===========================================================================";
+    EXPECT_EQ(
+        rowsFrom(pane.screen(), "usage -- ", 20),
+        (Strings{"usage -- markfeed [options] [-dlfobwmxrsupc]               Updated: 1/18/2005",
+                 rule,
+                 "[-d devicename]   Scanner device name /dev/tty# /net/#.#.#.# /net/hostname.",
+                 "[-l pathname]     Directory that all markfeed files will be maintained.",
+                 "[-f filename]     Dlf filename for download definition file.",
+                 "[-o datafile]     Filename for output data returned from scanner.",
+                 "[-b baudrate]     Baud rate with optional size/parity/stops (Ex: 9600:8N1)",
+                 "[-w waittime]     Add n second delay for slow communication networks.",
+                 "[-m dataset]      Vantorel dataset that form belongs to.",
+                 "[-x]              Output debug information to file scantest.log.",
+                 "[-r]              Initialize scanner, download form definition file.",
+                 "[-s]              Test scanner communications/return communication config.",
+                 "[-u]              Assign socket port /etc/service name or number.",
+                 "[-p]              Check networking that stores the sign in different order.",
+                 "[-c]              Activate continous feed mode.",
+                 "[-t]              Process read head alignment form.",
+                 rule,
+                 "",
+                 "status=99",
+                 "$"}));
+
+    pane.type(markfeed + " -d /dev/tty1a; echo status=$?");
+    std::string shown = row(13, s21).erase(13 + sizeof s21 - 1);
+    ASSERT_TRUE(pane.waitForRow(shown)) << testing::PrintToString(pane.screen());
+    pane.press("Enter");
+    ASSERT_TRUE(pane.waitForRow("status=88")) << testing::PrintToString(pane.screen());
+    EXPECT_EQ(rowsFrom(pane.screen(), shown, 4), (Strings{shown, "status=88", "$"}));
+
+    // The first message of each run is written on the screen the shell
+    // uses, and nothing switches screens after it.
+    std::string bytes = pane.bytes("status=88");
+    for (const char *first : {"\r\nusage -- ", "S21:  "}) {
+        SCOPED_TRACE(first);
+        size_t at = bytes.find(first);
+        ASSERT_NE(at, std::string::npos);
+        EXPECT_FALSE(onAlternateScreen(bytes.substr(0, at)));
+        size_t end = bytes.find("status=", at);
+        EXPECT_EQ(bytes.substr(at, end - at).find("\x1b[?1049"), std::string::npos);
+        EXPECT_EQ(bytes.substr(at, end - at).find("\x1b[?47"), std::string::npos);
+    }
+}
+
+TEST(Terminal, UsageAndLastMessageStayOnTheScreenWithThePromptBelow)
+{
+    if (Pane::tmux().empty())
+        GTEST_SKIP() << "tmux is not installed";
+    for (const char *term : {"xterm-256color", "vt100"})
+        expectScreenKept(term);
 }
 
 TEST(Terminal, ClosedStandardErrorDoesNotChangeTheExitStatus)

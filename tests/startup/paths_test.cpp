@@ -7,6 +7,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <memory>
+
 #include "support/lines.h"
 #include "support/programs.h"
 
@@ -274,6 +276,39 @@ TEST(Paths, DataOutputFileInUseByAnotherRunIsS51)
     EXPECT_EQ(runStation(second, {"-d", "/dev/tty1b", "-o", shared}).messages,
               Strings{"S21:  Unable to open device /dev/tty1b.  Press <ENTER>."});
     EXPECT_EQ(readFile(shared), "");
+}
+
+// A host importing the data output file holds it under flock(1) or lockf:
+// a run started meanwhile refuses with S51 and empties neither it nor the
+// trace, and one started after the import runs.
+TEST(Paths, DataOutputFileHeldByAnImportIsS51)
+{
+    const char s51[] = "S51:  Data file SCAN.DAT is in use by another run.  Press <ENTER>.";
+    for (bool byFlock : {true, false}) {
+        SCOPED_TRACE(byFlock ? "flock" : "lockf");
+        TempDir dir;
+        writeFile(dir.file("SCAN.DAT"), "0001 accepted sheet\r\n");
+        writeFile(dir.file("scantest.log"), "\nFunction call to DlScan().");
+        RunOptions import = withInput(RunOptions::Pipe);
+        import.command = {"flock", "-n", dir.file("SCAN.DAT"), "sh", "-c", "echo held >&2; cat"};
+        std::unique_ptr<Process> flocked;
+        std::unique_ptr<LockHolder> lockfed;
+        if (byFlock) {
+            flocked.reset(new Process(import));
+            ASSERT_TRUE(flocked->waitFor("held", 5));
+        } else {
+            lockfed.reset(new LockHolder(dir.file("SCAN.DAT"), 0));
+            ASSERT_TRUE(lockfed->holding());
+        }
+        auto run = runStation(dir, {"-x", "-d", device});
+        EXPECT_TRUE(ended(run, 88, {s51}));
+        EXPECT_EQ(readFile(dir.file("SCAN.DAT")), "0001 accepted sheet\r\n");
+        EXPECT_EQ(run.trace, "\nFunction call to DlScan().");
+        flocked.reset();
+        lockfed.reset();
+        EXPECT_TRUE(ended(runStation(dir, {"-d", device}), 88, {s21}));
+        EXPECT_EQ(readFile(dir.file("SCAN.DAT")), "");
+    }
 }
 
 // Started with its standard descriptors closed, a run must not let its

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -664,6 +665,79 @@ TEST(StationSheetAtPrint, NotReleasedOnTheFirstPassReleasedFromTheSecond)
     EXPECT_EQ(releases(initiate, first), 0) << "released on the first pass";
     EXPECT_EQ(releases(first, second), 1) << "not released on the second pass";
     expectLines(sim, {recordA(), recordB()}, dir);
+}
+
+// The host's import as the administrator's guide writes it: under the data
+// output file's flock, emptied only after a successful import.
+const char importRecipe[] = "flock -n SCAN.DAT sh -c 'import-command SCAN.DAT && : > SCAN.DAT'";
+
+// Runs the recipe in the station's directory, with an import-command that
+// appends what it imports to "imported", and waits while "hold" exists.
+std::unique_ptr<Process> startImport(const TempDir &dir)
+{
+    std::string bin = dir.file("bin");
+    mkdir(bin.c_str(), 0755);
+    writeFile(bin + "/import-command", "#!/bin/sh\ncat \"$1\" >>imported && : >importing\n"
+                                       "while [ -e hold ]; do sleep 0.05; done\n");
+    chmod((bin + "/import-command").c_str(), 0755);
+    unlink(dir.file("importing").c_str());
+    RunOptions options = withInput(RunOptions::File);
+    options.command = {"/bin/sh", "-c", importRecipe};
+    options.cwd = dir.path();
+    options.env["PATH"] = bin + ":" + getenv("PATH");
+    return std::unique_ptr<Process>(new Process(options));
+}
+
+int import(const TempDir &dir)
+{
+    return startImport(dir)->wait(10);
+}
+
+// The host imports after every run, whatever its status: a run in progress
+// makes the import do nothing, an import in progress makes a run refuse
+// with S51, and every batch is imported exactly once.
+TEST(StationImport, EveryBatchIsImportedOnceWhateverTheStatuses)
+{
+    TempDir dir;
+    std::string stamped;
+    auto accepted = [](int seed) {
+        return sheet(sheetRecord(1, "000010" + std::to_string(seed), "000", "00", seed));
+    };
+    Sim first = startScanner(deckOf({accepted(1), accepted(2)}));
+    EXPECT_EQ(runStation(dir, {"-d", first.device}).status, 0);
+    stamped += stampedLines(first->sheets());
+    EXPECT_EQ(import(dir), 0);
+
+    // A batch that waits for the operator at a rejected sheet.
+    Sim second = startScanner(deckOf(
+        {accepted(3), sheet(sheetRecord(7, "0000001", "000", "00", 4, 1038, "07")), accepted(5)}));
+    Process running(markfeedIn(dir, {"-d", second.device}));
+    ASSERT_TRUE(waitsAt(running, "S1:  Invalid document number.  Rescan sheet.  Press <ENTER>."));
+    auto busy = runStation(dir, {"-d", second.device});
+    EXPECT_TRUE(ended(busy, 88, {"S46:  Scanner currently in use.  Press <ENTER>."}));
+    Timer refused;
+    EXPECT_EQ(import(dir), 1);
+    EXPECT_LT(refused.seconds(), 2) << "the import does not wait for the run";
+    running.type("\r");
+    EXPECT_EQ(running.wait(15), 0);
+    stamped += stampedLines(second->sheets());
+
+    // A run started while the import goes on.
+    writeFile(dir.file("hold"), "");
+    auto importing = startImport(dir);
+    ASSERT_TRUE(importing->until([&] { return fileExists(dir.file("importing")); }, 10));
+    auto during = runStation(dir, {"-d", "/dev/tty1a"});
+    EXPECT_EQ(during.status, 88);
+    EXPECT_TRUE(has(during.errors, "S51:  Data file SCAN.DAT is in use by another run."));
+    unlink(dir.file("hold").c_str());
+    EXPECT_EQ(importing->wait(10), 0);
+
+    Sim third = startScanner(deckOf({accepted(6)}));
+    EXPECT_EQ(runStation(dir, {"-d", third.device}).status, 0);
+    stamped += stampedLines(third->sheets());
+    EXPECT_EQ(import(dir), 0);
+    EXPECT_TRUE(sameBytes(stamped, readFile(dir.file("imported"))));
+    EXPECT_EQ(readFile(dir.file("SCAN.DAT")), "");
 }
 
 }  // namespace

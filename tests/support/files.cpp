@@ -17,6 +17,18 @@ Strings concat(Strings first, const Strings &more)
     return first;
 }
 
+std::string shellWords(const Strings &words)
+{
+    std::string line;
+    for (const std::string &word : words) {
+        line += line.empty() ? "'" : " '";
+        for (char c : word)
+            line += c == '\'' ? std::string("'\\''") : std::string(1, c);
+        line += "'";
+    }
+    return line;
+}
+
 ::testing::AssertionResult has(const std::string &text, const std::string &part)
 {
     auto result = text.find(part) != std::string::npos ? ::testing::AssertionSuccess()

@@ -20,6 +20,8 @@ using Strings = std::vector<std::string>;
 int occurrences(const std::string &text, const std::string &part);
 // The words of first, then those of more.
 Strings concat(Strings first, const Strings &more);
+// The words quoted for sh, joined by spaces.
+std::string shellWords(const Strings &words);
 
 // A new empty directory under /tmp, removed with everything in it.
 class TempDir {

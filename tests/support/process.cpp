@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <sstream>
 #include <stdexcept>
 
 extern char **environ;
@@ -304,6 +305,103 @@ bool byteLocked(const std::string &path, off_t offset)
                   (errno == EACCES || errno == EAGAIN);
     close(fd);
     return locked;
+}
+
+std::string Pane::tmux()
+{
+    for (const char *dir : {"/usr/bin", "/usr/local/bin", "/bin"}) {
+        std::string path = std::string(dir) + "/tmux";
+        if (access(path.c_str(), X_OK) == 0)
+            return path;
+    }
+    return "";
+}
+
+Pane::Pane(const TempDir &dir, const std::string &term, int columns, int rows)
+    : socket_(dir.file(".tmux")), bytes_(dir.file(".pane"))
+{
+    // ENV empty: an interactive sh reads no start-up file.
+    std::string shell = "env TERM=" + term + " PS1='$ ' ENV= /bin/sh";
+    if (run({"new-session", "-d", "-x", std::to_string(columns), "-y", std::to_string(rows), "-c",
+             dir.path(), shell}) != 0 ||
+        run({"pipe-pane", "-O", "cat >'" + bytes_ + "'"}) != 0)
+        throw std::runtime_error("tmux");
+}
+
+Pane::~Pane()
+{
+    run({"kill-server"});
+}
+
+int Pane::run(const Strings &args, std::string *output)
+{
+    RunOptions options = withInput(RunOptions::File);
+    options.command = {tmux(), "-f", "/dev/null", "-S", socket_};
+    options.args = args;
+    options.unsetenv = {"TMUX"};
+    Process tmux(options);
+    int status = tmux.wait(10);
+    if (output != nullptr)
+        *output = tmux.output();
+    return status;
+}
+
+void Pane::type(const std::string &line)
+{
+    run({"send-keys", "-l", line});
+    press("Enter");
+}
+
+void Pane::press(const std::string &key)
+{
+    run({"send-keys", key});
+}
+
+Strings Pane::screen()
+{
+    std::string text;
+    run({"capture-pane", "-p", "-S", "-"}, &text);
+    Strings rows;
+    std::istringstream lines(text);
+    for (std::string row; std::getline(lines, row);)
+        rows.push_back(row.erase(row.find_last_not_of(' ') + 1));
+    while (!rows.empty() && rows.back().empty())
+        rows.pop_back();
+    return rows;
+}
+
+namespace {
+
+bool poll(const std::function<bool()> &done, double seconds)
+{
+    Timer timer;
+    while (!done()) {
+        if (timer.seconds() > seconds)
+            return false;
+        usleep(50 * 1000);
+    }
+    return true;
+}
+
+}  // namespace
+
+bool Pane::waitForRow(const std::string &start, double seconds)
+{
+    return poll(
+        [&] {
+            for (const std::string &row : screen())
+                if (row.rfind(start, 0) == 0)
+                    return true;
+            return false;
+        },
+        seconds);
+}
+
+std::string Pane::bytes(const std::string &text, double seconds)
+{
+    std::string bytes;
+    poll([&] { return (bytes = readFile(bytes_)).find(text) != std::string::npos; }, seconds);
+    return bytes;
 }
 
 }  // namespace support

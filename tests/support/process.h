@@ -111,4 +111,32 @@ private:
 // Whether the byte is locked by some other process (lockf F_TEST).
 bool byteLocked(const std::string &path, off_t offset);
 
+// A shell in a pane of a detached tmux server of its own: a real terminal
+// emulator, `columns` wide and `rows` high, with TERM set to term, its
+// prompt "$ " and its first directory dir. What programs write to the pane
+// is kept byte for byte.
+class Pane {
+public:
+    // The tmux program; "" where it is not installed.
+    static std::string tmux();
+    Pane(const TempDir &dir, const std::string &term, int columns = 80, int rows = 40);
+    ~Pane();  // ends the server
+    Pane(const Pane &) = delete;
+    Pane &operator=(const Pane &) = delete;
+
+    void type(const std::string &line);  // then <ENTER>
+    void press(const std::string &key);  // a tmux key name such as "Enter"
+    // The screen's rows, those scrolled off included, without trailing blanks.
+    Strings screen();
+    // Waits until a row begins with start (a program's output: a typed
+    // command line begins with the prompt).
+    bool waitForRow(const std::string &start, double seconds = 10);
+    // What programs wrote to the pane, once it holds text.
+    std::string bytes(const std::string &text, double seconds = 10);
+
+private:
+    int run(const Strings &args, std::string *output = nullptr);
+    std::string socket_, bytes_;
+};
+
 }  // namespace support
