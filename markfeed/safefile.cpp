@@ -134,7 +134,7 @@ int openpart(Walk &walk, const char *part, int flags, int kinds)
 // a missing one is created when flags say O_CREAT.
 int lastpart(Walk &walk, int look, const char *part, int flags, int kinds)
 {
-    struct stat found;
+    struct stat found = {};
     if (look < 0 && (errno != ENOENT || !(flags & O_CREAT)))
         return failed(walk, errno);
     if (look >= 0 && fstat(look, &found) != 0)
@@ -160,7 +160,7 @@ int midpart(Walk &walk, int look)
         return follow(walk, look, found.st_uid);
     if (!S_ISDIR(found.st_mode))
         return failed(walk, ENOTDIR);
-    return enter(walk, dup(look));
+    return enter(walk, fcntl(look, F_DUPFD_CLOEXEC, 0));
 }
 
 // Walks the name to its end: the open descriptor, or a failure.
