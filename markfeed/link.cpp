@@ -114,7 +114,9 @@ int openserial(int baud, int size, int parity, int stops)
                  errno);
         return 0;
     }
-    if (tcgetattr(Comm, &OldTerm) != 0)
+    // Saved once: the communication test opens the line for every trial,
+    // and what is given back at the end is what the line had before the first.
+    if (!OldTermSaved && tcgetattr(Comm, &OldTerm) != 0)
         showmsgf(1, "S23:  Could not get term settings on %s [%d].  Press <ENTER>.", devicename,
                  errno);
     else
@@ -328,6 +330,10 @@ void restoreline()
 
 void closeline()
 {
+    // The line is given back between trials too: after the last failed
+    // trial there is no descriptor left to give it back through.
+    if (OldTermSaved)
+        tcsetattr(Comm, TCSANOW, &OldTerm);
     close(Comm);
     Comm = -1;
 }

@@ -46,12 +46,12 @@ void linewrite(const void *data, int len);
 // 1 when the device is a network terminal server ("/net..."), else 0.
 int isnetworkdevice(const char *device);
 
-// Puts back the serial line's settings saved when it was opened, if any,
-// and writes them to the trace under the reset heading.
+// Puts back the serial line's settings saved when it was first opened, if
+// any, and writes them to the trace under the reset heading.
 void restoreline();
 
-// Closes the link without restoring its settings (between the trials of
-// the communication test).
+// Puts back the serial line's saved settings without a trace and closes
+// the link (between the trials of the communication test).
 void closeline();
 
 // Takes an already open descriptor as the link.

@@ -14,7 +14,8 @@
 //   -3  file cannot be opened (or its name does not fit)
 //   -4  block 0 unreadable, or its header count is damaged
 //   -5  file holds index data
-//   -6  header block n unreadable; nothing has been written
+//   -6  header block n unreadable (nothing has been written), or the file
+//       changed size while it ran (blocks before n are switched)
 //   -7  header block n could not be written
 
 #include <cstdio>
@@ -130,26 +131,28 @@ static int headerCount(const unsigned char *block)
     return count;
 }
 
+// The file's size in bytes, or -1 when it cannot be taken.
+static long long fileSize(FILE *fp)
+{
+#if defined(_WIN32)
+    if (_fseeki64(fp, 0, SEEK_END) != 0)
+        return -1;
+    return _ftelli64(fp);
+#else
+    if (fseek(fp, 0L, SEEK_END) != 0)
+        return -1;
+    return ftell(fp);
+#endif
+}
+
 // A file holds no index data while its size is at most
 // ((count + 8) / 2) * 128 bytes, the division truncating toward zero.
 // A size that cannot be taken is treated as too large.
-static int holdsIndexData(FILE *fp, int count)
+static int holdsIndexData(long long size, int count)
 {
     long long limit = static_cast<long long>((count + 8) / 2) * 128;
-    long long size;
 
-#if defined(_WIN32)
-    if (_fseeki64(fp, 0, SEEK_END) != 0)
-        return 1;
-    size = _ftelli64(fp);
-#else
-    if (fseek(fp, 0L, SEEK_END) != 0)
-        return 1;
-    size = ftell(fp);
-#endif
-    if (size < 0)
-        return 1;
-    return size > limit;
+    return size < 0 || size > limit;
 }
 
 // Read every header block before any is written, so that a short or
@@ -164,11 +167,14 @@ static int checkHeaders(FILE *fp, int count)
     return -1;
 }
 
-// Switch the mode byte of blocks 0 to count. Returns a program result.
-static int switchHeaders(FILE *fp, int count)
+// Switch the mode byte of blocks 0 to count in a file of size bytes.
+// Returns a program result.
+static int switchHeaders(FILE *fp, int count, long long size)
 {
     for (int n = 0; n <= count; n++) {
-        if (readHeader(fp, n, header) != 1) {
+        // A file cut short since it was read would be regrown with a hole
+        // by the write: block n as read no longer stands.
+        if (readHeader(fp, n, header) != 1 || fileSize(fp) != size) {
             printf("ERROR: Could not read header #%d\n", n);
             return -6;
         }
@@ -189,7 +195,8 @@ static int switchFile(FILE *fp)
         return -4;
     }
     int count = headerCount(header);
-    if (holdsIndexData(fp, count)) {
+    long long size = fileSize(fp);
+    if (holdsIndexData(size, count)) {
         printf("ERROR: Index file contains index data.\n");
         return -5;
     }
@@ -203,7 +210,7 @@ static int switchFile(FILE *fp)
         printf("ERROR: Could not read header #%d\n", bad);
         return -6;
     }
-    return switchHeaders(fp, count);
+    return switchHeaders(fp, count, size);
 }
 
 int main(int argc, char *argv[])

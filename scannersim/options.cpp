@@ -1,19 +1,20 @@
 #include "options.h"
 
+#include <fcntl.h>
 #include <getopt.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 
 namespace scannersim {
 
 namespace {
 
-constexpr std::streamsize MAX_DECK_BYTES = 16 * 1024 * 1024;
+constexpr size_t MAX_DECK_BYTES = 16 * 1024 * 1024;
 
 const char USAGE[] = "usage: scannersim [options]\n"
                      "Plays an optical mark-reading sheet scanner on a pseudo-terminal or a\n"
@@ -312,34 +313,62 @@ const char *usageText()
     return USAGE;
 }
 
+namespace {
+
+// What a deck that is not a file is, for the message.
+const char *kindOf(mode_t mode)
+{
+    return S_ISDIR(mode)    ? "a directory"
+           : S_ISFIFO(mode) ? "a FIFO"
+           : S_ISSOCK(mode) ? "a socket"
+                            : "a device";
+}
+
+// Up to MAX_DECK_BYTES + 1 bytes of fd into *text; false on a read error.
+bool readAll(int fd, std::string *text)
+{
+    text->assign(MAX_DECK_BYTES + 1, '\0');
+    size_t got = 0;
+    while (got < text->size()) {
+        ssize_t n = ::read(fd, &(*text)[got], text->size() - got);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return false;
+        if (n == 0)
+            break;
+        got += size_t(n);
+    }
+    text->resize(got);
+    return true;
+}
+
+}  // namespace
+
 bool loadDeckFile(const std::string &path, std::vector<DeckEntry> *deck, std::string *error)
 {
+    // Never a blocking open: a FIFO would hold the program in it, deaf to
+    // SIGTERM, which only the main loop's sigwait takes.
+    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     struct stat info;
-    if (::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
-        *error = path + ": is a directory, not a deck file";
-        return false;
-    }
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    if (fd < 0 || ::fstat(fd, &info) != 0) {
         *error = path + ": " + std::strerror(errno);
-        return false;
+    } else if (!S_ISREG(info.st_mode)) {
+        *error = path + ": is " + kindOf(info.st_mode) + ", not a deck file";
+    } else {
+        std::string text;
+        if (!readAll(fd, &text))
+            *error = path + ": read failed";
+        else if (text.size() > MAX_DECK_BYTES)
+            *error = path + ": deck too large";
+        else if (!parseDeck(text, deck, error))
+            *error = path + ": " + *error;
+        else
+            error->clear();
     }
-    std::string text(size_t(MAX_DECK_BYTES) + 1, '\0');
-    in.read(&text[0], MAX_DECK_BYTES + 1);
-    if (in.bad()) {
-        *error = path + ": read failed";
-        return false;
-    }
-    if (in.gcount() > MAX_DECK_BYTES) {
-        *error = path + ": deck too large";
-        return false;
-    }
-    text.resize(size_t(in.gcount()));
-    if (!parseDeck(text, deck, error)) {
-        *error = path + ": " + *error;
-        return false;
-    }
-    return true;
+    if (fd >= 0)
+        ::close(fd);
+    return error->empty();
 }
 
 }  // namespace scannersim

@@ -16,7 +16,8 @@ ParseResult parseCommandLine(int argc, char **argv, Options *options, std::strin
 const char *usageText();
 
 // Reads and parses a deck file; false with *error ("PATH: ...") when it
-// cannot be read, is a directory, or has a bad line.
+// cannot be read, is not a regular file (never waiting for a FIFO's
+// writer), or has a bad line.
 bool loadDeckFile(const std::string &path, std::vector<DeckEntry> *deck, std::string *error);
 
 }  // namespace scannersim

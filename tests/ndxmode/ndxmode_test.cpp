@@ -14,7 +14,9 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <map>
 #include <string>
 
 #include "support/process.h"
@@ -85,12 +87,13 @@ protected:
     std::string path(const std::string &name) const { return dir + "/" + name; }
 
     // Runs the program in the work directory.
-    Result run(const Strings &args) const
+    Result run(const Strings &args, const std::map<std::string, std::string> &env = {}) const
     {
         RunOptions options = withInput(RunOptions::File);
         options.command = command;
         options.args = args;
         options.cwd = dir;
+        options.env = env;
         Process program(options);
         int status = program.wait(50);
         return {status, program.output()};
@@ -314,6 +317,27 @@ TEST_F(Ndxmode, WriteFailureNamesTheBlock)
     Result r = run({"-On", "/dev/full"});
     EXPECT_EQ(r.status, 249);
     EXPECT_EQ(r.out, lines({"ERROR: Could not write header #0"}));
+}
+
+// A file cut short by another program while this one runs is not regrown
+// with a hole by the blocks written back: the first block whose read no
+// longer stands is named, and nothing more is written.
+TEST_F(Ndxmode, FileCutShortWhileRunningIsNotRegrown)
+{
+    if (target != "linux" || command.size() != 1)
+        GTEST_SKIP() << "the file is cut by a library preloaded into the native program";
+    const Bytes before = makeIndex(3, 640);
+    writeFile(path("x.ndx"), before);
+    const char *asan = getenv("ASAN_OPTIONS");
+    // Block 2 is cut away as it is read to be written back.
+    Result r = run({"-On", "x.ndx"},
+                   {{"LD_PRELOAD", SHRINKFILE_PATH},
+                    {"ASAN_OPTIONS", std::string(asan ? asan : "") + ":verify_asan_link_order=0"},
+                    {"SHRINK_BLOCK_AT", "128"},
+                    {"SHRINK_TO", "100"}});
+    EXPECT_EQ(r.status, 250);
+    EXPECT_EQ(r.out, lines({unread(2)}));
+    EXPECT_TRUE(sameBytes(switched(before, 1, 4).substr(0, 100), readFile(path("x.ndx"))));
 }
 
 // The program image carries its build's identification strings and no other's.

@@ -285,6 +285,7 @@ TEST(Program, HelpAndVersion)
 TEST(Program, BadOptionsGetOneLineAndAPointerToHelp)
 {
     TempDir dir;
+    ASSERT_EQ(mkfifo(dir.file("fifo").c_str(), 0600), 0);
     const struct {
         Strings args;
         std::string message;
@@ -305,6 +306,7 @@ TEST(Program, BadOptionsGetOneLineAndAPointerToHelp)
         {{"--mode", "wd"}, "unknown mode 'wd' (w, d, t or i)"},
         {{"--deck", "/nonexistent/deck"}, "/nonexistent/deck: No such file or directory"},
         {{"--deck", dir.path()}, dir.path() + ": is a directory, not a deck file"},
+        {{"--deck", dir.file("fifo")}, dir.file("fifo") + ": is a FIFO, not a deck file"},
     };
     for (const auto &c : cases) {
         Process bad(scannersimWith(c.args));
@@ -388,8 +390,17 @@ TEST(Program, SighupLoadsTheDeckFileAgainAsItNowReads)
     sim.kill(SIGHUP);
     readFor(fd, 0.3);
     EXPECT_TRUE(hopperEmpty(fd));
+    // Nor does a FIFO put in its place, which is never waited on.
+    ASSERT_EQ(unlink(dir.file("deck").c_str()), 0);
+    ASSERT_EQ(mkfifo(dir.file("deck").c_str(), 0600), 0);
+    sim.kill(SIGHUP);
+    readFor(fd, 0.3);
+    EXPECT_TRUE(hopperEmpty(fd));
     EXPECT_EQ(sim.errors(), "scannersim: SIGHUP: " + dir.file("deck") +
-                                ": line 1: unknown condition '!bogus'; hopper unchanged\n");
+                                ": line 1: unknown condition '!bogus'; hopper unchanged\n"
+                                "scannersim: SIGHUP: " +
+                                dir.file("deck") +
+                                ": is a FIFO, not a deck file; hopper unchanged\n");
     ::close(fd);
     sim.kill(SIGTERM);
     EXPECT_EQ(sim.wait(5), 0);

@@ -4,10 +4,15 @@
 // data output file alone.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <pwd.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <memory>
+#include <thread>
 
 #include "support/lines.h"
 #include "support/programs.h"
@@ -250,6 +255,69 @@ TEST(Paths, PlantedLinksAndSpecialFiles)
         std::string reason = std::string("\nUnable to open ") + c.name + ":  " + c.traced;
         EXPECT_EQ(has(run.trace, reason), *c.traced != '\0') << run.trace;
     }
+}
+
+// A user id that no account has, above `after`.
+uid_t unusedUser(uid_t after)
+{
+    uid_t user = after + 1;
+    while (getpwuid(user) != nullptr)
+        user++;
+    return user;
+}
+
+// The directory's owner linked the trace and the data output file to
+// /dev/null; another user keeps exchanging each with a link of her own to
+// a private file of the user who runs the station. Whatever name a run
+// looks at, what it checked is what it opens: the private file keeps its
+// bytes in every run.
+TEST(Paths, LinksExchangedDuringTheOpenNeverReachAnotherFile)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root: the run, the directory and the planted links must each "
+                        "belong to another user";
+    const uid_t station = unusedUser(60000), member = unusedUser(station);
+    TempDir dir;
+    ASSERT_EQ(chmod(dir.path().c_str(), 0777), 0);
+    const std::string victim = dir.file("private"), text = "the operator's own file\n";
+    writeFile(victim, text);
+    ASSERT_EQ(chown(victim.c_str(), station, station), 0);
+    ASSERT_EQ(chmod(victim.c_str(), 0600), 0);
+    const Strings names = {"scantest.log", "SCAN.DAT"};
+    for (const std::string &name : names) {
+        ASSERT_EQ(symlink("/dev/null", dir.file(name).c_str()), 0);
+        ASSERT_EQ(symlink(victim.c_str(), dir.file(name + ".m").c_str()), 0);
+        ASSERT_EQ(lchown(dir.file(name + ".m").c_str(), member, member), 0);
+    }
+    std::atomic<bool> done{false};
+    std::atomic<long> exchanges{0};
+    std::thread other([&] {
+        while (!done)
+            for (const std::string &name : names)
+                if (renameat2(AT_FDCWD, dir.file(name).c_str(), AT_FDCWD,
+                              dir.file(name + ".m").c_str(), RENAME_EXCHANGE) == 0)
+                    exchanges++;
+    });
+    const int runs = 40;
+    int lost = 0, through = 0;  // emptied the private file; reached the device
+    for (int i = 0; i < runs; i++) {
+        RunOptions options = markfeedIn(dir, {"-x", "-d", device}, RunOptions::File);
+        options.user = station;
+        Process run(options);
+        EXPECT_EQ(run.wait(10), 88) << run.errors();
+        through += run.errors().find(s21) != std::string::npos;
+        if (readFile(victim) != text) {
+            lost++;
+            writeFile(victim, text);
+        }
+    }
+    done = true;
+    other.join();
+    EXPECT_GT(exchanges, runs);
+    EXPECT_EQ(lost, 0) << "the private file was emptied in " << lost << " of " << runs << " runs";
+    // The owner's links were followed in some runs, refused in others.
+    EXPECT_GT(through, 0);
+    EXPECT_LT(through, runs);
 }
 
 // Two runs of two scanners writing one data output file: the second finds

@@ -2,7 +2,12 @@
 // the trials in their order, the line written to the data output file and
 // the operator's messages. The line recorder tells the scanner the size and
 // parity markfeed asked for, which a pty cannot carry.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cstdio>
 
 #include "support/lines.h"
 #include "support/scanner.h"
@@ -64,8 +69,30 @@ Strings withoutRefusals(const Strings &shown)
     return kept;
 }
 
+// The device's settings as another program reads them back: speeds, the
+// four flag words and the control characters.
+std::string settingsOf(const std::string &device)
+{
+    struct termios t;
+    int fd = open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    bool read = fd >= 0 && tcgetattr(fd, &t) == 0;
+    if (fd >= 0)
+        close(fd);
+    if (!read)
+        return "unreadable";
+    char text[128];
+    snprintf(text, sizeof text, "speed %u/%u iflag %o oflag %o cflag %o lflag %o cc",
+             unsigned(cfgetispeed(&t)), unsigned(cfgetospeed(&t)), unsigned(t.c_iflag),
+             unsigned(t.c_oflag), unsigned(t.c_cflag), unsigned(t.c_lflag));
+    std::string settings = text;
+    for (cc_t c : t.c_cc)
+        settings += " " + std::to_string(c);
+    return settings;
+}
+
 // The communication test against a scanner at one line setting, to its
-// last message after `trials` trials, which waits for <ENTER>.
+// last message after `trials` trials, which waits for <ENTER>. Whatever it
+// found, the line is given back as it was before the first trial.
 TEST(StationCommTest, FindsTheScannersSettingOrFailsAfterAllTrials)
 {
     // One trial: the reset, then the long, short and download status.
@@ -92,6 +119,10 @@ TEST(StationCommTest, FindsTheScannersSettingOrFailsAfterAllTrials)
         EXPECT_TRUE(scannersim::parseLineSpec(c.line, &options.line));
         options.lineFile = dir.file("line");
         Sim sim = startScanner(options);
+        int line = openDevice(sim.device, 4800, 1);
+        ASSERT_GE(line, 0);
+        close(line);
+        const std::string before = settingsOf(sim.device);
         Process station(commtest(dir, sim.device));
         std::string text = *c.last != '\0' ? c.last
                                            : "Scanner on " + sim.device + " communicating at " +
@@ -99,6 +130,7 @@ TEST(StationCommTest, FindsTheScannersSettingOrFailsAfterAllTrials)
         EXPECT_TRUE(answerUntil(station, sim.device, text, 40)) << "the result waits for <ENTER>";
         station.type("\r");
         EXPECT_EQ(station.wait(10), c.status);
+        EXPECT_EQ(settingsOf(sim.device), before);
         Strings shown = messages(station.errors());
         EXPECT_EQ(c.refusals ? withoutRefusals(shown) : shown,
                   concat(testingUpTo(sim.device, c.trials), {text}));

@@ -240,6 +240,7 @@ speed_t speedCode(int baud)
 {
     switch (baud) {
     case 1200: return B1200;
+    case 4800: return B4800;
     case 9600: return B9600;
     case 38400: return B38400;
     default: return B19200;

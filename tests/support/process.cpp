@@ -1,6 +1,7 @@
 #include "support/process.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
@@ -56,6 +57,9 @@ void prepare(const RunOptions &options, Launch &launch)
     dup2(errors, 2);
     if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0)
         _exit(126);
+    if (options.user != 0 &&
+        (setgroups(0, nullptr) != 0 || setgid(options.user) != 0 || setuid(options.user) != 0))
+        _exit(124);
     signal(SIGPIPE, SIG_DFL);
     if (body) {
         environ = launch.envp.data();

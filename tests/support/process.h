@@ -44,6 +44,7 @@ struct RunOptions {
     bool closedErrors = false;               // standard error a pipe nobody reads
     std::map<std::string, std::string> env;  // added or replaced
     Strings unsetenv;                        // removed
+    uid_t user = 0;  // run as this user, and the group of the same number (0 = as the test)
 };
 
 class Process {
