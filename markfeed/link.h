@@ -4,8 +4,8 @@
 //
 // Owner of Comm and of the serial line's settings (applied and saved).
 // The link shows its own failures on the message line but never ends the
-// run: a failure that leaves nothing to do is a 0 from DlOpenComm, and the
-// caller ends the run.
+// run: a failure that leaves nothing to do is a 0 from DlOpenComm (-1 when
+// a stop signal cut the open short), and the caller ends the run.
 //
 // Results: 1 success, 0 failure already shown to the operator, unless a
 // function says otherwise.
