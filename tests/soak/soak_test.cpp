@@ -589,13 +589,17 @@ std::string lastOf(const Strings &list, size_t count)
 // message and the last frames each way on the line.
 void overstayed(Process &station, const Sim &sim, double now, Outcome &out)
 {
-    Strings shown = messages(station.errors());
+    // The operator's row as it stands: a blank message shows as "".
+    std::string row = screenRow(station.errors());
+    size_t first = row.find_first_not_of(' ');
+    row =
+        first == std::string::npos ? "" : row.substr(first, row.find_last_not_of(' ') - first + 1);
     Strings answers;
     for (const scannersim::Frame &answer : sim->answers())
         answers.push_back(answer.name + " \"" + scannersim::quoteText(answer.bytes.substr(0, 60)) +
                           "\"");
     out.violations.push_back("still running after " + std::to_string(int(now)) + " s");
-    out.violations.push_back("  last message: " + (shown.empty() ? "none" : shown.back()));
+    out.violations.push_back("  last message: \"" + row + "\"");
     out.violations.push_back("  last frames received: " + lastOf(frameList(sim->frames()), 8));
     out.violations.push_back("  last answers sent: " + lastOf(answers, 4));
 }
