@@ -24,6 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         FUZZ_CHECK(entry.line > line);
         line = entry.line;
         FUZZ_CHECK(entry.kind == EntryKind::Record || entry.record.empty());
+        FUZZ_CHECK(!entry.lost || (entry.kind == EntryKind::Record && entry.record.empty()));
         FUZZ_CHECK(entry.kind != EntryKind::Delay || entry.seconds >= 0);
         FUZZ_CHECK(!scannersim::entryName(entry.kind).empty());
         // Quoted as a transcript shows it, a record reads back as it was

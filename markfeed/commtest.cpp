@@ -23,8 +23,7 @@ int trial(int speed, int parity, int size, int stops)
     char letter = parityletter(parity);
     showmsgf(0, "Testing scanner on %s at %d:%d%c%d.  Please wait...", devicename, speed, size,
              letter, stops);
-    if (!DlOpenComm(speed, size, parity, stops))
-        goodbye(EXIT_FAILED);
+    requireopen(DlOpenComm(speed, size, parity, stops));
     DlReset();
     if (!testparity()) {
         closeline();

@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <ctime>
 
 #include "operator.h"
 #include "runsettings.h"
@@ -25,10 +26,13 @@ namespace {
 struct termios Term;     // settings applied to the serial device
 struct termios OldTerm;  // the device's settings before the change
 int OldTermSaved;        // 1 once OldTerm holds the device's settings
+int DeviceLock = -1;     // the serial device, open only to hold its flock
 volatile sig_atomic_t AlarmFired;
 
 constexpr int OPEN_GUARD_SECONDS = 4;
 constexpr int READ_ATTEMPTS = 16;
+constexpr long NETWORK_BAUD = 9600;
+constexpr int LONGEST_CHARACTER = 12;  // start, 8 data, parity, 2 stop bits
 
 // Arms the open guard. No SA_RESTART: the blocked call must come back with
 // EINTR instead of being resumed.
@@ -91,19 +95,18 @@ void setupline(int baud, int size, int parity, int stops)
 
 int openserial(int baud, int size, int parity, int stops)
 {
+    if (!lockdevice()) {
+        showmsg("S46:  Scanner currently in use.  Press <ENTER>.", 1);
+        return 0;
+    }
     armguard();
     // O_NOCTTY: a run started without a controlling terminal must not take
     // the scanner line as one (a hang-up would then end the run).
     int fd = open(devicename, O_RDWR | O_NOCTTY);
-    if (!disarmguard() || (fd < 0 && stoprequested()))
+    if (!disarmguard())
         return 0;
-    // One device may have several names: the device itself is locked too,
-    // as serial tools lock it.
-    if (fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
-        close(fd);
-        showmsg("S46:  Scanner currently in use.  Press <ENTER>.", 1);
-        return 0;
-    }
+    if (fd < 0 && stoprequested())
+        return -1;
     Comm = fd;
     if (Comm < 0) {
         showmsgf(1, "S21:  Unable to open device %s.  Press <ENTER>.", devicename);
@@ -178,6 +181,74 @@ const char *connectfailure(int error)
     }
 }
 
+// select on Comm for seconds + DlDelay, cut to what is left before the
+// deadline: >0 input, 0 time-out (also once the deadline has passed), -1
+// error.
+int waitlink(int seconds, long long deadline)
+{
+    int total = withdelay(seconds);
+    if (total < 0 || Comm < 0 || Comm >= FD_SETSIZE)
+        return -1;
+    struct timeval limit = {total, 0};
+    if (deadline != NO_DEADLINE) {
+        long long left = deadline - clockms();
+        if (left <= 0)
+            return 0;
+        if (left < total * 1000LL)
+            limit = {static_cast<time_t>(left / 1000),
+                     static_cast<suseconds_t>(left % 1000 * 1000)};
+    }
+    fd_set input;
+    FD_ZERO(&input);
+    FD_SET(Comm, &input);
+    return select(Comm + 1, &input, nullptr, nullptr, &limit);
+}
+
+// The second between two read attempts, or what is left of it before the
+// deadline; 0 when the deadline has passed.
+int pausebefore(long long deadline)
+{
+    long long pause = 1000;
+    if (deadline != NO_DEADLINE) {
+        long long left = deadline - clockms();
+        if (left <= 0)
+            return 0;
+        pause = left < pause ? left : pause;
+    }
+    struct timespec length = {static_cast<time_t>(pause / 1000),
+                              static_cast<long>(pause % 1000 * 1000000)};
+    nanosleep(&length, nullptr);
+    return 1;
+}
+
+// The line's speed in bits per second; an unknown code counts as 9600, the
+// slowest speed the scanner runs at.
+long baudof(speed_t code)
+{
+    static const struct {
+        speed_t code;
+        long baud;
+    } speeds[] = {{B50, 50},         {B75, 75},        {B110, 110},     {B134, 134},
+                  {B150, 150},       {B200, 200},      {B300, 300},     {B600, 600},
+                  {B1200, 1200},     {B1800, 1800},    {B2400, 2400},   {B4800, 4800},
+                  {B9600, 9600},     {B19200, 19200},  {B38400, 38400}, {B57600, 57600},
+                  {B115200, 115200}, {B230400, 230400}};
+    for (const auto &speed : speeds)
+        if (speed.code == code)
+            return speed.baud;
+    return NETWORK_BAUD;
+}
+
+int databits(tcflag_t flags)
+{
+    switch (flags & CSIZE) {
+    case CS5: return 5;
+    case CS6: return 6;
+    case CS7: return 7;
+    default: return 8;
+    }
+}
+
 }  // namespace
 
 void alarm_exit(int)
@@ -195,6 +266,25 @@ int DlOpenComm(int baud, int size, int parity, int stops)
     if (isnetworkdevice(devicename))
         return EnableSocket();
     return openserial(baud, size, parity, stops);
+}
+
+int lockdevice()
+{
+    if (DeviceLock >= 0 || isnetworkdevice(devicename))
+        return 1;
+    // One device may have several names: the device itself is locked, as
+    // serial tools lock it, on a descriptor that outlives the line's own
+    // (the communication test closes the line between its trials).
+    int fd = open(devicename, O_RDONLY | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0)
+        return 1;
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
+        DeviceLock = fd;
+        return 1;
+    }
+    bool busy = errno == EWOULDBLOCK;
+    close(fd);
+    return busy ? 0 : 1;
 }
 
 int EnableSocket()
@@ -218,8 +308,10 @@ int EnableSocket()
     armguard();
     int connected = connect(Comm, reinterpret_cast<struct sockaddr *>(&address), sizeof address);
     int error = errno;
-    if (!disarmguard() || (connected != 0 && stoprequested()))
+    if (!disarmguard())
         return 0;
+    if (connected != 0 && stoprequested())
+        return -1;
     if (connected != 0) {
         showmsgf(1, connectfailure(error), portname, socketport);
         return 0;
@@ -235,29 +327,45 @@ int EnableSocket()
 
 int wait_socket(int seconds)
 {
-    int total = withdelay(seconds);
-    if (total < 0 || Comm < 0 || Comm >= FD_SETSIZE)
-        return -1;
-    fd_set input;
-    FD_ZERO(&input);
-    FD_SET(Comm, &input);
-    struct timeval limit = {total, 0};
-    return select(Comm + 1, &input, nullptr, nullptr, &limit);
+    return waitlink(seconds, NO_DEADLINE);
 }
 
 int ReadChar(int seconds)
 {
-    if (wait_socket(seconds) <= 0)
+    return ReadCharBefore(seconds, NO_DEADLINE);
+}
+
+int ReadCharBefore(int seconds, long long deadline)
+{
+    if (waitlink(seconds, deadline) <= 0)
         return -1;
     for (int attempt = 0; attempt < READ_ATTEMPTS; attempt++) {
         unsigned char byte;
         if (read(Comm, &byte, 1) == 1)
             return byte & 0x7F;
-        if (stoprequested())
+        if (stoprequested() || !pausebefore(deadline))
             return -1;
-        sleep(1);
     }
     return -1;
+}
+
+long long clockms()
+{
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+long linecharmicros()
+{
+    long baud = NETWORK_BAUD;
+    int bits = LONGEST_CHARACTER;
+    if (!isnetworkdevice(devicename)) {
+        baud = baudof(cfgetospeed(&Term));
+        tcflag_t flags = Term.c_cflag;
+        bits = 1 + databits(flags) + ((flags & PARENB) ? 1 : 0) + ((flags & CSTOPB) ? 2 : 1);
+    }
+    return (bits * 1000000L + baud - 1) / baud;
 }
 
 void FlushComm(int fd)

@@ -4,8 +4,8 @@
 //
 // Owner of Comm and of the serial line's settings (applied and saved).
 // The link shows its own failures on the message line but never ends the
-// run: a failure that leaves nothing to do is a 0 from DlOpenComm, and the
-// caller ends the run.
+// run: a failure that leaves nothing to do is a 0 from DlOpenComm (-1 when
+// a stop signal cut the open short), and the caller ends the run.
 //
 // Results: 1 success, 0 failure already shown to the operator, unless a
 // function says otherwise.
@@ -17,9 +17,18 @@
 extern int Comm;  // the serial device or socket; -1 when closed
 
 // Opens the link with these line settings (serial) or connects (network).
+// -1 when a stop signal cut the open or connect short (nothing shown).
 int DlOpenComm(int baud, int size, int parity, int stops);
 
-// Connects Comm to portname at socketport (the default service when empty).
+// Takes the serial device's own lock on a descriptor of its own, held
+// until the process ends, so that a second run reaching the device under
+// another name is refused before it touches a file: 0 when another process
+// holds it; 1 when locked now or before, for a network link, and for a
+// device that cannot be opened yet (opening the line reports that).
+int lockdevice();
+
+// Connects Comm to portname at socketport (the default service when empty);
+// -1 as DlOpenComm.
 int EnableSocket();
 
 // SIGALRM handler of the 4-second open guard: only records that it fired,
@@ -32,6 +41,19 @@ int wait_socket(int seconds);
 // One byte from the link with bit 7 cleared, or -1 when none came in time
 // or the link gives no data (16 attempts a second apart).
 int ReadChar(int seconds);
+
+// The same, given up at deadline (a clockms time) as well: the wait is cut
+// to what is left of it, and so are the attempts on a link without data.
+int ReadCharBefore(int seconds, long long deadline);
+constexpr long long NO_DEADLINE = -1;
+
+// Milliseconds on a clock that only goes forward, for deadlines.
+long long clockms();
+
+// Microseconds one character takes on the line: start, data, parity and
+// stop bits at the speed applied to the serial line. A network link's
+// speed cannot be known: 9600 there, with the longest character (12 bits).
+long linecharmicros();
 
 // Drops at most one pending byte, waiting at most a quarter second.
 void FlushComm(int fd);

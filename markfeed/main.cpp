@@ -87,6 +87,17 @@ void takelock()
     goodbye(EXIT_FAILED);
 }
 
+// The device itself is locked before any file is emptied: a run that
+// reaches a busy scanner under another name leaves the running batch's
+// files alone.
+void takedevicelock()
+{
+    if (lockdevice())
+        return;
+    showmsg("S46:  Scanner currently in use.  Press <ENTER>.", 1);
+    goodbye(EXIT_FAILED);
+}
+
 // The data output file is opened and locked first, and emptied only once
 // the trace is open: a run that finds another run on it empties neither.
 void openfiles()
@@ -136,8 +147,7 @@ void tracepaths()
 
 [[noreturn]] void networktest()
 {
-    if (!DlOpenComm(Baud, Size, Parity, Stops))
-        goodbye(EXIT_FAILED);
+    requireopen(DlOpenComm(Baud, Size, Parity, Stops));
     if (!testparity()) {
         showmsg("Network scanner communication test failed.  Press <ENTER>.", 1);
         goodbye(EXIT_FAILED);
@@ -161,8 +171,7 @@ void downloadform()
 [[noreturn]] void normalrun()
 {
     trace("\nOpening device using DlOpenComm.");
-    if (!DlOpenComm(Baud, Size, Parity, Stops))
-        goodbye(EXIT_FAILED);
+    requireopen(DlOpenComm(Baud, Size, Parity, Stops));
     FlushComm(Comm);
     DlReset();
     if (!WaitForIdle())
@@ -214,6 +223,7 @@ int main(int argc, char **argv)
 
     umask(0);
     takelock();
+    takedevicelock();
     openfiles();
     tracepaths();
     DlCfg(cfgname);

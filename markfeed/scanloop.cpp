@@ -18,8 +18,10 @@ namespace {
 int sheetnum;              // the number shown for the next sheet
 char outrec[OUTREC_SIZE];  // the sheet record, then its output record
 
-// The loop's own steps return GO_ON to go on, or the result DlScan ends with.
+// The loop's own steps return GO_ON to go on, or the result DlScan ends with;
+// feedsheet also NO_RECORD.
 constexpr int GO_ON = -1;
+constexpr int NO_RECORD = -2;
 
 // A negative delay (the -w value may be one) means no pause, not a huge one.
 void pauseseconds(int seconds)
@@ -60,7 +62,8 @@ int waitforforms(int accepted)
     while (S0EMPTY()) {
         trace("\nLooping while S0EMPTY().");
         if (accepted >= 1 && (NoWait || cmode)) {
-            pauseseconds(1);
+            // The batch is complete: a stop signal only cuts the pause short.
+            sleep(1);
             return EXIT_DONE;
         }
         showmsg("Scanner hopper empty.  Load forms or <ESCAPE> to quit.", 0);
@@ -73,8 +76,9 @@ int waitforforms(int accepted)
     return GO_ON;
 }
 
-// Asks for one sheet until its record is in outrec; the operator may quit
-// while a scanner condition is shown.
+// Asks for one sheet until its record is in outrec, or until the sheet
+// stands at the print position without it (NO_RECORD); the operator may
+// quit while a scanner condition is shown.
 int feedsheet()
 {
     for (;;) {
@@ -82,14 +86,26 @@ int feedsheet()
         showmsgf(0, "Scanning sheet %d.  Please Wait...", sheetnum);
         if (readrecord(outrec, OUTREC_SIZE, 5) >= 0)
             return GO_ON;
+        int cleared = WaitForStatusOk();
+        if (cleared == SHEET_WITHOUT_RECORD)
+            return NO_RECORD;
         // A scanner that answers but never delivers must not keep the
         // operator from quitting.
-        if (!WaitForStatusOk() || pollkey() == ESCAPE_KEY)
+        if (!cleared || pollkey() == ESCAPE_KEY)
             return EXIT_QUIT;
         getstatus(LONG_STATUS, 5);
         DlReset();
         DlStart();
     }
+}
+
+// A sheet whose record never came is rejected as a bad record is: to the
+// alternate hopper unstamped, and the operator scans it again. The loop
+// then goes on as after any rejected sheet.
+void rejectunread()
+{
+    DlAltHopper();
+    showmsg("S52:  No data received for the sheet.  Rescan sheet.  Press <ENTER>.", 1);
 }
 
 }  // namespace
@@ -119,6 +135,10 @@ int DlScan()
             pauseseconds(DlDelay);
         }
         result = feedsheet();
+        if (result == NO_RECORD) {
+            rejectunread();
+            continue;
+        }
         if (result != GO_ON)
             return result;
         if (outrec[0] != '\0' && editform(outrec)) {

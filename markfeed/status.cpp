@@ -20,6 +20,13 @@ int busycount = 2;  // busy answers left before WaitForIdle prompts, once a run
 
 enum RecordState { NORMAL, COUNT, REPEAT, END };
 
+// Where the reading of one record stands.
+struct RecordReader {
+    RecordState state;
+    int stored;
+    int repeat;
+};
+
 // The answers of askstatus.
 enum Answer { ANSWER_MISSING, ANSWER_OK, ANSWER_WRONG_LENGTH };
 
@@ -97,7 +104,48 @@ int feedcondition(char feed, char error)
     return NOT_READY;
 }
 
+// Takes one character of a record into buf: the count stored once the
+// record has ended (its NUL written), else -1.
+int recordbyte(RecordReader *reader, int c, char *buf, int size)
+{
+    switch (reader->state) {
+    case NORMAL:
+        if (c == CompressCode)
+            reader->state = COUNT;
+        else if (c == Eor1)
+            reader->state = END;
+        else if (c == Eor2 && reader->stored == 0)
+            break;  // a leading line feed belongs to the previous record
+        else if (reader->stored < size - 1)
+            buf[reader->stored++] = static_cast<char>(c);
+        break;
+    case COUNT:
+        reader->repeat = c & 0x3F;
+        reader->state = REPEAT;
+        break;
+    case REPEAT:
+        for (; reader->repeat > 0 && reader->stored < size - 1; reader->repeat--)
+            buf[reader->stored++] = static_cast<char>(c);
+        reader->state = NORMAL;
+        break;
+    case END:
+        if (c == Eor2) {
+            buf[reader->stored] = '\0';
+            return reader->stored;
+        }
+        reader->state = NORMAL;  // a stray CR and the byte after it are dropped
+        break;
+    }
+    return -1;
+}
+
 }  // namespace
+
+long long recordlimit(int waitseconds, int size, long charmicros)
+{
+    long long wait = waitseconds > 0 ? waitseconds * 1000LL : 0;
+    return wait + (2LL * size * charmicros + 999) / 1000;
+}
 
 int readrecord(char *buf, int size, int timeout)
 {
@@ -106,43 +154,19 @@ int readrecord(char *buf, int size, int timeout)
     statusback[0] = '\0';
     if (size < 1)
         return -1;
-    RecordState state = NORMAL;
-    int stored = 0;
-    int repeat = 0;
+    // Each character coming in time is not enough: a line that drips bytes
+    // and never ends the record must not keep the run waiting.
+    long long deadline = clockms() + recordlimit(withdelay(timeout), size, linecharmicros());
+    RecordReader reader = {NORMAL, 0, 0};
     for (;;) {
-        int c = ReadChar(timeout);
+        int c = ReadCharBefore(timeout, deadline);
         if (c < 0) {
             stoppoint();
             return -1;
         }
-        switch (state) {
-        case NORMAL:
-            if (c == CompressCode)
-                state = COUNT;
-            else if (c == Eor1)
-                state = END;
-            else if (c == Eor2 && stored == 0)
-                break;  // a leading line feed belongs to the previous record
-            else if (stored < size - 1)
-                buf[stored++] = static_cast<char>(c);
-            break;
-        case COUNT:
-            repeat = c & 0x3F;
-            state = REPEAT;
-            break;
-        case REPEAT:
-            for (; repeat > 0 && stored < size - 1; repeat--)
-                buf[stored++] = static_cast<char>(c);
-            state = NORMAL;
-            break;
-        case END:
-            if (c == Eor2) {
-                buf[stored] = '\0';
-                return stored;
-            }
-            state = NORMAL;  // a stray CR and the byte after it are dropped
-            break;
-        }
+        int count = recordbyte(&reader, c, buf, size);
+        if (count >= 0)
+            return count;
     }
 }
 
@@ -278,6 +302,10 @@ int WaitForStatusOk()
         int code = DecodeStatus();
         if (code == NO_CONDITION)
             return 1;
+        // Nothing wrong but a sheet at the print position: the scanner fed
+        // it, and its record did not come. No key would clear that.
+        if (code == SHEET_AT_PRINT)
+            return SHEET_WITHOUT_RECORD;
         if (code != shown) {
             showmsg(GetMsg(code), 0);
             shown = code;

@@ -56,8 +56,15 @@ enum Condition {
 
 // Reads one record (CR LF closed, run-length groups expanded) into buf,
 // storing at most size - 1 characters and a NUL. Empties statusback first.
-// Returns the count stored, or -1 when a character did not come in time.
+// Returns the count stored, or -1 when a character did not come in time
+// or the record as a whole took longer than recordlimit allows.
 int readrecord(char *buf, int size, int timeout);
+
+// How long one record may take as a whole, in milliseconds: the wait for
+// one character (waitseconds, DlDelay included; a negative wait counts as
+// none) and twice the time a full buffer of size characters takes on a
+// line where one character takes charmicros microseconds.
+long long recordlimit(int waitseconds, int size, long charmicros);
 
 // Asks for a status into statusback.
 int getstatus(int kind, int timeout);
@@ -84,7 +91,10 @@ int DecodeStatus();
 const char *GetMsg(int code);
 
 // Shows the condition until it clears or a key decides: 1 cleared or
-// <ENTER>, 0 <ESCAPE>.
+// <ENTER>, 0 <ESCAPE>, SHEET_WITHOUT_RECORD when a sheet stands at the
+// print position and the scanner reports nothing else (it fed the sheet,
+// and the sheet's record did not come).
+constexpr int SHEET_WITHOUT_RECORD = 2;
 int WaitForStatusOk();
 
 // Sends Initiate and reads the scanner's one-record reply into statusback.

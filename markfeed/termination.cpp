@@ -8,8 +8,6 @@
 
 void goodbye(int code)
 {
-    if (stoprequested())
-        code = EXIT_QUIT;
     // A network link has no line settings to give back.
     if (!isnetworkdevice(devicename)) {
         restoreline();
@@ -24,4 +22,12 @@ void stoppoint()
 {
     if (stoprequested())
         goodbye(EXIT_QUIT);
+}
+
+void requireopen(int opened)
+{
+    if (opened < 0)
+        goodbye(EXIT_QUIT);
+    if (opened == 0)
+        goodbye(EXIT_FAILED);
 }

@@ -77,10 +77,11 @@ std::string parseDirective(const std::string &line, DeckEntry *entry)
     words >> name >> first >> second >> extra;
     if (!extra.empty())
         return "too many words";
-    if (name == "blank") {
+    if (name == "blank" || name == "lost") {
         if (!first.empty())
-            return "!blank takes nothing";
+            return "!" + name + " takes nothing";
         entry->kind = EntryKind::Record;
+        entry->lost = name == "lost";
         return "";
     }
     for (const Directive &d : DIRECTIVES) {

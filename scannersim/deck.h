@@ -8,7 +8,7 @@
 namespace scannersim {
 
 enum class EntryKind {
-    Record,   // a sheet and its record (possibly empty: !blank)
+    Record,   // a sheet and its record (possibly empty: !blank; none: !lost)
     Empty,    // hopper empty
     Stopped,  // scanner stopped (not ready until Start)
     Jam,
@@ -26,6 +26,7 @@ struct DeckEntry {
     std::string record;   // Record only, escapes decoded
     int code = 0;         // ReadCheck / FormError
     double seconds = -1;  // < 0: until the host sends Start
+    bool lost = false;    // Record only: fed, but nothing is sent for it
 };
 
 // Parses deck text. false with *error ("line N: ...") on a bad line.

@@ -341,6 +341,8 @@ void Machine::feed(const DeckEntry &entry, double delay, Effects *fx)
     sheets_.push_back(sheet);
     atPrint_ = true;
     toAlternate_ = false;
+    if (entry.lost)
+        return fx->notes.push_back("record of sheet " + std::to_string(sheet.number) + " lost");
     Answer answer;
     answer.name = "Record";
     answer.detail = "sheet " + std::to_string(sheet.number) + " line " + std::to_string(entry.line);

@@ -148,21 +148,37 @@ const char emptyPrompt[] = "Scanner hopper empty.  Load forms or <ESCAPE> to qui
 
 // One serial device reached under two names (two links, or two station
 // directories) is still one scanner: the second run is refused as for a
-// busy scanner, and the first goes on.
+// busy scanner before it touches a file, in a station directory of its own
+// or in the first run's with another data output file, and the first goes
+// on.
 TEST(SerialLink, OneDeviceUnderTwoNamesServesOneRunAtATime)
 {
+    const char s46[] = "S46:  Scanner currently in use.  Press <ENTER>.";
+    // A line the host has not imported yet, and a trace worth keeping.
+    const std::string line = "0001 accepted sheet\r\n", kept = "\nFunction call to DlScan().";
     Sim sim = startScanner({});
-    std::string other = devicePath();
-    std::string target(256, '\0');
-    ssize_t length = readlink(sim.device.c_str(), &target[0], target.size());
-    ASSERT_GT(length, 0);
-    ASSERT_EQ(symlink(target.substr(0, size_t(length)).c_str(), other.c_str()), 0);
+    OtherName other(sim.device);
     TempDir dir;
-    Process first(markfeedIn(dir, {"-d", sim.device}));
+    Process first(markfeedIn(dir, {"-d", sim.device, "-x"}));
     ASSERT_TRUE(shows(first, emptyPrompt));
-    Result second = runStation({"-d", other});
-    unlink(other.c_str());
-    EXPECT_TRUE(ended(second, 88, {"S46:  Scanner currently in use.  Press <ENTER>."}));
+    {
+        SCOPED_TRACE("a station directory of its own");
+        TempDir own;
+        writeFile(own.file("SCAN.DAT"), line);
+        writeFile(own.file("scantest.log"), kept);
+        Result second = runStation(own, {"-d", other.path(), "-x"});
+        EXPECT_TRUE(ended(second, 88, {s46}));
+        EXPECT_EQ(readFile(own.file("SCAN.DAT")), line);
+        EXPECT_EQ(second.trace, kept);
+    }
+    {
+        SCOPED_TRACE("the first run's directory, another data output file");
+        // As if the first run had written it: the second must not empty it.
+        writeFile(dir.file("scantest.log"), kept);
+        Result second = runStation(dir, {"-d", other.path(), "-o", "other.dat"});
+        EXPECT_TRUE(ended(second, 88, {s46}));
+        EXPECT_EQ(readFile(dir.file("scantest.log")), kept);
+    }
     EXPECT_TRUE(first.running());
     first.type("\x1b");
     EXPECT_EQ(first.wait(10), 99);
@@ -179,9 +195,10 @@ TEST(SerialLink, LargestDelayStillWaits)
 
 // Started by the host in a session of its own without a terminal, the
 // station must not take the scanner line as its controlling terminal: a
-// hang-up would kill it. Reads then fail, 16 times a second apart, and the
-// status request ends the run.
-TEST(SerialLink, ScannerHangingUpEndsTheRunAfterSixteenReadAttempts)
+// hang-up would kill it. Reads then fail a second apart until the answer's
+// deadline (its 5-second wait and a little line time), and the status
+// request ends the run.
+TEST(SerialLink, ScannerHangingUpEndsTheRunAtTheAnswersDeadline)
 {
     scannersim::Options options;
     options.dropAfter = long(resetBytes.size());  // right after the reset
@@ -190,8 +207,8 @@ TEST(SerialLink, ScannerHangingUpEndsTheRunAfterSixteenReadAttempts)
     Result run = runStation({"-d", sim.device, "-r"});
     EXPECT_TRUE(ended(run, 99, {"S7:  No Communication with scanner.  Press <ENTER>."}));
     EXPECT_EQ(received(*sim), resetBytes);
-    EXPECT_GE(run.seconds, 15.5);
-    EXPECT_LT(run.seconds, 25.0);
+    EXPECT_GE(run.seconds, 4.5);
+    EXPECT_LT(run.seconds, 9.0);
 }
 
 const std::string idle = "0000\r\n";
@@ -411,6 +428,29 @@ TEST(NetworkLink, ConnectionIsMadeWithoutNagleDelay)
     EXPECT_EQ(nodelay, 1);
     station.kill(SIGTERM);
     EXPECT_EQ(station.wait(10), 99);
+}
+
+// A line that drips a byte a second and never ends the answer: each byte
+// comes in time, but an answer has a deadline as a whole (its 5-second wait
+// and twice a full buffer's time at 9600 baud), and the status request then
+// ends the run as a missing answer does.
+TEST(NetworkLink, AnswerThatNeverEndsIsGivenUpAtItsDeadline)
+{
+    ScriptedLine line(ScriptedLine::Tcp);
+    line.start();
+    TempDir dir;
+    Process station(
+        markfeedIn(dir, netArgs({"-u", std::to_string(line.port()), "-p"}), RunOptions::File));
+    Timer dripping;
+    while (station.running() && dripping.seconds() < 20) {
+        line.send("0");
+        station.idle(1);
+    }
+    Result run = finish(station, dir, 1);
+    EXPECT_TRUE(ended(run, 99,
+                      {"Connected to remote host 127.0.0.1.",
+                       "S7:  No Communication with scanner.  Press <ENTER>."}));
+    EXPECT_LT(dripping.seconds(), 9) << "still reading the answer";
 }
 
 TEST(NetworkLink, ServiceNameFromTheServicesFile)

@@ -47,6 +47,7 @@ struct Bench {
             names.push_back(fx.frame.name);
             for (const Answer &a : fx.answers)
                 got += (got.empty() ? "" : "|") + a.text;
+            answers += fx.answers.size();
             for (const Sheet &s : fx.departed)
                 departed.push_back(s);
             lastDelay = fx.answers.empty() ? 0 : fx.answers.back().delay;
@@ -66,6 +67,7 @@ struct Bench {
     FrameParser parser;
     double clock = 0;
     double lastDelay = 0;
+    size_t answers = 0;
     Strings names;
     std::vector<Sheet> departed;
 };
@@ -276,16 +278,24 @@ TEST(Machine, StopHoldsTheFeederUntilStart)
     EXPECT_EQ(b.send(INIT), "REC");
 }
 
-TEST(Machine, BlankSheetsAndSlowFeeds)
+TEST(Machine, BlankAndLostSheetsAndSlowFeeds)
 {
-    Bench b(deckOptions("!delay 1.5\n!blank\nX\n"));
+    Bench b(deckOptions("!delay 1.5\n!blank\n!lost\nX\n"));
     b.startScanning();
+    size_t answers = b.answers;
     EXPECT_EQ(b.send(INIT), "");
     EXPECT_EQ(b.names.back(), "SheetRequest");
+    EXPECT_EQ(b.answers, answers + 1) << "an empty record";
     EXPECT_DOUBLE_EQ(b.lastDelay, 1.5);
     ASSERT_EQ(b.machine.sheets().size(), 1u);
+    EXPECT_EQ(b.send(INIT), "");
+    EXPECT_EQ(b.answers, answers + 1) << "nothing for the lost sheet";
+    ASSERT_EQ(b.machine.sheets().size(), 2u);
+    EXPECT_EQ(b.status()[8], '8') << "the lost sheet stands at the print position";
     EXPECT_EQ(b.send(INIT), "X");
     EXPECT_DOUBLE_EQ(b.lastDelay, 0);
+    ASSERT_EQ(b.departed.size(), 2u);
+    EXPECT_EQ(b.departed[1].record, "");
 }
 
 TEST(Machine, SheetAtPrintAtStart)
@@ -566,7 +576,7 @@ TEST(Deck, BadLinesNameTheirLine)
     EXPECT_FALSE(parseDeck("OK\n!readcheck 7\n", &deck, &error));
     EXPECT_EQ(error.rfind("line 2:", 0), 0u) << error;
     for (const char *bad : {"bad\\q\n", "cut\\x4\n", "trailing\\\n", "!delay\n", "!jam soon\n",
-                            "!fire\n", "!jam 1 2\n"})
+                            "!fire\n", "!jam 1 2\n", "!lost X\n"})
         EXPECT_FALSE(parseDeck(bad, &deck, &error)) << bad;
 }
 

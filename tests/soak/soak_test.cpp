@@ -2,13 +2,15 @@
 // with faults drawn at random from a seed, and after each batch the
 // station's promises checked. The seed is printed; SOAK_SEED sets it,
 // SOAK_BATCHES the number of batches, SOAK_WORKERS how many run at once,
-// and SOAK_BATCH=N runs batch N of the seed alone (the moments of kills and
-// signals are times, so a rerun is close to, not exactly, the first).
+// and SOAK_BATCH=N (or N,M,...) runs those batches of the seed alone and
+// shows what each did (the moments of kills and signals are times, so a
+// rerun is close to, not exactly, the first).
 //
 // What each batch must show:
 // - a run the soak did not kill ends with 0, 88 or 99, and with 99 when a
-//   stop signal came; it ends within a bound made of its faults' own times
-//   and the soak operator's patience;
+//   stop signal came while it would have gone on (a run already on its way
+//   out keeps its status); it ends within a bound made of its faults' own
+//   times and the soak operator's patience, or shows what it was doing;
 // - the data output file is whole lines of 1218 characters and CR LF: the
 //   line of every sheet the scanner stamped, in order, each once with the
 //   stamp the sheet bears. One more line, of the last sheet fed and not
@@ -36,6 +38,7 @@
 #include <mutex>
 #include <random>
 #include <set>
+#include <sstream>
 #include <thread>
 
 #include "support/lines.h"
@@ -488,24 +491,26 @@ void checkFiles(const TempDir &dir, const std::string &port, const std::string &
 // Descriptors and children of the running station: besides its standard
 // ones, the lock, the trace, the data output file and the port
 // configuration file (read once, left open until the run ends) in its
-// directory, and one link at most. Its children are noted, for none may
-// outlive it.
+// directory, and one link at most (a serial device is open twice: the line,
+// and its lock). Its children are noted, for none may outlive it.
 void checkProcess(pid_t pid, const TempDir &dir, Outcome &out)
 {
     std::string proc = "/proc/" + std::to_string(pid);
-    int files = 0, links = 0;
+    int files = 0;
+    std::set<std::string> links;
     std::string list;
     for (const std::string &fd : listDir(proc + "/fd")) {
         char target[512];
         ssize_t n = readlink((proc + "/fd/" + fd).c_str(), target, sizeof target - 1);
         std::string to(target, size_t(std::max<ssize_t>(n, 0)));
         files += to.compare(0, dir.path().size(), dir.path()) == 0;
-        links += to.compare(0, 7, "socket:") == 0 || to.compare(0, 9, "/dev/pts/") == 0;
+        if (to.compare(0, 7, "socket:") == 0 || to.compare(0, 9, "/dev/pts/") == 0)
+            links.insert(to);
         list += " " + fd + "=" + to;
     }
-    if (files > 4 || links > 1)
+    if (files > 4 || links.size() > 1)
         out.violations.push_back("the station holds " + std::to_string(files) + " files and " +
-                                 std::to_string(links) + " links:" + list);
+                                 std::to_string(links.size()) + " links:" + list);
     // A sanitized build has a child of its own for a moment at exit.
     for (const std::string &child : children(proc))
         out.children.insert(child);
@@ -571,12 +576,41 @@ Station::~Station()
         umount2(dir.file("full").c_str(), MNT_DETACH);
 }
 
+// The last `count` of list, joined.
+std::string lastOf(const Strings &list, size_t count)
+{
+    std::string text;
+    for (size_t i = list.size() > count ? list.size() - count : 0; i < list.size(); i++)
+        text += (text.empty() ? "" : ", ") + list[i];
+    return text.empty() ? "none" : text;
+}
+
+// What a station that overstays its bound is doing: the operator's last
+// message and the last frames each way on the line.
+void overstayed(Process &station, const Sim &sim, double now, Outcome &out)
+{
+    // The operator's row as it stands: a blank message shows as "".
+    std::string row = screenRow(station.errors());
+    size_t first = row.find_first_not_of(' ');
+    row =
+        first == std::string::npos ? "" : row.substr(first, row.find_last_not_of(' ') - first + 1);
+    Strings answers;
+    for (const scannersim::Frame &answer : sim->answers())
+        answers.push_back(answer.name + " \"" + scannersim::quoteText(answer.bytes.substr(0, 60)) +
+                          "\"");
+    out.violations.push_back("still running after " + std::to_string(int(now)) + " s");
+    out.violations.push_back("  last message: \"" + row + "\"");
+    out.violations.push_back("  last frames received: " + lastOf(frameList(sim->frames()), 8));
+    out.violations.push_back("  last answers sent: " + lastOf(answers, 4));
+}
+
 // Runs the station to its end: the soak's kill or stop signal at their
 // moments, the operator at work, the descriptors looked at on the way.
 void watch(Process &station, Station &st, const Scenario &s, Operator &person, Outcome &out)
 {
-    // The protocol's own waits: 5 s for a record that does not come, 16 s
-    // of reading a link that dropped, the time a condition lasts.
+    // The protocol's own waits: 5 s for a record that does not come (8 s for
+    // one that drips), as long of reading a link that dropped, the time a
+    // condition lasts.
     const scannersim::Options &o = s.scanner;
     double entries = double(o.deck.size());
     double bound = 30 + 3 * entries + 8 * s.conditions + 2 * s.timed + (o.dropAfter > 0 ? 20 : 0) +
@@ -600,8 +634,7 @@ void watch(Process &station, Station &st, const Scenario &s, Operator &person, O
         if (person.stopSent >= 0 && now - person.stopSent > 10)
             return out.violations.push_back("still running 10 s after a stop signal");
         if (now > bound + person.allowance())
-            return out.violations.push_back("still running after " + std::to_string(int(now)) +
-                                            " s");
+            return overstayed(station, st.sim, now, out);
     }
 }
 
@@ -734,28 +767,36 @@ TEST(Soak, RandomFaults)
 {
     uint64_t seed = uint64_t(envNumber("SOAK_SEED", 20261208));
     long batches = envNumber("SOAK_BATCHES", 120);
-    long only = envNumber("SOAK_BATCH", -1);
+    // SOAK_BATCH: "13", or "13,112,141".
+    std::string only = getenv("SOAK_BATCH") != nullptr ? getenv("SOAK_BATCH") : "";
+    std::replace(only.begin(), only.end(), ',', ' ');
+    std::istringstream listed(only);
+    std::vector<long> indexes;
+    for (long index; listed >> index;)
+        indexes.push_back(index);
+    bool alone = !indexes.empty();
+    for (long i = 0; !alone && i < batches; i++)
+        indexes.push_back(i);
     int workers = int(envNumber("SOAK_WORKERS", 12));
     // Orphans of a station would become this process's children, and show.
     prctl(PR_SET_CHILD_SUBREAPER, 1);
     Full full = fullFileSystems();
     std::printf("soak seed %llu (SOAK_SEED), %ld batches (SOAK_BATCHES), %d at once "
                 "(SOAK_WORKERS); full file systems by %s\n",
-                (unsigned long long)seed, only >= 0 ? 1 : batches, workers,
+                (unsigned long long)seed, long(indexes.size()), workers,
                 full == Full::Tmpfs       ? "tmpfs in a mount namespace"
                 : full == Full::SizeLimit ? "a file size limit"
                                           : "nothing: none are drawn");
     size_t descriptors = listDir("/proc/self/fd").size();
     Tally tally;
     Timer wall;
-    std::atomic<long> next{only >= 0 ? only : 0};
-    long end = only >= 0 ? only + 1 : batches;
+    std::atomic<size_t> next{0};
     std::vector<std::thread> threads;
     for (int w = 0; w < workers; w++)
         threads.emplace_back([&] {
-            for (long i; (i = next++) < end;) {
-                Scenario s = draw(seed, unsigned(i), full);
-                Outcome o = runBatch(s, seed, full, only >= 0);
+            for (size_t i; (i = next++) < indexes.size();) {
+                Scenario s = draw(seed, unsigned(indexes[i]), full);
+                Outcome o = runBatch(s, seed, full, alone);
                 tally.add(s, o, seed);
             }
         });

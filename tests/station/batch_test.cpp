@@ -525,6 +525,39 @@ TEST(StationSignals, StopSignalsEndTheRunAs99WithEverythingGivenBack)
     }
 }
 
+// A run already on its way out keeps its status when a stop signal cuts
+// its last prompt short: 88 at S50's prompt (a full disk) or S21's. A
+// signal that stops the run where it would have gone on, in the open of the
+// line, still ends it with 99.
+TEST(StationSignals, SignalAtTheLastPromptOfAFailedRunKeepsItsStatus)
+{
+    const char s50[] = "S50:  Unable to write file /dev/full.  Press <ENTER>.";
+    const std::string nope = devicePath();
+    const std::string s21 = "S21:  Unable to open device " + nope + ".  Press <ENTER>.";
+    for (int signal : {SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(strsignal(signal));
+        Sim sim = startScanner(deckOf({sheet(recordA())}));
+        TempDir full, unopened, blocked;
+        Process writing(markfeedIn(full, {"-d", sim.device, "-o", "/dev/full", "-x"}));
+        Process opening(markfeedIn(unopened, {"-d", nope}));
+        ASSERT_TRUE(waitsAt(writing, s50));
+        ASSERT_TRUE(waitsAt(opening, s21));
+        // The open hangs until the signal, well within its 4-second guard.
+        RunOptions hanging = markfeedIn(blocked, {"-d", nope});
+        hanging.env = preload(Preload::BlockOpen);
+        hanging.env["BLOCKOPEN_PATH"] = nope;
+        Process stopped(hanging);
+        stopped.idle(1);
+        for (Process *station : {&writing, &opening, &stopped})
+            station->kill(signal);
+        Result run = finish(writing, full, 10);
+        EXPECT_TRUE(ended(run, 88, {scanning(1), s50}));
+        EXPECT_TRUE(has(run.trace, "\n\nPROGRAM TERMINATED.  RETURN VALUE = 88."));
+        EXPECT_TRUE(ended(finish(opening, unopened, 10), 88, {s21}));
+        EXPECT_TRUE(ended(finish(stopped, blocked, 10), 99, {}));
+    }
+}
+
 // A scanner that answers every status request but never sends the sheet:
 // <ESCAPE> typed at the terminal still ends the run.
 TEST(StationFeed, EscapeEndsTheRunWhenTheSheetNeverComes)
@@ -543,6 +576,55 @@ TEST(StationFeed, EscapeEndsTheRunWhenTheSheetNeverComes)
     auto run = finish(station, dir, 20);
     EXPECT_EQ(run.status, 99);
     EXPECT_EQ(collapsed(run.messages), Strings{scanning(1)});
+}
+
+// A sheet whose record never comes is rejected as a bad sheet is: to the
+// alternate hopper unstamped, the operator told, and the batch goes on; lost
+// as the last sheet, the batch then ends at the empty hopper. Keys from a
+// pipe (the message waits for one) or from /dev/null.
+TEST(StationFeed, SheetWhoseRecordNeverComesIsRejectedAndTheBatchGoesOn)
+{
+    const char s52[] = "S52:  No data received for the sheet.  Rescan sheet.  Press <ENTER>.";
+    struct Station {
+        Station(bool lastSheet, RunOptions::Input keys, const scannersim::Options &deck)
+            : last(lastSheet), input(keys), sim(startScanner(deck))
+        {
+        }
+        bool last;
+        RunOptions::Input input;
+        Sim sim;
+        TempDir dir;
+        std::unique_ptr<Process> run;
+    };
+    std::vector<std::unique_ptr<Station>> stations;
+    for (auto input : {RunOptions::Pipe, RunOptions::File})
+        for (bool last : {false, true}) {
+            auto deck = last ? deckOf({sheet(recordA()), sheet(recordB()), lostSheet()})
+                             : deckOf({sheet(recordA()), lostSheet(), sheet(recordB())});
+            stations.push_back(std::make_unique<Station>(last, input, deck));
+            Station &st = *stations.back();
+            st.run = std::make_unique<Process>(markfeedIn(st.dir, {"-d", st.sim.device}, input));
+        }
+    for (auto &st : stations) {
+        SCOPED_TRACE(std::string(st->last ? "last" : "middle") +
+                     (st->input == RunOptions::Pipe ? ", keys from a pipe" : ", no keys"));
+        if (st->input == RunOptions::Pipe) {
+            ASSERT_TRUE(waitsAt(*st->run, s52));
+            EXPECT_EQ(countFrames(st->sim->frames(), "AltHopper"), 1) << "before the message";
+            EXPECT_EQ(countFrames(st->sim->frames(), "SheetRequest"), st->last ? 3 : 2);
+            st->run->type("\r");
+        }
+        EXPECT_EQ(st->run->wait(20), 0);
+        EXPECT_EQ(messages(st->run->errors()),
+                  st->last ? (Strings{scanning(1), scanning(2), scanning(3), s52})
+                           : (Strings{scanning(1), scanning(2), s52, scanning(2)}));
+        std::vector<scannersim::Sheet> sheets = st->sim->sheets();
+        ASSERT_EQ(sheets.size(), 3u);
+        const scannersim::Sheet &lost = sheets[st->last ? 2 : 1];
+        EXPECT_EQ(lost.hopper, Hopper::Alternate);
+        EXPECT_TRUE(lost.prints.empty());
+        expectLines(st->sim, {recordA(), recordB()}, st->dir);
+    }
 }
 
 TEST(StationEmptyHopper, EscapeBeforeAnySheetEndsWith99AndAnEmptyFile)

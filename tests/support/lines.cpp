@@ -13,6 +13,8 @@
 
 #include <atomic>
 #include <cerrno>
+#include <climits>
+#include <cstring>
 #include <stdexcept>
 
 namespace support {
@@ -26,6 +28,19 @@ std::string devicePath()
 std::string portName(const std::string &device)
 {
     return device.substr(5);
+}
+
+OtherName::OtherName(const std::string &device) : path_(devicePath())
+{
+    char target[PATH_MAX];
+    ssize_t length = readlink(device.c_str(), target, sizeof target - 1);
+    if (length <= 0 || symlink(std::string(target, size_t(length)).c_str(), path_.c_str()) != 0)
+        ADD_FAILURE() << "no other name for " << device << ": " << strerror(errno);
+}
+
+OtherName::~OtherName()
+{
+    unlink(path_.c_str());
 }
 
 namespace {

@@ -18,6 +18,19 @@ namespace support {
 // so the port name is the part after "/tmp/" (see portName).
 std::string devicePath();
 std::string portName(const std::string &device);
+// Another name for the device that the link `device` names: a new link
+// from a devicePath() to the same target, removed with the object.
+class OtherName {
+public:
+    explicit OtherName(const std::string &device);
+    ~OtherName();
+    OtherName(const OtherName &) = delete;
+    OtherName &operator=(const OtherName &) = delete;
+    const std::string &path() const { return path_; }
+
+private:
+    std::string path_;
+};
 
 // A loopback TCP socket listening with this backlog, its port in *port; -1.
 int listenLoopback(int backlog, int *port);

@@ -193,6 +193,13 @@ scannersim::DeckEntry sheet(const std::string &record)
     return entry;
 }
 
+scannersim::DeckEntry lostSheet()
+{
+    scannersim::DeckEntry entry = sheet("");
+    entry.lost = true;
+    return entry;
+}
+
 scannersim::DeckEntry condition(scannersim::EntryKind kind, double seconds)
 {
     scannersim::DeckEntry entry;

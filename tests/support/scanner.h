@@ -87,6 +87,8 @@ std::string sheetRecord(int document, const std::string &voucher, const std::str
                         const std::string &checksum, unsigned seed, int length = 0,
                         const std::string &docfield = "");
 scannersim::DeckEntry sheet(const std::string &record);
+// A sheet that is fed but whose record never reaches the station.
+scannersim::DeckEntry lostSheet();
 // A deck condition; seconds < 0 lasts until the host sends Start.
 scannersim::DeckEntry condition(scannersim::EntryKind kind, double seconds = -1);
 

@@ -1,6 +1,7 @@
 // Preloaded into a program under test: an open of the path named by
 // BLOCKOPEN_PATH hangs until a signal arrives, then fails with EINTR, as
-// an open of a serial device can hang on a line that never comes up. With
+// an open of a serial device can hang on a line that never comes up (a
+// non-blocking open does not wait for the line, and goes through). With
 // BLOCKOPEN_LOCKTEST_FREE set, lockf's F_TEST finds every lock free, as
 // when another process takes a lock between a test and the take.
 #define _GNU_SOURCE
@@ -19,10 +20,10 @@
 typedef int (*open_fn)(const char *, int, ...);
 typedef int (*openat_fn)(int, const char *, int, ...);
 
-static int blocked(const char *path)
+static int blocked(const char *path, int flags)
 {
     const char *target = getenv("BLOCKOPEN_PATH");
-    if (target == NULL || target[0] == '\0' || path == NULL)
+    if (target == NULL || target[0] == '\0' || path == NULL || (flags & O_NONBLOCK))
         return 0;
     if (strcmp(path, target) != 0)
         return 0;
@@ -60,19 +61,19 @@ static int forward(const char *name, const char *path, int flags, mode_t mode)
         va_start(ap, flags);                                                                       \
         mode = mode_arg(flags, ap);                                                                \
         va_end(ap);                                                                                \
-        return blocked(path) ? -1 : forward(name, path, flags, mode);                              \
+        return blocked(path, flags) ? -1 : forward(name, path, flags, mode);                       \
     }
 INTERCEPT(open, "open")
 INTERCEPT(open64, "open64")
 
 int __open_2(const char *path, int flags)
 {
-    return blocked(path) ? -1 : forward("open", path, flags, 0);
+    return blocked(path, flags) ? -1 : forward("open", path, flags, 0);
 }
 
 int __open64_2(const char *path, int flags)
 {
-    return blocked(path) ? -1 : forward("open64", path, flags, 0);
+    return blocked(path, flags) ? -1 : forward("open64", path, flags, 0);
 }
 
 int openat(int dirfd, const char *path, int flags, ...)
@@ -83,7 +84,7 @@ int openat(int dirfd, const char *path, int flags, ...)
     va_start(ap, flags);
     mode = mode_arg(flags, ap);
     va_end(ap);
-    if (blocked(path))
+    if (blocked(path, flags))
         return -1;
     real = (openat_fn)dlsym(RTLD_NEXT, "openat");
     if (real == NULL) {
