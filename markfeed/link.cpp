@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "journal.h"
 #include "operator.h"
 #include "runsettings.h"
 
@@ -130,26 +131,32 @@ int openserial(int baud, int size, int parity, int stops)
 }
 
 // The 16-bit port field as installed stations expect it, with and without
-// -p, into *port; 0 after S14 when the service has no entry. Without -p the
-// field takes the number in this host's byte order, so a little-endian host
+// -p, into *field; 0 when a service name has no entry. Without -p the field
+// takes the number in this host's byte order, so a little-endian host
 // reaches the port with its two bytes exchanged (5000 reaches 34835): the one
 // place where markfeed depends on the host's byte order.
-int serviceport(uint16_t *port)
+int portfield(const char *service, int p, uint16_t *field)
 {
-    if (isalpha(static_cast<unsigned char>(socketport[0]))) {
-        struct servent *entry = getservbyname(socketport, "tcp");
-        if (entry == nullptr) {
-            showmsgf(1, "S14:  Entry %s missing in /etc/services file.  Press <ENTER>.",
-                     socketport);
+    if (isalpha(static_cast<unsigned char>(service[0]))) {
+        struct servent *entry = getservbyname(service, "tcp");
+        if (entry == nullptr)
             return 0;
-        }
         uint16_t named = static_cast<uint16_t>(entry->s_port);
-        *port = u2pc ? named : htons(named);
+        *field = p ? named : htons(named);
         return 1;
     }
-    uint16_t number = static_cast<uint16_t>(readnumber(socketport));
-    *port = u2pc ? htons(number) : number;
+    uint16_t number = static_cast<uint16_t>(readnumber(service));
+    *field = p ? htons(number) : number;
     return 1;
+}
+
+// The port field for socketport into *port; 0 after S14.
+int serviceport(uint16_t *port)
+{
+    if (portfield(socketport, u2pc, port))
+        return 1;
+    showmsgf(1, "S14:  Entry %s missing in /etc/services file.  Press <ENTER>.", socketport);
+    return 0;
 }
 
 // The host's address: a name, else a dotted address used as it converts.
@@ -177,6 +184,14 @@ const char *connectfailure(int error)
 }
 
 }  // namespace
+
+int dialledport(const char *service, int p)
+{
+    uint16_t field;
+    if (!portfield(service[0] != '\0' ? service : DEFAULT_SERVICE, p, &field))
+        return -1;
+    return ntohs(field);
+}
 
 void alarm_exit(int)
 {
@@ -255,6 +270,8 @@ int ReadChar(int seconds)
             return -1;
         sleep(1);
     }
+    // Input was there by select, yet every read gave end of file or an error.
+    journallinklost();
     return -1;
 }
 

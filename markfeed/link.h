@@ -22,6 +22,11 @@ int DlOpenComm(int baud, int size, int parity, int stops);
 // Connects Comm to portname at socketport (the default service when empty).
 int EnableSocket();
 
+// The TCP port that a connect to service (the default service when empty)
+// reaches with -p (p 1) or without it (p 0), or -1 when a service name has
+// no entry in the services database.
+int dialledport(const char *service, int p);
+
 // SIGALRM handler of the 4-second open guard: only records that it fired,
 // so the blocked open or connect returns with EINTR.
 void alarm_exit(int signum);

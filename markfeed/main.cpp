@@ -19,6 +19,7 @@
 #include "datafile.h"
 #include "download.h"
 #include "frames.h"
+#include "journal.h"
 #include "link.h"
 #include "operator.h"
 #include "portcfg.h"
@@ -198,8 +199,10 @@ int main(int argc, char **argv)
         printf("markfeed %s\n", MARKFEED_VERSION);
         return EXIT_DONE;
     }
+    journalopen(argc, argv);
     setupterminal();
     if (argc < 2 || asked == ASKED_HELP) {
+        journalusage();
         for (const char *text : usage)
             fputs(text, stderr);
         goodbye(EXIT_QUIT);
@@ -215,6 +218,8 @@ int main(int argc, char **argv)
     umask(0);
     takelock();
     openfiles();
+    int network = isnetworkdevice(devicename);
+    journalstart(network, network ? dialledport(socketport, u2pc) : -1);
     tracepaths();
     DlCfg(cfgname);
     applyoverrides(&overrides);

@@ -321,7 +321,7 @@ int longoption(int argc, char **argv)
 void usedefaultservice()
 {
     if (socketport[0] == '\0')
-        snprintf(socketport, sizeof socketport, "%s", "sheetsrv");
+        snprintf(socketport, sizeof socketport, "%s", DEFAULT_SERVICE);
 }
 
 int takedownloadreset()

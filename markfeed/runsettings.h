@@ -98,6 +98,7 @@ constexpr int ASKED_HELP = 1;
 constexpr int ASKED_VERSION = 2;
 
 // Gives socketport the default service name when -u named none.
+constexpr char DEFAULT_SERVICE[] = "sheetsrv";
 void usedefaultservice();
 
 // 1 once when -r forced a reload of the form (then cleared), else 0.

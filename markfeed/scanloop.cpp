@@ -7,6 +7,7 @@
 
 #include "datafile.h"
 #include "frames.h"
+#include "journal.h"
 #include "operator.h"
 #include "runsettings.h"
 #include "sheetcheck.h"
@@ -80,8 +81,10 @@ int feedsheet()
     for (;;) {
         DlAck();
         showmsgf(0, "Scanning sheet %d.  Please Wait...", sheetnum);
-        if (readrecord(outrec, OUTREC_SIZE, 5) >= 0)
+        if (readrecord(outrec, OUTREC_SIZE, 5) >= 0) {
+            journalsheet();
             return GO_ON;
+        }
         // A scanner that answers but never delivers must not keep the
         // operator from quitting.
         if (!WaitForStatusOk() || pollkey() == ESCAPE_KEY)
@@ -127,6 +130,7 @@ int DlScan()
             // The record is on disk before the sheet is stamped as accepted.
             writedataline(outrec);
             writedata(0, printstr);
+            journalaccepted(printstr);
         }
     }
 }

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "journal.h"
 #include "link.h"
 #include "operator.h"
 #include "runsettings.h"
@@ -10,6 +11,7 @@ void goodbye(int code)
 {
     if (stoprequested())
         code = EXIT_QUIT;
+    journalend(code, stoprequested());
     // A network link has no line settings to give back.
     if (!isnetworkdevice(devicename)) {
         restoreline();
