@@ -159,19 +159,6 @@ int serviceport(uint16_t *port)
     return 0;
 }
 
-// The host's address: a name, else a dotted address used as it converts.
-void hostaddress(struct sockaddr_in *address)
-{
-    struct hostent *host = gethostbyname(portname);
-    if (host != nullptr && host->h_addr_list[0] != nullptr && host->h_length > 0) {
-        size_t length = static_cast<size_t>(host->h_length);
-        memcpy(&address->sin_addr, host->h_addr_list[0],
-               length < sizeof address->sin_addr ? length : sizeof address->sin_addr);
-    } else {
-        address->sin_addr.s_addr = inet_addr(portname);
-    }
-}
-
 // The message for a failed connect, by errno.
 const char *connectfailure(int error)
 {
@@ -184,6 +171,17 @@ const char *connectfailure(int error)
 }
 
 }  // namespace
+
+void hostaddress(const char *name, struct in_addr *address)
+{
+    struct hostent *host = gethostbyname(name);
+    if (host != nullptr && host->h_addr_list[0] != nullptr && host->h_length > 0) {
+        size_t length = static_cast<size_t>(host->h_length);
+        memcpy(address, host->h_addr_list[0], length < sizeof *address ? length : sizeof *address);
+    } else {
+        address->s_addr = inet_addr(name);
+    }
+}
 
 int dialledport(const char *service, int p)
 {
@@ -223,7 +221,7 @@ int EnableSocket()
     struct sockaddr_in address;
     memset(&address, 0, sizeof address);
     address.sin_family = AF_INET;
-    hostaddress(&address);
+    hostaddress(portname, &address.sin_addr);
     usedefaultservice();
     if (!serviceport(&address.sin_port))
         return 0;

@@ -11,8 +11,10 @@
 // function says otherwise.
 #pragma once
 
-#include <csignal>
+#include <netinet/in.h>
 #include <termios.h>
+
+#include <csignal>
 
 extern int Comm;  // the serial device or socket; -1 when closed
 
@@ -21,6 +23,10 @@ int DlOpenComm(int baud, int size, int parity, int stops);
 
 // Connects Comm to portname at socketport (the default service when empty).
 int EnableSocket();
+
+// The address of a host name, else of a dotted address as it converts
+// (all ones when it is neither).
+void hostaddress(const char *name, struct in_addr *address);
 
 // The TCP port that a connect to service (the default service when empty)
 // reaches with -p (p 1) or without it (p 0), or -1 when a service name has

@@ -15,6 +15,7 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "check.h"
 #include "commtest.h"
 #include "datafile.h"
 #include "download.h"
@@ -199,6 +200,8 @@ int main(int argc, char **argv)
         printf("markfeed %s\n", MARKFEED_VERSION);
         return EXIT_DONE;
     }
+    if (asked == ASKED_CHECK)
+        return checkstation(argc, argv);
     journalopen(argc, argv);
     setupterminal();
     if (argc < 2 || asked == ASKED_HELP) {

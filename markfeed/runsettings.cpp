@@ -311,6 +311,8 @@ int longoption(int argc, char **argv)
             return ASKED_HELP;
         if (strcmp(argument, "--version") == 0)
             return ASKED_VERSION;
+        if (strcmp(argument, "--check") == 0)
+            return ASKED_CHECK;
         if (argument[0] == '-' && argument[1] != '-' && argument[1] != '\0' &&
             takesvalue(static_cast<char>(tolower(static_cast<unsigned char>(argument[1])))))
             i++;

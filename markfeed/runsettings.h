@@ -89,13 +89,14 @@ void setdelay(int seconds);
 // seconds + DlDelay, held within an int instead of overflowing.
 int withdelay(int seconds);
 
-// Scans the arguments as the option reading does for --help and --version,
-// which end the run before any file is touched. A value of an option that
+// Scans the arguments as the option reading does for --help, --version and
+// --check, which end the run before any file is touched; the first wins. A value of an option that
 // takes one is not an option, so "-o --help" names a file.
 int longoption(int argc, char **argv);
 constexpr int ASKED_NOTHING = 0;
 constexpr int ASKED_HELP = 1;
 constexpr int ASKED_VERSION = 2;
+constexpr int ASKED_CHECK = 3;
 
 // Gives socketport the default service name when -u named none.
 constexpr char DEFAULT_SERVICE[] = "sheetsrv";
