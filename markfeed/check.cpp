@@ -167,6 +167,8 @@ void checkdata()
     Found data = checkwritten(subject, outputfilename, W_OK, true, "S43", &found);
     if (data == FOUND_DEVICE)
         say("%s: a character device, shared and not locked", subject);
+    if (data == FOUND_MISSING)
+        say("data output file lock: free");
     if (data != FOUND_FILE)
         return;
     long lines = countlines(outputfilename);
@@ -522,6 +524,10 @@ int readrun(int argc, char **argv, Overrides *overrides)
 {
     if (argc < 3) {
         problem(ERROR, "options: none; markfeed without arguments shows the usage screen (99)");
+        return 0;
+    }
+    if (asksforhelp(argc, argv)) {
+        problem(ERROR, "options: --help shows the usage screen (99)");
         return 0;
     }
     char letter = 0;

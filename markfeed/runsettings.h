@@ -97,6 +97,8 @@ constexpr int ASKED_NOTHING = 0;
 constexpr int ASKED_HELP = 1;
 constexpr int ASKED_VERSION = 2;
 constexpr int ASKED_CHECK = 3;
+// 1 when --help stands among the arguments (not as a value), else 0.
+int asksforhelp(int argc, char **argv);
 
 // Gives socketport the default service name when -u named none.
 constexpr char DEFAULT_SERVICE[] = "sheetsrv";
