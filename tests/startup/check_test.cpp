@@ -337,6 +337,7 @@ TEST(Check, EachFaultGivesItsLineAndStatusAndTouchesNothing)
         EXPECT_TRUE(reports(report, fault.lines));
         EXPECT_EQ(report.problems, fault.problems);
         EXPECT_EQ(report.status, fault.status);
+        ASSERT_FALSE(report.lines.empty());
         EXPECT_TRUE(endsWith(report.lines.back(),
                              fault.status ? "; a run would end with 88" : "; a run could start"));
     }
