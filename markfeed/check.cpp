@@ -420,17 +420,17 @@ void checkserial()
         problem(ERROR, "device: not a character device, so no serial line (S22)");
         return;
     }
-    unsigned major = ::major(device.st_rdev), minor = ::minor(device.st_rdev);
+    unsigned high = major(device.st_rdev), low = minor(device.st_rdev);
     int terminal = terminaldevice(device.st_rdev);
     if (terminal > 0)
-        say("device: a terminal device (character device %u,%u)", major, minor);
+        say("device: a terminal device (character device %u,%u)", high, low);
     else if (terminal == 0)
-        problem(ERROR, "device: character device %u,%u is no terminal (S22)", major, minor);
+        problem(ERROR, "device: character device %u,%u is no terminal (S22)", high, low);
     else
         problem(WARNING,
                 "device: not known whether character device %u,%u is a terminal "
                 "(/proc/tty/drivers cannot be read)",
-                major, minor);
+                high, low);
     checkaccess(device);
     checkheld("device lock", device, "FLOCK", -1, "another run", "S46");
 }

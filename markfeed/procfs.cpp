@@ -22,7 +22,7 @@ int lockline(const char *line, HeldLock *lock)
     if (strstr(line, "->") != nullptr)
         return 0;
     char end[24];
-    int fields = sscanf(line, "%*d: %15s %*s %*s %ld %x:%x:%lu %lld %23s", lock->kind, &lock->pid,
+    int fields = sscanf(line, "%*d: %15s %*s %*s %ld %x:%x:%llu %lld %23s", lock->kind, &lock->pid,
                         &lock->major, &lock->minor, &lock->inode, &lock->start, end);
     if (fields != 7)
         return 0;

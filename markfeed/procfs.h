@@ -19,7 +19,7 @@ struct HeldLock {
     long pid;        // -1 for an open file description's lock
     unsigned major;  // the file system's device
     unsigned minor;
-    unsigned long inode;
+    unsigned long long inode;
     long long start;
     long long end;  // -1 for a lock to the end of the file
 };
