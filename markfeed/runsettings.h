@@ -90,8 +90,9 @@ void setdelay(int seconds);
 int withdelay(int seconds);
 
 // Scans the arguments as the option reading does for --help, --version and
-// --check, which end the run before any file is touched; the first wins. A value of an option that
-// takes one is not an option, so "-o --help" names a file.
+// --check, which end the run before any file is touched; the first wins. A
+// value of an option that takes one is not an option, so "-o --help" names
+// a file.
 int longoption(int argc, char **argv);
 constexpr int ASKED_NOTHING = 0;
 constexpr int ASKED_HELP = 1;

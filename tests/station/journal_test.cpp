@@ -192,30 +192,44 @@ TEST(SystemLog, RunRefusedBeforeItsLocksLogsItsEndAlone)
     }
 }
 
-// The operator's <ESCAPE> and a stop signal at the empty hopper.
+// The operator's <ESCAPE> at the empty hopper and at a scanner that stays
+// busy, and a stop signal.
 TEST(SystemLog, EscapeAndStopSignalAreTheReasonsOfTheirEnd)
 {
     if (!SystemLog::available())
         GTEST_SKIP() << skipped;
-    for (bool escape : {true, false}) {
-        SCOPED_TRACE(escape ? "escape" : "signal");
+    const struct {
+        const char *name;
+        int busy;  // download status answers that say busy
+        const char *shown;
+        bool escape;  // else SIGTERM
+        int status, severity;
+        const char *reason;
+    } cases[] = {
+        {"escape", 0, prompt, true, 99, WARNING, "escape"},
+        {"escape when busy", 3, "Scanner is busy.  Reset message on scanner.  Press <ENTER>.", true,
+         88, ERR, "escape"},
+        {"signal", 0, prompt, false, 99, WARNING, "signal"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
         SystemLog log;
         Batch batch;
-        startBatch(batch, log, {}, RunOptions::Terminal);
-        ASSERT_TRUE(shows(*batch.station, prompt));
-        if (escape)
+        startBatch(batch, log, optionsWith([&](scannersim::Options &o) { o.busy = c.busy; }),
+                   RunOptions::Terminal);
+        ASSERT_TRUE(shows(*batch.station, c.shown));
+        if (c.escape)
             batch.station->type("\x1b");
         else
             batch.station->kill(SIGTERM);
-        EXPECT_EQ(batch.station->wait(10), 99);
+        EXPECT_EQ(batch.station->wait(10), c.status);
         Strings lines = logged(log, *batch.station, 2);
         ASSERT_EQ(lines.size(), 2u);
         EXPECT_EQ(lines[0].substr(0, 9), std::to_string(USER + INFO) + " start ");
-        EXPECT_EQ(lines[1],
-                  timed(lines[1], std::to_string(USER + WARNING) +
-                                      " end status=99 reason=" + (escape ? "escape" : "signal") +
-                                      " sheets=0 accepted=0 rejected=0 seconds=? "
-                                      "rate=? last=-"));
+        EXPECT_EQ(lines[1], timed(lines[1], std::to_string(USER + c.severity) + " end status=" +
+                                                std::to_string(c.status) + " reason=" + c.reason +
+                                                " sheets=0 accepted=0 rejected=0 seconds=? "
+                                                "rate=? last=-"));
     }
 }
 
