@@ -175,7 +175,7 @@ void checkdata()
     if (lines == 0)
         say("%s: empty", subject);
     else if (lines < 0)
-        problem(ERROR, "%s: cannot be read: %s (S43)", subject, strerror(errno));
+        problem(WARNING, "%s: its lines cannot be counted: %s", subject, strerror(errno));
     if (lines > 0) {
         say("%s: %ld line%s", subject, lines, lines == 1 ? "" : "s");
         problem(WARNING, "%s: %ld line%s that a run would empty; the host has not imported them",
