@@ -92,6 +92,8 @@ FILE *openform(const char *path)
     return form;
 }
 
+}  // namespace
+
 int countcommas(const char *line)
 {
     int commas = 0;
@@ -99,8 +101,6 @@ int countcommas(const char *line)
         commas += *line == ',';
     return commas;
 }
-
-}  // namespace
 
 int DlClearMem()
 {
@@ -164,7 +164,7 @@ int DlRunTime(int flag)
     }
     bool gotline = fgets(runtimeline, sizeof runtimeline, parameters) != nullptr;
     fclose(parameters);
-    if (!gotline || countcommas(runtimeline) != 8) {
+    if (!gotline || countcommas(runtimeline) != RUNTIME_COMMAS) {
         showmsg("S37:  Invalid number of runtime parameters.  Press <ENTER>.", 1);
         return -1;
     }

@@ -9,6 +9,11 @@
 constexpr int DEFINITION_LIMIT = 24000;  // bytes of the .dlf sent at most
 constexpr int RUNTIME_LINE = 50;         // first .rtp line, NUL included
 
+// The commas of a runtime parameter line; the scanner takes nine
+// parameters, so a line needs RUNTIME_COMMAS.
+constexpr int RUNTIME_COMMAS = 8;
+int countcommas(const char *line);
+
 // Initialises the scanner's memory ('V' expected).
 int DlClearMem();
 

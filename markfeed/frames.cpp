@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "journal.h"
 #include "link.h"
 #include "operator.h"
 
@@ -131,6 +132,7 @@ void DlSelectScanner()
 }
 void DlAltHopper()
 {
+    journalrejected();
     sendcode(SelectStacker, "DlAltHopper");
 }
 

@@ -16,6 +16,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "journal.h"
 #include "operator.h"
 #include "runsettings.h"
 
@@ -135,39 +136,32 @@ int openserial(int baud, int size, int parity, int stops)
 }
 
 // The 16-bit port field as installed stations expect it, with and without
-// -p, into *port; 0 after S14 when the service has no entry. Without -p the
-// field takes the number in this host's byte order, so a little-endian host
+// -p, into *field; 0 when a service name has no entry. Without -p the field
+// takes the number in this host's byte order, so a little-endian host
 // reaches the port with its two bytes exchanged (5000 reaches 34835): the one
 // place where markfeed depends on the host's byte order.
-int serviceport(uint16_t *port)
+int portfield(const char *service, int p, uint16_t *field)
 {
-    if (isalpha(static_cast<unsigned char>(socketport[0]))) {
-        struct servent *entry = getservbyname(socketport, "tcp");
-        if (entry == nullptr) {
-            showmsgf(1, "S14:  Entry %s missing in /etc/services file.  Press <ENTER>.",
-                     socketport);
+    if (isalpha(static_cast<unsigned char>(service[0]))) {
+        struct servent *entry = getservbyname(service, "tcp");
+        if (entry == nullptr)
             return 0;
-        }
         uint16_t named = static_cast<uint16_t>(entry->s_port);
-        *port = u2pc ? named : htons(named);
+        *field = p ? named : htons(named);
         return 1;
     }
-    uint16_t number = static_cast<uint16_t>(readnumber(socketport));
-    *port = u2pc ? htons(number) : number;
+    uint16_t number = static_cast<uint16_t>(readnumber(service));
+    *field = p ? htons(number) : number;
     return 1;
 }
 
-// The host's address: a name, else a dotted address used as it converts.
-void hostaddress(struct sockaddr_in *address)
+// The port field for socketport into *port; 0 after S14.
+int serviceport(uint16_t *port)
 {
-    struct hostent *host = gethostbyname(portname);
-    if (host != nullptr && host->h_addr_list[0] != nullptr && host->h_length > 0) {
-        size_t length = static_cast<size_t>(host->h_length);
-        memcpy(&address->sin_addr, host->h_addr_list[0],
-               length < sizeof address->sin_addr ? length : sizeof address->sin_addr);
-    } else {
-        address->sin_addr.s_addr = inet_addr(portname);
-    }
+    if (portfield(socketport, u2pc, port))
+        return 1;
+    showmsgf(1, "S14:  Entry %s missing in /etc/services file.  Press <ENTER>.", socketport);
+    return 0;
 }
 
 // The message for a failed connect, by errno.
@@ -251,6 +245,25 @@ int databits(tcflag_t flags)
 
 }  // namespace
 
+void hostaddress(const char *name, struct in_addr *address)
+{
+    struct hostent *host = gethostbyname(name);
+    if (host != nullptr && host->h_addr_list[0] != nullptr && host->h_length > 0) {
+        size_t length = static_cast<size_t>(host->h_length);
+        memcpy(address, host->h_addr_list[0], length < sizeof *address ? length : sizeof *address);
+    } else {
+        address->s_addr = inet_addr(name);
+    }
+}
+
+int dialledport(const char *service, int p)
+{
+    uint16_t field;
+    if (!portfield(service[0] != '\0' ? service : DEFAULT_SERVICE, p, &field))
+        return -1;
+    return ntohs(field);
+}
+
 void alarm_exit(int)
 {
     AlarmFired = 1;
@@ -300,7 +313,7 @@ int EnableSocket()
     struct sockaddr_in address;
     memset(&address, 0, sizeof address);
     address.sin_family = AF_INET;
-    hostaddress(&address);
+    hostaddress(portname, &address.sin_addr);
     usedefaultservice();
     if (!serviceport(&address.sin_port))
         return 0;
@@ -346,6 +359,8 @@ int ReadCharBefore(int seconds, long long deadline)
         if (stoprequested() || !pausebefore(deadline))
             return -1;
     }
+    // Input was there by select, yet every read gave end of file or an error.
+    journallinklost();
     return -1;
 }
 

@@ -11,8 +11,10 @@
 // function says otherwise.
 #pragma once
 
-#include <csignal>
+#include <netinet/in.h>
 #include <termios.h>
+
+#include <csignal>
 
 extern int Comm;  // the serial device or socket; -1 when closed
 
@@ -30,6 +32,15 @@ int lockdevice();
 // Connects Comm to portname at socketport (the default service when empty);
 // -1 as DlOpenComm.
 int EnableSocket();
+
+// The address of a host name, else of a dotted address as it converts
+// (all ones when it is neither).
+void hostaddress(const char *name, struct in_addr *address);
+
+// The TCP port that a connect to service (the default service when empty)
+// reaches with -p (p 1) or without it (p 0), or -1 when a service name has
+// no entry in the services database.
+int dialledport(const char *service, int p);
 
 // SIGALRM handler of the 4-second open guard: only records that it fired,
 // so the blocked open or connect returns with EINTR.

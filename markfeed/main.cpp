@@ -15,10 +15,12 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "check.h"
 #include "commtest.h"
 #include "datafile.h"
 #include "download.h"
 #include "frames.h"
+#include "journal.h"
 #include "link.h"
 #include "operator.h"
 #include "portcfg.h"
@@ -207,8 +209,12 @@ int main(int argc, char **argv)
         printf("markfeed %s\n", MARKFEED_VERSION);
         return EXIT_DONE;
     }
+    if (asked == ASKED_CHECK)
+        return checkstation(argc, argv);
+    journalopen(argc, argv);
     setupterminal();
     if (argc < 2 || asked == ASKED_HELP) {
+        journalusage();
         for (const char *text : usage)
             fputs(text, stderr);
         goodbye(EXIT_QUIT);
@@ -225,6 +231,8 @@ int main(int argc, char **argv)
     takelock();
     takedevicelock();
     openfiles();
+    int network = isnetworkdevice(devicename);
+    journalstart(network, network ? dialledport(socketport, u2pc) : -1);
     tracepaths();
     DlCfg(cfgname);
     applyoverrides(&overrides);

@@ -16,6 +16,7 @@
 #include <ctime>
 #include <initializer_list>
 
+#include "journal.h"
 #include "runsettings.h"
 #include "safefile.h"
 
@@ -215,6 +216,7 @@ void trace(const char *format, ...)
 int showmsg(const char *text, int wait)
 {
     trace("\nShowmsg:  %s", text);
+    journalshown(text);
     int length = static_cast<int>(strnlen(text, WORK_SIZE));
     int indent = (82 - length) / 2;
     if (indent < 0)
@@ -263,7 +265,12 @@ int GetKey(int seconds)
         return 0;
     bool ended;
     int key = readkey(&ended);
-    return ended ? nokey(start, total) : key;
+    if (ended)
+        return nokey(start, total);
+    // Every wait for a key alone offers <ESCAPE> to quit.
+    if (key == ESCAPE_KEY)
+        journalescape();
+    return key;
 }
 
 int pollkey()
@@ -278,6 +285,8 @@ int pollkey()
         return 0;
     bool ended;
     int key = readkey(&ended);
+    if (key == ESCAPE_KEY)
+        journalescape();
     return key < 0 ? 0 : key;
 }
 

@@ -148,6 +148,16 @@ int appendpath(char *path, std::initializer_list<const char *> pieces)
     return 0;
 }
 
+// The argument after argv[i] and, when argv[i] is an option that takes
+// one, its value.
+int nextword(char **argv, int i)
+{
+    const char *argument = argv[i];
+    bool valued = argument[0] == '-' && argument[1] != '-' && argument[1] != '\0' &&
+                  takesvalue(static_cast<char>(tolower(static_cast<unsigned char>(argument[1]))));
+    return valued ? i + 2 : i + 1;
+}
+
 struct Part {
     char option;
     const char *value;
@@ -305,23 +315,29 @@ int withdelay(int seconds)
 
 int longoption(int argc, char **argv)
 {
-    for (int i = 1; i < argc; i++) {
-        const char *argument = argv[i];
-        if (strcmp(argument, "--help") == 0)
+    for (int i = 1; i < argc; i = nextword(argv, i)) {
+        if (strcmp(argv[i], "--help") == 0)
             return ASKED_HELP;
-        if (strcmp(argument, "--version") == 0)
+        if (strcmp(argv[i], "--version") == 0)
             return ASKED_VERSION;
-        if (argument[0] == '-' && argument[1] != '-' && argument[1] != '\0' &&
-            takesvalue(static_cast<char>(tolower(static_cast<unsigned char>(argument[1])))))
-            i++;
+        if (strcmp(argv[i], "--check") == 0)
+            return ASKED_CHECK;
     }
     return ASKED_NOTHING;
+}
+
+int asksforhelp(int argc, char **argv)
+{
+    for (int i = 1; i < argc; i = nextword(argv, i))
+        if (strcmp(argv[i], "--help") == 0)
+            return 1;
+    return 0;
 }
 
 void usedefaultservice()
 {
     if (socketport[0] == '\0')
-        snprintf(socketport, sizeof socketport, "%s", "sheetsrv");
+        snprintf(socketport, sizeof socketport, "%s", DEFAULT_SERVICE);
 }
 
 int takedownloadreset()

@@ -89,15 +89,20 @@ void setdelay(int seconds);
 // seconds + DlDelay, held within an int instead of overflowing.
 int withdelay(int seconds);
 
-// Scans the arguments as the option reading does for --help and --version,
-// which end the run before any file is touched. A value of an option that
-// takes one is not an option, so "-o --help" names a file.
+// Scans the arguments as the option reading does for --help, --version and
+// --check, which end the run before any file is touched; the first wins. A
+// value of an option that takes one is not an option, so "-o --help" names
+// a file.
 int longoption(int argc, char **argv);
 constexpr int ASKED_NOTHING = 0;
 constexpr int ASKED_HELP = 1;
 constexpr int ASKED_VERSION = 2;
+constexpr int ASKED_CHECK = 3;
+// 1 when --help stands among the arguments (not as a value), else 0.
+int asksforhelp(int argc, char **argv);
 
 // Gives socketport the default service name when -u named none.
+constexpr char DEFAULT_SERVICE[] = "sheetsrv";
 void usedefaultservice();
 
 // 1 once when -r forced a reload of the form (then cleared), else 0.

@@ -7,6 +7,7 @@
 
 #include "datafile.h"
 #include "frames.h"
+#include "journal.h"
 #include "operator.h"
 #include "runsettings.h"
 #include "sheetcheck.h"
@@ -84,8 +85,10 @@ int feedsheet()
     for (;;) {
         DlAck();
         showmsgf(0, "Scanning sheet %d.  Please Wait...", sheetnum);
-        if (readrecord(outrec, OUTREC_SIZE, 5) >= 0)
+        if (readrecord(outrec, OUTREC_SIZE, 5) >= 0) {
+            journalsheet();
             return GO_ON;
+        }
         int cleared = WaitForStatusOk();
         if (cleared == SHEET_WITHOUT_RECORD)
             return NO_RECORD;
@@ -147,6 +150,7 @@ int DlScan()
             // The record is on disk before the sheet is stamped as accepted.
             writedataline(outrec);
             writedata(0, printstr);
+            journalaccepted(printstr);
         }
     }
 }

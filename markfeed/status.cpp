@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "frames.h"
+#include "journal.h"
 #include "link.h"
 #include "operator.h"
 #include "runsettings.h"
@@ -247,8 +248,11 @@ int WaitForIdle()
             return 1;
         // The prompt comes once a run, at the third busy answer.
         if (busycount >= 0 && --busycount == -1 &&
-            showmsg("Scanner is busy.  Reset message on scanner.  Press <ENTER>.", 1) == ESCAPE_KEY)
+            showmsg("Scanner is busy.  Reset message on scanner.  Press <ENTER>.", 1) ==
+                ESCAPE_KEY) {
+            journalescape();
             return 0;
+        }
     }
 }
 

@@ -2,12 +2,14 @@
 
 #include <cstdlib>
 
+#include "journal.h"
 #include "link.h"
 #include "operator.h"
 #include "runsettings.h"
 
 void goodbye(int code)
 {
+    journalend(code, stoprequested());
     // A network link has no line settings to give back.
     if (!isnetworkdevice(devicename)) {
         restoreline();

@@ -17,7 +17,6 @@
 
 #include <cerrno>
 #include <csignal>
-#include <cstdlib>
 #include <cstring>
 #include <random>
 
@@ -343,19 +342,15 @@ Result runWithServices(const std::string &services, const Strings &args)
 {
     TempDir dir;
     writeFile(dir.file("services"), services);
-    RunOptions options = markfeedIn(dir, args, RunOptions::File);
-    options.command.insert(options.command.begin(),
-                           {"/usr/bin/unshare", "-m", "/bin/sh", "-c",
-                            "mount --bind \"$0\" /etc/services && exec \"$@\"",
-                            dir.file("services")});
-    Process station(options);
+    Process station(inMountNamespace(markfeedIn(dir, args, RunOptions::File),
+                                     "mount --bind \"$0\" /etc/services && exec \"$@\"",
+                                     dir.file("services")));
     return finish(station, dir);
 }
 
 bool privateMountsWork()
 {
-    return std::system(
-               "unshare -m /bin/sh -c 'mount --bind /dev/null /etc/services' >/dev/null 2>&1") == 0;
+    return canMount("mount --bind /dev/null /etc/services");
 }
 
 // The scanner of the pair that a port number reaches without -p.

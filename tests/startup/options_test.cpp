@@ -125,8 +125,10 @@ const char usagescreen[] =
     "\r\n[-t]              Process read head alignment form."
     "\r\n===========================================================================\r\n\r\n";
 
-// No arguments and --help show the screen, --version the version; none of
-// them touches a file, so a batch not yet imported survives a question.
+// No arguments and --help show the screen, --version the version, --check
+// the report (here that a run without arguments would only show the
+// screen); none of them touches a file, so a batch not yet imported
+// survives a question. The first of them counts.
 TEST(UsageScreen, NoArgumentsHelpAndVersionTouchNoFile)
 {
     const struct {
@@ -140,6 +142,19 @@ TEST(UsageScreen, NoArgumentsHelpAndVersionTouchNoFile)
         {{"-x", "--help", "-d", device}, 99, usagescreen, ""},
         {{"--version"}, 0, "", "markfeed 1.0.0\n"},
         {{"-d", device, "--version", "--help"}, 0, "", "markfeed 1.0.0\n"},
+        {{"--check"},
+         88,
+         "",
+         "error: options: none; markfeed without arguments shows the usage screen (99)\n"
+         "system log: off (MARKFEED_SYSLOG=off)\n"
+         "result: 1 error, 0 warnings; a run would end with 88\n"},
+        {{"--check", "-d", device, "--help"},
+         88,
+         "",
+         "error: options: --help shows the usage screen (99)\n"
+         "system log: off (MARKFEED_SYSLOG=off)\n"
+         "result: 1 error, 0 warnings; a run would end with 88\n"},
+        {{"--help", "--check"}, 99, usagescreen, ""},
     };
     for (const auto &c : cases) {
         for (auto input : {RunOptions::Terminal, RunOptions::File}) {
@@ -160,14 +175,16 @@ TEST(UsageScreen, NoArgumentsHelpAndVersionTouchNoFile)
     }
 }
 
-// A value is the whole next argument, "--help" too; other "--" words are
-// ignored as unknown options are.
+// A value is the whole next argument, "--help" and "--check" too; other
+// "--" words are ignored as unknown options are.
 TEST(UsageScreen, LongWordsAsValuesOrUnknownAreNoQuestion)
 {
     TempDir dir;
-    auto named = runStation(dir, {"-d", device, "-o", "--help", "--verbose"});
+    ASSERT_EQ(mkdir(dir.file("--check").c_str(), 0700), 0);
+    auto named = runStation(dir, {"-d", device, "-o", "--help", "--verbose", "-l", "--check"});
     EXPECT_TRUE(ended(named, 88, {s21}));
     EXPECT_TRUE(fileExists(dir.file("--help")));
+    EXPECT_TRUE(fileExists(dir.file("--check/scantest.log")));
     EXPECT_TRUE(ended(runStation(dir, {"-d", "--version"}), 88,
                       {"S21:  Unable to open device --version.  Press <ENTER>."}));
 }

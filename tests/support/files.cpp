@@ -67,6 +67,21 @@ TempDir::~TempDir()
         return;
 }
 
+Strings directoryState(const std::string &path)
+{
+    Strings entries;
+    for (const std::string &name : listDir(path)) {
+        struct stat entry;
+        if (lstat((path + "/" + name).c_str(), &entry) != 0)
+            continue;
+        entries.push_back(name + " " + std::to_string(entry.st_size) + " " +
+                          std::to_string(entry.st_mtim.tv_sec) + "." +
+                          std::to_string(entry.st_mtim.tv_nsec) + " " +
+                          (S_ISREG(entry.st_mode) ? readFile(path + "/" + name) : ""));
+    }
+    return entries;
+}
+
 std::string readFile(const std::string &path)
 {
     // A FIFO planted under a file's name would block the reader.

@@ -43,6 +43,9 @@ bool fileExists(const std::string &path);
 int fileMode(const std::string &path);  // permission bits, or -1
 // The names in a directory but "." and "..", sorted; none when it cannot be read.
 Strings listDir(const std::string &path);
+// Each entry of a directory as "name size mtime content" (the content of
+// regular files only), to tell that nothing in it changed.
+Strings directoryState(const std::string &path);
 // Byte-for-byte comparison that reports the first difference readably.
 ::testing::AssertionResult sameBytes(const std::string &expected, const std::string &actual);
 

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <sstream>
 #include <stdexcept>
@@ -35,18 +36,26 @@ void pointers(Strings &from, std::vector<char *> &to)
     to.push_back(nullptr);
 }
 
+// markfeed's system log: off unless a test asks for it, so that the suite
+// never writes to the log of the machine it runs on.
+const char logVariable[] = "MARKFEED_SYSLOG";
+
 void prepare(const RunOptions &options, Launch &launch)
 {
     launch.words = options.command;
     launch.words.insert(launch.words.end(), options.args.begin(), options.args.end());
+    bool logAsked = options.env.count(logVariable) != 0 ||
+                    std::count(options.unsetenv.begin(), options.unsetenv.end(), logVariable) != 0;
     for (char **entry = environ; *entry != nullptr; entry++) {
         std::string name(*entry, std::strchr(*entry, '=') - *entry);
-        if (options.env.count(name) == 0 &&
+        if (options.env.count(name) == 0 && name != logVariable &&
             std::count(options.unsetenv.begin(), options.unsetenv.end(), name) == 0)
             launch.env.push_back(*entry);
     }
     for (const auto &entry : options.env)
         launch.env.push_back(entry.first + "=" + entry.second);
+    if (!logAsked)
+        launch.env.push_back(std::string(logVariable) + "=off");
     pointers(launch.words, launch.argv);
     pointers(launch.env, launch.envp);
 }
@@ -276,6 +285,19 @@ std::string screenRow(const std::string &errors)
     if (station.running())
         return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure() << "went on after \"" << text << "\" without a key";
+}
+
+RunOptions inMountNamespace(RunOptions options, const std::string &script, const std::string &arg)
+{
+    options.command.insert(options.command.begin(),
+                           {"/usr/bin/unshare", "-m", "/bin/sh", "-c", script, arg});
+    return options;
+}
+
+bool canMount(const std::string &script)
+{
+    std::string command = "unshare -m /bin/sh -c '" + script + "' >/dev/null 2>&1";
+    return std::system(command.c_str()) == 0;
 }
 
 RunOptions withInput(RunOptions::Input input)

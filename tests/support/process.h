@@ -100,6 +100,13 @@ std::string screenRow(const std::string &errors);
 ::testing::AssertionResult waitsAt(Process &station, const std::string &text, double seconds = 15);
 
 RunOptions withInput(RunOptions::Input input);
+// The same options with the command started in a mount namespace of its
+// own, after a shell script that finds arg in $0 and ends with exec "$@":
+// what the script mounts is seen by that command alone, never the machine.
+RunOptions inMountNamespace(RunOptions options, const std::string &script, const std::string &arg);
+// Whether the script (without single quotes) runs in such a namespace here:
+// not where unshare or mount is refused (not root, a package build).
+bool canMount(const std::string &script);
 // Holds a lockf lock on one byte of a file from another process.
 class LockHolder {
 public:
