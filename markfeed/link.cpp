@@ -356,10 +356,13 @@ int ReadCharBefore(int seconds, long long deadline)
         unsigned char byte;
         if (read(Comm, &byte, 1) == 1)
             return byte & 0x7F;
-        if (stoprequested() || !pausebefore(deadline))
+        if (stoprequested())
             return -1;
+        if (!pausebefore(deadline))
+            break;
     }
-    // Input was there by select, yet every read gave end of file or an error.
+    // Input was there by select, yet every read up to the last attempt or
+    // the deadline gave end of file or an error.
     journallinklost();
     return -1;
 }

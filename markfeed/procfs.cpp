@@ -39,15 +39,20 @@ int lockheld(dev_t device, ino_t inode, const char *kind, long long offset, long
     if (locks == nullptr)
         return -1;
     int held = 0;
+    *pid = 0;
     char line[LINE_SIZE];
     HeldLock lock;
-    while (!held && fgets(line, sizeof line, locks) != nullptr) {
-        held = lockline(line, &lock) && lock.major == major(device) &&
-               lock.minor == minor(device) && lock.inode == inode &&
-               (kind == nullptr || strcmp(lock.kind, kind) == 0) && covers(lock, offset);
+    // An open file description's lock names no process: a flock or POSIX
+    // lock of the same holder may, further down.
+    while (*pid == 0 && fgets(line, sizeof line, locks) != nullptr) {
+        if (lockline(line, &lock) && lock.major == major(device) && lock.minor == minor(device) &&
+            lock.inode == inode && (kind == nullptr || strcmp(lock.kind, kind) == 0) &&
+            covers(lock, offset)) {
+            held = 1;
+            *pid = lock.pid > 0 ? lock.pid : 0;
+        }
     }
     fclose(locks);
-    *pid = held && lock.pid > 0 ? lock.pid : 0;
     return held;
 }
 

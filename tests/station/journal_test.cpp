@@ -11,6 +11,7 @@
 
 #include <climits>
 
+#include "support/lines.h"
 #include "support/programs.h"
 #include "support/scanner.h"
 #include "support/systemlog.h"
@@ -231,6 +232,22 @@ TEST(SystemLog, EscapeAndStopSignalAreTheReasonsOfTheirEnd)
                                                 " sheets=0 accepted=0 rejected=0 seconds=? "
                                                 "rate=? last=-"));
     }
+    // A signal at the prompt of a message that ends the run with 88: the run
+    // keeps its status, and the message stays the reason.
+    SystemLog log;
+    TempDir dir;
+    std::string device = devicePath();
+    RunOptions run = markfeedIn(dir, {"-d", device}, RunOptions::Terminal);
+    run.unsetenv = {"MARKFEED_SYSLOG"};
+    Process station(log.around(run));
+    ASSERT_TRUE(shows(station, "S21:  Unable to open device " + device + ".  Press <ENTER>."));
+    station.kill(SIGTERM);
+    EXPECT_EQ(station.wait(10), 88);
+    Strings lines = logged(log, station, 3);
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[2], timed(lines[2], std::to_string(USER + ERR) +
+                                            " end status=88 reason=S21 sheets=0 accepted=0 "
+                                            "rejected=0 seconds=? rate=? last=-"));
 }
 
 // The scanner hangs up: markfeed reads the line in vain, shows S7 and ends
