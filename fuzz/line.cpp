@@ -1,11 +1,11 @@
-#include "line.h"
+#include "fuzz/line.h"
 
 #include <sys/socket.h>
 
-#include "link.h"
-#include "operator.h"
-#include "runsettings.h"
-#include "support.h"
+#include "fuzz/support.h"
+#include "markfeed/link.h"
+#include "markfeed/operator.h"
+#include "markfeed/runsettings.h"
 
 namespace {
 

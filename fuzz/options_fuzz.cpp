@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "runsettings.h"
-#include "support.h"
+#include "fuzz/support.h"
+#include "markfeed/runsettings.h"
 
 namespace {
 

@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "frames.h"
-#include "line.h"
-#include "status.h"
-#include "support.h"
-#include "wire.h"
+#include "fuzz/line.h"
+#include "fuzz/support.h"
+#include "markfeed/frames.h"
+#include "markfeed/status.h"
+#include "scannersim/wire.h"
 
 namespace {
 

@@ -8,11 +8,11 @@
 #include <cstring>
 #include <string>
 
-#include "frames.h"
-#include "line.h"
-#include "runsettings.h"
-#include "status.h"
-#include "support.h"
+#include "fuzz/line.h"
+#include "fuzz/support.h"
+#include "markfeed/frames.h"
+#include "markfeed/runsettings.h"
+#include "markfeed/status.h"
 
 namespace {
 

@@ -1,11 +1,11 @@
-#include "frames.h"
+#include "markfeed/frames.h"
 
 #include <cstdio>
 #include <cstring>
 
-#include "journal.h"
-#include "link.h"
-#include "operator.h"
+#include "markfeed/journal.h"
+#include "markfeed/link.h"
+#include "markfeed/operator.h"
 
 unsigned char Eor1 = 0x0D;
 unsigned char Eor2 = 0x0A;

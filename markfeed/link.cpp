@@ -1,4 +1,4 @@
-#include "link.h"
+#include "markfeed/link.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -16,9 +16,9 @@
 #include <cstring>
 #include <ctime>
 
-#include "journal.h"
-#include "operator.h"
-#include "runsettings.h"
+#include "markfeed/journal.h"
+#include "markfeed/operator.h"
+#include "markfeed/runsettings.h"
 
 int Comm;
 

@@ -15,20 +15,20 @@
 #include <cstring>
 #include <initializer_list>
 
-#include "check.h"
-#include "commtest.h"
-#include "datafile.h"
-#include "download.h"
-#include "frames.h"
-#include "journal.h"
-#include "link.h"
-#include "operator.h"
-#include "portcfg.h"
-#include "runsettings.h"
-#include "safefile.h"
-#include "scanloop.h"
-#include "status.h"
-#include "termination.h"
+#include "markfeed/check.h"
+#include "markfeed/commtest.h"
+#include "markfeed/datafile.h"
+#include "markfeed/download.h"
+#include "markfeed/frames.h"
+#include "markfeed/journal.h"
+#include "markfeed/link.h"
+#include "markfeed/operator.h"
+#include "markfeed/portcfg.h"
+#include "markfeed/runsettings.h"
+#include "markfeed/safefile.h"
+#include "markfeed/scanloop.h"
+#include "markfeed/status.h"
+#include "markfeed/termination.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "portcfg.h"
+#include "markfeed/portcfg.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -6,10 +6,10 @@
 #include <cctype>
 #include <cstdint>
 
-#include "frames.h"
-#include "operator.h"
-#include "runsettings.h"
-#include "safefile.h"
+#include "markfeed/frames.h"
+#include "markfeed/operator.h"
+#include "markfeed/runsettings.h"
+#include "markfeed/safefile.h"
 
 namespace {
 

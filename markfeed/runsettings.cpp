@@ -1,4 +1,4 @@
-#include "runsettings.h"
+#include "markfeed/runsettings.h"
 
 #include <cctype>
 #include <climits>

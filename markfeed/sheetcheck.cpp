@@ -1,11 +1,11 @@
-#include "sheetcheck.h"
+#include "markfeed/sheetcheck.h"
 
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
-#include "frames.h"
-#include "operator.h"
+#include "markfeed/frames.h"
+#include "markfeed/operator.h"
 
 char printstr[PRINTSTR_SIZE];
 

@@ -11,7 +11,7 @@
 
 #include <ctime>
 
-#include "runsettings.h"
+#include "markfeed/runsettings.h"
 
 constexpr int OUTREC_SIZE = 1250;
 constexpr int OUTPUT_LENGTH = 1218;  // every output record

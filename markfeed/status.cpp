@@ -1,16 +1,16 @@
-#include "status.h"
+#include "markfeed/status.h"
 
 #include <cstdio>
 #include <cstring>
 
 #include <unistd.h>
 
-#include "frames.h"
-#include "journal.h"
-#include "link.h"
-#include "operator.h"
-#include "runsettings.h"
-#include "termination.h"
+#include "markfeed/frames.h"
+#include "markfeed/journal.h"
+#include "markfeed/link.h"
+#include "markfeed/operator.h"
+#include "markfeed/runsettings.h"
+#include "markfeed/termination.h"
 
 char statusback[STATUS_SIZE];
 

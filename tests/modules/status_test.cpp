@@ -7,11 +7,11 @@
 #include <cstring>
 #include <string>
 
-#include "link.h"
-#include "status.h"
-#include "support/inside.h"
-#include "support/programs.h"
-#include "support/scanner.h"
+#include "markfeed/link.h"
+#include "markfeed/status.h"
+#include "tests/support/inside.h"
+#include "tests/support/programs.h"
+#include "tests/support/scanner.h"
 
 using namespace support;
 

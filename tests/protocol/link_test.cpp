@@ -20,8 +20,8 @@
 #include <cstring>
 #include <random>
 
-#include "support/lines.h"
-#include "support/scanner.h"
+#include "tests/support/lines.h"
+#include "tests/support/scanner.h"
 
 using namespace support;
 

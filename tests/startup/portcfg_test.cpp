@@ -12,10 +12,10 @@
 #include <cstdio>
 #include <map>
 
-#include "portcfg.h"
-#include "support/inside.h"
-#include "support/lines.h"
-#include "support/programs.h"
+#include "markfeed/portcfg.h"
+#include "tests/support/inside.h"
+#include "tests/support/lines.h"
+#include "tests/support/programs.h"
 
 using namespace support;
 

@@ -1,4 +1,4 @@
-#include "support/inside.h"
+#include "tests/support/inside.h"
 
 #include <fcntl.h>
 #include <sys/socket.h>
@@ -13,7 +13,7 @@
 #include "markfeed/operator.h"
 #include "markfeed/runsettings.h"
 #include "markfeed/status.h"
-#include "support/lines.h"
+#include "tests/support/lines.h"
 
 namespace support {
 
