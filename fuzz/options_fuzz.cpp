@@ -7,6 +7,7 @@
 
 #include "fuzz/support.h"
 #include "markfeed/runsettings.h"
+#include "markfeed/runsettings_testing.h"
 
 namespace {
 
