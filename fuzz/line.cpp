@@ -4,6 +4,7 @@
 
 #include "fuzz/support.h"
 #include "markfeed/link.h"
+#include "markfeed/link_testing.h"
 #include "markfeed/operator.h"
 #include "markfeed/runsettings.h"
 

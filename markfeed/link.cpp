@@ -1,4 +1,5 @@
 #include "markfeed/link.h"
+#include "markfeed/link_testing.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -12,6 +13,7 @@
 
 #include <cctype>
 #include <cerrno>
+#include <csignal>
 #include <cstdint>
 #include <cstring>
 #include <ctime>
@@ -20,9 +22,12 @@
 #include "markfeed/operator.h"
 #include "markfeed/runsettings.h"
 
-int Comm;
-
 namespace {
+
+// The others read it through the const Comm of link.h.
+namespace own {
+int Comm = -1;
+}
 
 struct termios Term;     // settings applied to the serial device
 struct termios OldTerm;  // the device's settings before the change
@@ -34,6 +39,14 @@ constexpr int OPEN_GUARD_SECONDS = 4;
 constexpr int READ_ATTEMPTS = 16;
 constexpr long NETWORK_BAUD = 9600;
 constexpr int LONGEST_CHARACTER = 12;  // start, 8 data, parity, 2 stop bits
+
+// SIGALRM handler of the open guard. It no longer exits: it only records
+// that it fired, so that the blocked open or connect comes back with EINTR
+// and its caller shows S12.
+void alarm_exit(int)
+{
+    AlarmFired = 1;
+}
 
 // Arms the open guard. No SA_RESTART: the blocked call must come back with
 // EINTR instead of being resumed.
@@ -108,7 +121,7 @@ int openserial(int baud, int size, int parity, int stops)
         return 0;
     if (fd < 0 && stoprequested())
         return -1;
-    Comm = fd;
+    own::Comm = fd;
     if (Comm < 0) {
         showmsgf(1, "S21:  Unable to open device %s.  Press <ENTER>.", devicename);
         return 0;
@@ -178,7 +191,7 @@ const char *connectfailure(int error)
 // select on Comm for seconds + DlDelay, cut to what is left before the
 // deadline: >0 input, 0 time-out (also once the deadline has passed), -1
 // error.
-int waitlink(int seconds, long long deadline)
+int wait_socket(int seconds, long long deadline)
 {
     int total = withdelay(seconds);
     if (total < 0 || Comm < 0 || Comm >= FD_SETSIZE)
@@ -245,6 +258,9 @@ int databits(tcflag_t flags)
 
 }  // namespace
 
+// constexpr: bound before any code runs, whatever order the files start in.
+constexpr const int &Comm = own::Comm;
+
 void hostaddress(const char *name, struct in_addr *address)
 {
     struct hostent *host = gethostbyname(name);
@@ -262,11 +278,6 @@ int dialledport(const char *service, int p)
     if (!portfield(service[0] != '\0' ? service : DEFAULT_SERVICE, p, &field))
         return -1;
     return ntohs(field);
-}
-
-void alarm_exit(int)
-{
-    AlarmFired = 1;
 }
 
 int DlOpenComm(int baud, int size, int parity, int stops)
@@ -303,9 +314,9 @@ int lockdevice()
 int EnableSocket()
 {
     trace("\nFunction call to EnableSocket().");
-    Comm = socket(AF_INET, SOCK_STREAM, 0);
+    own::Comm = socket(AF_INET, SOCK_STREAM, 0);
     if (Comm < 0) {
-        Comm = -1;
+        own::Comm = -1;
         showmsg("S13:  Could not open tcp socket.  Press <ENTER>.", 1);
         showmsgf(1, "S20:  Unable to open socket %s.  Press <ENTER>.", devicename);
         return 0;
@@ -338,11 +349,6 @@ int EnableSocket()
     return 1;
 }
 
-int wait_socket(int seconds)
-{
-    return waitlink(seconds, NO_DEADLINE);
-}
-
 int ReadChar(int seconds)
 {
     return ReadCharBefore(seconds, NO_DEADLINE);
@@ -350,7 +356,7 @@ int ReadChar(int seconds)
 
 int ReadCharBefore(int seconds, long long deadline)
 {
-    if (waitlink(seconds, deadline) <= 0)
+    if (wait_socket(seconds, deadline) <= 0)
         return -1;
     for (int attempt = 0; attempt < READ_ATTEMPTS; attempt++) {
         unsigned char byte;
@@ -461,10 +467,10 @@ void closeline()
     if (OldTermSaved)
         tcsetattr(Comm, TCSANOW, &OldTerm);
     close(Comm);
-    Comm = -1;
+    own::Comm = -1;
 }
 
 void attachline(int fd)
 {
-    Comm = fd;
+    own::Comm = fd;
 }

@@ -2,7 +2,9 @@
 // network terminal server. Every byte to or from the scanner goes through
 // Comm; this module adds no framing or buffering.
 //
-// Owner of Comm and of the serial line's settings (applied and saved).
+// Owner of Comm and of the serial line's settings (applied and saved):
+// only this module opens, closes or replaces the link. What only the tests
+// call is in link_testing.h.
 // The link shows its own failures on the message line but never ends the
 // run: a failure that leaves nothing to do is a 0 from DlOpenComm (-1 when
 // a stop signal cut the open short), and the caller ends the run.
@@ -14,9 +16,7 @@
 #include <netinet/in.h>
 #include <termios.h>
 
-#include <csignal>
-
-extern int Comm;  // the serial device or socket; -1 when closed
+extern const int &Comm;  // the serial device or socket, read-only; -1 when closed
 
 // Opens the link with these line settings (serial) or connects (network).
 // -1 when a stop signal cut the open or connect short (nothing shown).
@@ -41,13 +41,6 @@ void hostaddress(const char *name, struct in_addr *address);
 // reaches with -p (p 1) or without it (p 0), or -1 when a service name has
 // no entry in the services database.
 int dialledport(const char *service, int p);
-
-// SIGALRM handler of the 4-second open guard: only records that it fired,
-// so the blocked open or connect returns with EINTR.
-void alarm_exit(int signum);
-
-// select on Comm for seconds + DlDelay: >0 input, 0 time-out, -1 error.
-int wait_socket(int seconds);
 
 // One byte from the link with bit 7 cleared, or -1 when none came in time
 // or the link gives no data (16 attempts a second apart).
@@ -86,6 +79,3 @@ void restoreline();
 // Puts back the serial line's saved settings without a trace and closes
 // the link (between the trials of the communication test).
 void closeline();
-
-// Takes an already open descriptor as the link.
-void attachline(int fd);

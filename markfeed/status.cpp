@@ -1,4 +1,5 @@
 #include "markfeed/status.h"
+#include "markfeed/status_testing.h"
 
 #include <cstdio>
 #include <cstring>
@@ -12,7 +13,17 @@
 #include "markfeed/runsettings.h"
 #include "markfeed/termination.h"
 
+namespace {
+
+// The others read it through the const statusback of status.h.
+namespace own {
 char statusback[STATUS_SIZE];
+}
+
+}  // namespace
+
+// constexpr: bound before any code runs, whatever order the files start in.
+constexpr const char (&statusback)[STATUS_SIZE] = own::statusback;
 
 namespace {
 
@@ -53,7 +64,7 @@ Answer askstatus(int kind, int timeout, const char *caller)
     request[2] = '\0';
     trace("\nFunction call to %s(%s).", caller, request);
     linewrite(request, 2);
-    if (readrecord(statusback, STATUS_SIZE, timeout) < 0)
+    if (readrecord(own::statusback, STATUS_SIZE, timeout) < 0)
         return ANSWER_MISSING;
     bool whole = static_cast<int>(strlen(statusback)) == answerlength(kind);
     return whole ? ANSWER_OK : ANSWER_WRONG_LENGTH;
@@ -152,7 +163,7 @@ int readrecord(char *buf, int size, int timeout)
 {
     trace("\nFunction call to readrecord().");
     stoppoint();
-    statusback[0] = '\0';
+    own::statusback[0] = '\0';
     if (size < 1)
         return -1;
     // Each character coming in time is not enough: a line that drips bytes
@@ -328,7 +339,7 @@ int WaitForStatusOk()
 int initiatereply()
 {
     DlInit();
-    if (readrecord(statusback, STATUS_SIZE, 5) < 0)
+    if (readrecord(own::statusback, STATUS_SIZE, 5) < 0)
         return -1;
     trace("\nReadrecord OK:  %s", statusback);
     return static_cast<unsigned char>(statusback[0]);
@@ -347,4 +358,9 @@ int S0EMPTY()
 int S0NOTREADY()
 {
     return (statusback[HOPPER_FLAGS] & 0x01) != 0;
+}
+
+void setstatusback(const char *text)
+{
+    snprintf(own::statusback, sizeof own::statusback, "%s", text);
 }

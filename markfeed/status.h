@@ -1,7 +1,8 @@
 // Scanner responses: records, status answers, modes and conditions.
 //
-// Owner of statusback, the last status answer or one-record reply; the
-// flag tests and the readers below read it.
+// Owner of statusback, the last status answer or one-record reply: only
+// the readers below write it; the flag tests and other modules read it.
+// What only the tests call is in status_testing.h.
 //
 // Results: 1 success, 0 failure already shown (or, for quickstatus and
 // testparity, silent), unless a function says otherwise. getstatus never
@@ -9,7 +10,7 @@
 #pragma once
 
 constexpr int STATUS_SIZE = 53;
-extern char statusback[STATUS_SIZE];
+extern const char (&statusback)[STATUS_SIZE];  // read-only
 
 // Status kinds and the exact length of their answers.
 constexpr int LONG_STATUS = 1;      // 50 characters

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "markfeed/runsettings.h"
+#include "markfeed/runsettings_testing.h"
 #include "markfeed/sheetcheck.h"
 #include "tests/support/inside.h"
 #include "tests/support/process.h"
