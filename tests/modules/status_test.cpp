@@ -1,9 +1,7 @@
-// Records and status answers from the scanner. The decoders on plain
-// inputs: end of record, stray bytes, run-length groups, the size limit and
-// the deadline of a record; the condition each status answer gives. Then on
-// a real descriptor what their callers add: the bytes read and the requests
-// sent, statusback, time-outs, and the end of the run when the scanner
-// answers wrongly.
+// Records and status answers from the scanner: the decoders on plain inputs
+// (end of record, stray bytes, run-length groups, size limit and deadline;
+// the condition each answer gives), and on a real descriptor what their
+// callers add: the requests, statusback, time-outs, the end of the run.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -130,13 +128,9 @@ TEST(StatusDeath, WrongLengthOrNoAnswerEndsTheRunWith99)
 // The built-in codes: CR LF end a record, 0x15 leads a run-length group.
 const RecordLine builtIn = {'\r', '\n', 0x15, 5, 1042};
 
-struct Read {
-    int count;  // -1: the record never ended
-    std::string record;
-};
-
-// The bytes through the record decoder into a buffer of size characters.
-Read decode(const std::string &bytes, int size = 53, const RecordLine &line = builtIn)
+// The record the bytes decode to in a buffer of size characters, or "-"
+// when it never ends; the count returned must be its length.
+std::string decode(const std::string &bytes, int size = 53, const RecordLine &line = builtIn)
 {
     static char buffer[1250];
     memset(buffer, '#', sizeof buffer);
@@ -144,63 +138,52 @@ Read decode(const std::string &bytes, int size = 53, const RecordLine &line = bu
     recordstart(&reader, line, buffer, size, 0);
     for (char byte : bytes) {
         int count = recordbyte(&reader, static_cast<unsigned char>(byte));
-        if (count >= 0)
-            return {count, buffer};
+        if (count >= 0) {
+            EXPECT_EQ(count, static_cast<int>(strlen(buffer)));
+            return buffer;
+        }
     }
-    return {-1, ""};
+    return "-";
 }
 
 TEST(Records, EndOfRecordAndStrayBytes)
 {
-    struct Case {
-        std::string bytes, record;
-    } cases[] = {
+    const std::pair<std::string, std::string> cases[] = {
         {"G\r\n", "G"},        {"\nG\r\n", "G"},  // a leading LF is skipped
         {"A\nB\r\n", "A\nB"},                     // only a leading one
         {"AB\rCD\r\n", "ABD"},                    // a stray CR takes the byte after it along
         {"\r\n", ""},                             // an empty record
+        {"ABC", "-"},                             // no end of record
     };
-    for (const Case &c : cases) {
-        Read got = decode(c.bytes);
-        EXPECT_EQ(got.count, static_cast<int>(c.record.size())) << c.bytes;
-        EXPECT_EQ(got.record, c.record) << c.bytes;
-    }
-    EXPECT_EQ(decode("ABC").count, -1);  // no end of record
+    for (const auto &c : cases)
+        EXPECT_EQ(decode(c.first), c.second) << c.first;
     // A code above seven bits never meets a character from the link.
-    EXPECT_EQ(decode("AB\r\n", 53, {0x8D, '\n', 0x15, 5, 1042}).count, -1);
+    EXPECT_EQ(decode("AB\r\n", 53, {0x8D, '\n', 0x15, 5, 1042}), "-");
 }
 
 TEST(Records, RunLengthGroupsExpand)
 {
-    EXPECT_EQ(decode("\x15\x45X\r\n").record, "XXXXX");  // low six bits of 0x45
-    EXPECT_EQ(decode("A\x15\x40X\r\n").record, "A");     // a count of 0
-    EXPECT_EQ(decode("\x15\x03Y\r\n").record, "YYY");
+    EXPECT_EQ(decode("\x15\x45X\r\n"), "XXXXX");  // low six bits of 0x45
+    EXPECT_EQ(decode("A\x15\x40X\r\n"), "A");     // a count of 0
+    EXPECT_EQ(decode("\x15\x03Y\r\n"), "YYY");
     // The repeated byte is data whatever it is.
-    EXPECT_EQ(decode("\x15\x02\r\r\n").record, "\r\r");
-    EXPECT_EQ(decode("\x15\x02\x15Z\r\n").record, "\x15\x15Z");
+    EXPECT_EQ(decode("\x15\x02\r\r\n"), "\r\r");
+    EXPECT_EQ(decode("\x15\x02\x15Z\r\n"), "\x15\x15Z");
 }
 
-TEST(Records, LongRecordIsCutToTheBuffer)
+TEST(Records, LongRecordIsCutToTheBufferAndTakesItsTime)
 {
-    Read got = decode(std::string(60, 'Q') + "\r\n", 53);
-    EXPECT_EQ(got.count, 52);
-    EXPECT_EQ(got.record, std::string(52, 'Q'));
-    got = decode("\x15\x3fR\x15\x3fR\r\n", 53);  // 126 repeated, 52 kept
-    EXPECT_EQ(got.record, std::string(52, 'R'));
-    char none;
-    RecordReader reader;
-    EXPECT_EQ(recordstart(&reader, builtIn, &none, 0, 0), 0);  // no room for the NUL
-}
-
-// The wait for one character and twice a full buffer's time on the line.
-TEST(Records, WholeRecordDeadline)
-{
+    EXPECT_EQ(decode(std::string(60, 'Q') + "\r\n", 53), std::string(52, 'Q'));
+    EXPECT_EQ(decode("\x15\x3fR\x15\x3fR\r\n", 53), std::string(52, 'R'));  // 126 repeated
     char buffer[1250];
     RecordReader reader;
+    EXPECT_EQ(recordstart(&reader, builtIn, buffer, 0, 0), 0);  // no room for the NUL
+    // The wait for one character, and twice a full buffer's time on the line
+    // (110.452 ms rounded up); a negative wait counts as none.
     recordstart(&reader, builtIn, buffer, 53, 1000);
-    EXPECT_EQ(reader.deadline, 1000 + 5000 + 111);  // 110.452 ms rounded up
+    EXPECT_EQ(reader.deadline, 1000 + 5000 + 111);
     recordstart(&reader, {'\r', '\n', 0x15, -4, 1042}, buffer, 1250, 0);
-    EXPECT_EQ(reader.deadline, 2605);  // a negative wait counts as none
+    EXPECT_EQ(reader.deadline, 2605);
 }
 
 // readrecord on the line: characters with bit 7 cleared, statusback emptied
