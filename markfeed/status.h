@@ -1,4 +1,6 @@
-// Scanner responses: records, status answers, modes and conditions.
+// Scanner responses: records, status answers, modes and conditions. The
+// record and condition decoders take plain inputs and do no I/O; readrecord
+// and DecodeStatus do the reads, the requests and the trace around them.
 //
 // Owner of statusback, the last status answer or one-record reply; the
 // flag tests and the readers below read it.
