@@ -62,6 +62,22 @@ void armguard()
     alarm(OPEN_GUARD_SECONDS);
 }
 
+// Puts back the settings the line had before the first open, if any: a
+// signal must not leave the line as it was set up.
+void givebackline()
+{
+    while (OldTermSaved && tcsetattr(Comm, TCSANOW, &OldTerm) != 0 && errno == EINTR) {
+    }
+}
+
+// Gives up a link that did not open: the line is closed at once (its saved
+// settings given back, as at the end of the run); result passes through.
+int failedopen(int result)
+{
+    closeline();
+    return result;
+}
+
 // Cancels the guard. 0 when it fired (even just after the call
 // succeeded): the scanner is not usable in time, and S12 has been shown.
 int disarmguard()
@@ -117,8 +133,11 @@ int openserial(int baud, int size, int parity, int stops)
     // O_NOCTTY: a run started without a controlling terminal must not take
     // the scanner line as one (a hang-up would then end the run).
     int fd = open(devicename, O_RDWR | O_NOCTTY);
-    if (!disarmguard())
+    if (!disarmguard()) {
+        if (fd >= 0)
+            close(fd);  // opened just as the guard fired: never the line
         return 0;
+    }
     if (fd < 0 && stoprequested())
         return -1;
     own::Comm = fd;
@@ -129,7 +148,7 @@ int openserial(int baud, int size, int parity, int stops)
     if (tcgetattr(Comm, &Term) != 0) {
         showmsgf(1, "S22:  Could not get term settings on %s [%d].  Press <ENTER>.", devicename,
                  errno);
-        return 0;
+        return failedopen(0);
     }
     // Saved once: the communication test opens the line for every trial,
     // and what is given back at the end is what the line had before the first.
@@ -155,6 +174,7 @@ int openserial(int baud, int size, int parity, int stops)
 // place where markfeed depends on the host's byte order.
 int portfield(const char *service, int p, uint16_t *field)
 {
+    // Neither order below is a slip, with -p or without: do not "fix" them.
     if (isalpha(static_cast<unsigned char>(service[0]))) {
         struct servent *entry = getservbyname(service, "tcp");
         if (entry == nullptr)
@@ -316,7 +336,6 @@ int EnableSocket()
     trace("\nFunction call to EnableSocket().");
     own::Comm = socket(AF_INET, SOCK_STREAM, 0);
     if (Comm < 0) {
-        own::Comm = -1;
         showmsg("S13:  Could not open tcp socket.  Press <ENTER>.", 1);
         showmsgf(1, "S20:  Unable to open socket %s.  Press <ENTER>.", devicename);
         return 0;
@@ -327,18 +346,18 @@ int EnableSocket()
     hostaddress(portname, &address.sin_addr);
     usedefaultservice();
     if (!serviceport(&address.sin_port))
-        return 0;
+        return failedopen(0);
 
     armguard();
     int connected = connect(Comm, reinterpret_cast<struct sockaddr *>(&address), sizeof address);
     int error = errno;
     if (!disarmguard())
-        return 0;
+        return failedopen(0);
     if (connected != 0 && stoprequested())
-        return -1;
+        return failedopen(-1);
     if (connected != 0) {
         showmsgf(1, connectfailure(error), portname, socketport);
-        return 0;
+        return failedopen(0);
     }
     // The status request after a print frame must not wait for the frame's
     // acknowledgement (Nagle): bytes and their order stay the same.
@@ -453,8 +472,7 @@ int isnetworkdevice(const char *device)
 
 void restoreline()
 {
-    if (OldTermSaved)
-        tcsetattr(Comm, TCSANOW, &OldTerm);
+    givebackline();
     trace("\n\nResetting Scanner Port To Default Settings");
     trace("\n==========================================");
     checkio(&OldTerm);
@@ -464,8 +482,7 @@ void closeline()
 {
     // The line is given back between trials too: after the last failed
     // trial there is no descriptor left to give it back through.
-    if (OldTermSaved)
-        tcsetattr(Comm, TCSANOW, &OldTerm);
+    givebackline();
     close(Comm);
     own::Comm = -1;
 }

@@ -7,7 +7,8 @@
 // call is in link_testing.h.
 // The link shows its own failures on the message line but never ends the
 // run: a failure that leaves nothing to do is a 0 from DlOpenComm (-1 when
-// a stop signal cut the open short), and the caller ends the run.
+// a stop signal cut the open short), with the line closed again, and the
+// caller ends the run.
 //
 // Results: 1 success, 0 failure already shown to the operator, unless a
 // function says otherwise.
@@ -77,5 +78,6 @@ int isnetworkdevice(const char *device);
 void restoreline();
 
 // Puts back the serial line's saved settings without a trace and closes
-// the link (between the trials of the communication test).
+// the link (between the trials of the communication test, and after an
+// open that failed).
 void closeline();

@@ -74,6 +74,7 @@ void takelock()
         showmsgf(1, "Check permissions on %s.  Press <ENTER>.", semname);
         goodbye(EXIT_FAILED);
     }
+    // Meant, though the file was just emptied: the read finds nothing, "lock" goes in.
     char first;
     if (read(lock, &first, 1) != 1 && write(lock, "lock", 4) != 4) {
         showmsg("S45:  Could not initialize scanner lock file.  Press <ENTER>.", 1);

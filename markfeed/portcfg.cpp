@@ -94,6 +94,7 @@ int next_param(const char *path, int *value)
 
 void DlCfg(const char *path)
 {
+    // Meant: no closing call (next_param without a path), the file stays open to the end.
     for (int position = 1; position <= 30; position++) {
         int value = 0;
         if (next_param(path, &value) == 0 && !setcontrolcode(position, value))
