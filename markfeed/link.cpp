@@ -368,12 +368,7 @@ int EnableSocket()
     return 1;
 }
 
-int ReadChar(int seconds)
-{
-    return ReadCharBefore(seconds, NO_DEADLINE);
-}
-
-int ReadCharBefore(int seconds, long long deadline)
+int ReadChar(int seconds, long long deadline)
 {
     if (wait_socket(seconds, deadline) <= 0)
         return -1;

@@ -169,7 +169,7 @@ int readrecord(char *buf, int size, int timeout)
     if (!recordstart(&reader, line, buf, size, clockms()))
         return -1;
     for (;;) {
-        int c = ReadCharBefore(timeout, reader.deadline);
+        int c = ReadChar(timeout, reader.deadline);
         if (c < 0) {
             stoppoint();
             return -1;
