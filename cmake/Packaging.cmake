@@ -32,7 +32,8 @@ set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
 
 # The packages' version is the changelog's newest entry: a release adds an
 # entry and changes project() with it.
-file(STRINGS ${debian_dir}/changelog changelog_top LIMIT_COUNT 1)
+file(READ ${debian_dir}/changelog changelog LIMIT 200)
+string(REGEX MATCH "^[^\n]*" changelog_top "${changelog}")
 if(NOT changelog_top MATCHES "^scanstation \\(${PROJECT_VERSION}\\) ")
   message(FATAL_ERROR "debian/changelog begins with '${changelog_top}', but project() "
                       "says version ${PROJECT_VERSION}: the two must name the same version")
