@@ -1,16 +1,12 @@
-# What `cmake --install` puts where, and the two Debian packages that
-# `cpack -G DEB` makes from one build. Each package is an install component
-# of the same name: markfeed (the station driver, ndxmode, the
-# administrator's documentation) and scannersim (the simulator, its deck).
-# packaging/build-debs builds them with Debian's hardening flags.
+# What `cmake --install` puts where. debian/rules builds the Debian packages
+# through these rules (dh's cmake build system), and debian/*.install splits
+# the result: markfeed (the station driver, ndxmode, the administrator's
+# documentation) and scannersim (the simulator, its deck). Each package is
+# also an install component of the same name, for `cmake --install
+# --component`.
 
-set(pkg_dir ${PROJECT_SOURCE_DIR}/packaging)
 set(markfeed_doc ${CMAKE_INSTALL_DATAROOTDIR}/doc/markfeed)
 set(scannersim_doc ${CMAKE_INSTALL_DATAROOTDIR}/doc/scannersim)
-# Read below at configure time: an edit configures again.
-set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
-             ${PROJECT_SOURCE_DIR}/LICENSE ${pkg_dir}/changelog
-             ${pkg_dir}/markfeed.description ${pkg_dir}/scannersim.description)
 
 install(TARGETS markfeed ndxmode RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT markfeed)
 install(TARGETS scannersim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT scannersim)
@@ -29,16 +25,23 @@ install(FILES scannersim/README.md DESTINATION ${scannersim_doc} COMPONENT scann
 install(FILES examples/batch.deck examples/demo.dlf examples/demo.rtp
         DESTINATION ${scannersim_doc}/examples COMPONENT scannersim)
 
-# The changelog's newest entry must be this version: a release adds one.
-file(READ ${pkg_dir}/changelog changelog)
+# debian/ holds two things that are written down elsewhere too; a build
+# with either out of step stops here, before anything is compiled.
+set(debian_dir ${PROJECT_SOURCE_DIR}/debian)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+             ${PROJECT_SOURCE_DIR}/LICENSE ${debian_dir}/changelog ${debian_dir}/copyright)
+
+# The packages' version is the changelog's newest entry: a release adds an
+# entry and changes project() with it.
+file(READ ${debian_dir}/changelog changelog LIMIT 200)
 string(REGEX MATCH "^[^\n]*" changelog_top "${changelog}")
 if(NOT changelog_top MATCHES "^scanstation \\(${PROJECT_VERSION}\\) ")
-  message(FATAL_ERROR "packaging/changelog begins with '${changelog_top}': "
-                      "add an entry for version ${PROJECT_VERSION}")
+  message(FATAL_ERROR "debian/changelog begins with '${changelog_top}', but project() "
+                      "says version ${PROJECT_VERSION}: the two must name the same version")
 endif()
 
-# The copyright file in Debian's machine-readable format, from LICENSE, so
-# that the licence is written down once.
+# The copyright file in Debian's machine-readable format must say what
+# LICENSE says, which stays the one text to edit.
 file(READ ${PROJECT_SOURCE_DIR}/LICENSE licence)
 if(NOT licence MATCHES "Copyright \\(c\\) ([^\n]+)\n\n(.*)$")
   message(FATAL_ERROR "LICENSE: no copyright line")
@@ -47,7 +50,7 @@ set(copyright_holder "${CMAKE_MATCH_1}")
 string(STRIP "${CMAKE_MATCH_2}" licence_text)
 string(REPLACE "\n\n" "\n.\n" licence_text "${licence_text}")
 string(REPLACE "\n" "\n " licence_text " ${licence_text}")
-file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/copyright
+set(copyright_expected
 "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/
 Upstream-Name: ${PROJECT_NAME}
 
@@ -56,33 +59,9 @@ Copyright: ${copyright_holder}
 License: Expat
 ${licence_text}
 ")
-foreach(package markfeed scannersim)
-  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/copyright ${pkg_dir}/changelog
-          DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${package} COMPONENT ${package})
-endforeach()
-
-set(CPACK_PACKAGE_NAME ${PROJECT_NAME})
-set(CPACK_PACKAGE_VENDOR "the scanner station developers")
-set(CPACK_GENERATOR DEB)
-set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
-set(CPACK_STRIP_FILES ON)
-set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
-    OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
-set(CPACK_PRE_BUILD_SCRIPTS ${pkg_dir}/debian-staging.cmake)
-set(CPACK_SCANSTATION_STRIP ${CMAKE_STRIP})
-set(CPACK_DEB_COMPONENT_INSTALL ON)
-set(CPACK_COMPONENTS_ALL markfeed scannersim)
-set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Scanner Station Developers <station-developers@example.org>")
-set(CPACK_DEBIAN_PACKAGE_SOURCE ${PROJECT_NAME})
-set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-foreach(package markfeed scannersim)
-  string(TOUPPER ${package} upper)
-  file(READ ${pkg_dir}/${package}.description description)
-  set(CPACK_DEBIAN_${upper}_PACKAGE_NAME ${package})
-  set(CPACK_DEBIAN_${upper}_DESCRIPTION "${description}")
-endforeach()
-set(CPACK_DEBIAN_MARKFEED_PACKAGE_SECTION utils)
-set(CPACK_DEBIAN_SCANNERSIM_PACKAGE_SECTION devel)
-include(CPack)
+file(READ ${debian_dir}/copyright copyright)
+if(NOT copyright STREQUAL copyright_expected)
+  file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/copyright.expected "${copyright_expected}")
+  message(FATAL_ERROR "debian/copyright does not say what LICENSE says; it should read as "
+                      "${CMAKE_CURRENT_BINARY_DIR}/copyright.expected")
+endif()

@@ -459,7 +459,8 @@ TEST(NetworkLink, AnswerThatNeverEndsIsGivenUpAtItsDeadline)
 TEST(NetworkLink, ServiceNameFromTheServicesFile)
 {
     if (!privateMountsWork())
-        GTEST_SKIP() << "no private mount namespace here (needs root)";
+        GTEST_SKIP() << "cannot mount over /etc/services in a private mount namespace "
+                        "(needs root, and the file itself, from netbase)";
     auto servicesOf = [](const PortPair &pair) {
         return "# scanners\nscanner " + std::to_string(pair.port + 1) + "/udp\nsheetsrv " +
                std::to_string(pair.port) + "/tcp\n";

@@ -232,6 +232,7 @@ TEST(Paths, PlantedLinksAndSpecialFiles)
         {"d_tty1a.cfg", Fifo, "", {s21}, "not a regular file"},
         {"d_tty1a.cfg", Link, "/dev/zero", {s21}, "not a regular file"},
     };
+    std::string unplanted;  // cases that need another user's files
     for (const auto &c : cases) {
         SCOPED_TRACE(std::string(c.name) + " plant " + std::to_string(c.plant));
         TempDir dir;
@@ -243,7 +244,12 @@ TEST(Paths, PlantedLinksAndSpecialFiles)
                                        : symlink(target.c_str(), planted.c_str());
         ASSERT_EQ(planting, 0);
         bool others = c.plant == OthersLink || c.plant == OthersLinkInOthersDir;
-        ASSERT_EQ(others ? lchown(planted.c_str(), 65534, 65534) : 0, 0);
+        // Giving a file to another user takes root, which a package build
+        // does not have.
+        if (others && (geteuid() != 0 || lchown(planted.c_str(), 65534, 65534) != 0)) {
+            unplanted += std::string(" ") + c.name;
+            continue;
+        }
         ASSERT_EQ(c.plant == OthersLinkInOthersDir ? chown(dir.path().c_str(), 65534, 65534) : 0,
                   0);
         auto run = runStation(dir, {"-x", "-d", device}, {}, 10);
@@ -255,6 +261,8 @@ TEST(Paths, PlantedLinksAndSpecialFiles)
         std::string reason = std::string("\nUnable to open ") + c.name + ":  " + c.traced;
         EXPECT_EQ(has(run.trace, reason), *c.traced != '\0') << run.trace;
     }
+    if (!unplanted.empty())
+        GTEST_SKIP() << "another user's links not planted (chown needs root) for:" << unplanted;
 }
 
 // A user id that no account has, above `after`.
