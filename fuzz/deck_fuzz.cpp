@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "deck.h"
-#include "support.h"
+#include "fuzz/support.h"
+#include "scannersim/deck.h"
 
 using scannersim::DeckEntry;
 using scannersim::EntryKind;

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "codes.h"
-#include "frames.h"
-#include "support.h"
+#include "fuzz/support.h"
+#include "scannersim/codes.h"
+#include "scannersim/frames.h"
 
 using scannersim::FrameKind;
 using scannersim::FrameParser;

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-#include "support.h"
+#include "fuzz/support.h"
 
 int ndxmode_main(int argc, char *argv[]);
 

@@ -5,8 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "runsettings.h"
-#include "support.h"
+#include "fuzz/support.h"
+#include "markfeed/runsettings.h"
+#include "markfeed/runsettings_testing.h"
 
 namespace {
 
@@ -45,7 +46,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     clearoptions();
     int asked = longoption(argc, argv.data());
-    FUZZ_CHECK(asked == ASKED_NOTHING || asked == ASKED_HELP || asked == ASKED_VERSION);
+    FUZZ_CHECK(asked == ASKED_NOTHING || asked == ASKED_HELP || asked == ASKED_VERSION ||
+               asked == ASKED_CHECK);
     Overrides overrides;
     char letter = 0;
     int refusal = readoptions(argc, argv.data(), &overrides, &letter);

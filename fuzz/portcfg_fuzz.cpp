@@ -4,11 +4,11 @@
 #include <cstdint>
 #include <string>
 
-#include "codes.h"
-#include "frames.h"
-#include "portcfg.h"
-#include "runsettings.h"
-#include "support.h"
+#include "fuzz/support.h"
+#include "markfeed/frames.h"
+#include "markfeed/portcfg.h"
+#include "markfeed/runsettings.h"
+#include "scannersim/codes.h"
 
 namespace {
 

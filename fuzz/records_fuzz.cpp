@@ -1,53 +1,63 @@
-// Records from the scanner, with run-length groups, through a real
-// descriptor pair. The input: two bytes of buffer size, a byte that says
+// Records from the scanner, with run-length groups, through the record
+// decoder. The input: two bytes of buffer size, a byte whose low bit says
 // whether the next three replace Eor1, Eor2 and the compress code (as a
-// port configuration file may), then the bytes on the line. The same bytes,
-// as a record that scannersim compresses, must read back as they were.
+// port configuration file may) and whose other bits give the wait for a
+// character, then the bytes on the line. The same bytes, as a record that
+// scannersim compresses, must read back as they were.
 #include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include "frames.h"
-#include "line.h"
-#include "status.h"
-#include "support.h"
-#include "wire.h"
+#include "fuzz/support.h"
+#include "markfeed/status.h"
+#include "scannersim/wire.h"
 
 namespace {
 
 constexpr int MAX_BUFFER = 1300;  // beyond the largest record buffer, 1250
 constexpr size_t RECORD_SIZE = 1250;
-// Enough for every run length (1 to 63); the line costs two system calls
-// a character, so the round trip takes no more.
-constexpr size_t ROUND_TRIP = 64;
+constexpr long CHAR_MICROS = 1042;  // 9600 baud, 10 bits a character
+constexpr long long NOW = 1000;
 
-// The control codes' positions in the port configuration file.
-constexpr int EOR1_POSITION = 2;
-constexpr int EOR2_POSITION = 3;
-constexpr int COMPRESS_POSITION = 18;
-
-void setCodes(int eor1, int eor2, int compress)
+// The bytes as the link gives them, record after record, into a buffer of
+// exactly size characters, so that a byte written past it is caught.
+void readAll(const RecordLine &line, int size, const uint8_t *data, size_t length)
 {
-    setcontrolcode(EOR1_POSITION, eor1);
-    setcontrolcode(EOR2_POSITION, eor2);
-    setcontrolcode(COMPRESS_POSITION, compress);
+    std::vector<char> record(static_cast<size_t>(size));
+    RecordReader reader;
+    if (!recordstart(&reader, line, record.data(), size, NOW))
+        return;
+    FUZZ_CHECK(reader.deadline >= NOW + (line.waitseconds > 0 ? line.waitseconds * 1000LL : 0));
+    for (size_t i = 0; i < length; i++) {
+        int count = recordbyte(&reader, data[i] & 0x7F);
+        if (count < 0)
+            continue;
+        FUZZ_CHECK(count < size);
+        FUZZ_CHECK(record[static_cast<size_t>(count)] == '\0');
+        recordstart(&reader, line, record.data(), size, NOW);
+    }
 }
 
-// text (7-bit) compressed by scannersim with the codes in use, read back.
-void roundTrip(int scanner, const std::string &text)
+// text compressed by scannersim with the codes in use, read back whole,
+// ending with the last byte on the line.
+void roundTrip(const RecordLine &line, const std::string &text)
 {
     scannersim::Codes codes;
-    codes.eor1 = Eor1;
-    codes.eor2 = Eor2;
-    codes.compress = CompressCode;
+    codes.eor1 = static_cast<unsigned char>(line.eor1);
+    codes.eor2 = static_cast<unsigned char>(line.eor2);
+    codes.compress = static_cast<unsigned char>(line.compress);
     std::string bytes = scannersim::frameAnswer(text, codes, true);
-    sendLine(scanner, reinterpret_cast<const uint8_t *>(bytes.data()), bytes.size());
     std::vector<char> record(RECORD_SIZE);
-    int count = readrecord(record.data(), static_cast<int>(RECORD_SIZE), 5);
+    RecordReader reader;
+    recordstart(&reader, line, record.data(), static_cast<int>(RECORD_SIZE), NOW);
+    int count = -1;
+    for (size_t i = 0; i < bytes.size() && count < 0; i++) {
+        count = recordbyte(&reader, static_cast<unsigned char>(bytes[i]) & 0x7F);
+        FUZZ_CHECK(count < 0 || i + 1 == bytes.size());
+    }
     FUZZ_CHECK(count == static_cast<int>(text.size()));
     FUZZ_CHECK(text.compare(0, text.size(), record.data(), text.size()) == 0);
-    drainLine(scanner);
 }
 
 }  // namespace
@@ -56,34 +66,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     if (size < 3)
         return 0;
-    int scanner = openLine();
     int buffer = ((data[0] << 8) | data[1]) % MAX_BUFFER;
+    RecordLine line = {0x0D, 0x0A, 0x15, (data[2] >> 1) - 64, CHAR_MICROS};
     bool codes = (data[2] & 1) != 0 && size >= 6;
-    if (codes)
-        setCodes(data[3], data[4], data[5]);
+    if (codes) {
+        line.eor1 = data[3];
+        line.eor2 = data[4];
+        line.compress = data[5];
+    }
     size_t skip = codes ? 6 : 3;
-    sendLine(scanner, data + skip, size - skip);
-
-    // Exactly the size given, so that a byte written past it is caught.
-    std::vector<char> record(static_cast<size_t>(buffer));
-    int count;
-    do {
-        count = readrecord(record.data(), buffer, 5);
-        FUZZ_CHECK(count < buffer);
-        if (count >= 0)
-            FUZZ_CHECK(record[static_cast<size_t>(count)] == '\0');
-    } while (count >= 0 && buffer > 0);
-
-    drainLine(scanner);
+    readAll(line, buffer, data + skip, size - skip);
 
     // Codes a 7-bit line can carry, three different ones, as a scanner uses.
-    if (Eor1 < 0x80 && Eor2 < 0x80 && CompressCode < 0x80 && Eor1 != Eor2 && Eor1 != CompressCode &&
-        Eor2 != CompressCode) {
+    if (line.eor1 < 0x80 && line.eor2 < 0x80 && line.compress < 0x80 && line.eor1 != line.eor2 &&
+        line.eor1 != line.compress && line.eor2 != line.compress) {
         std::string text;
-        for (size_t i = skip; i < size && text.size() < ROUND_TRIP; i++)
+        for (size_t i = skip; i < size && text.size() < RECORD_SIZE - 1; i++)
             text.push_back(static_cast<char>(data[i] & 0x7F));
-        roundTrip(scanner, text);
+        roundTrip(line, text);
     }
-    setCodes(0x0D, 0x0A, 0x15);
     return 0;
 }

@@ -6,8 +6,8 @@
 #include <ctime>
 #include <vector>
 
-#include "sheetcheck.h"
-#include "support.h"
+#include "fuzz/support.h"
+#include "markfeed/sheetcheck.h"
 
 namespace {
 

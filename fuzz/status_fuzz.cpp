@@ -1,76 +1,78 @@
-// The scanner's status answers through a real descriptor pair. The first
-// 54 bytes of the input make a long status (50) and a download status (4)
-// of exactly their lengths, as DecodeStatus asks for them (an answer of
-// another length ends the run, by design); the rest goes on the line as
-// it stands, for the silent status requests and the Initiate reply, which
-// take any answer.
+// The scanner's status answers through the condition decoder. The first 54
+// bytes of the input make a long status (50) and a download status (4), as
+// DecodeStatus reads them, each exactly as long as it is so that a read
+// past it is caught; the rest is bytes on the line, read as answers of any
+// length into a buffer of the status answer's size and decoded as both.
 #include <cstdint>
 #include <cstring>
-#include <string>
+#include <vector>
 
-#include "frames.h"
-#include "line.h"
-#include "runsettings.h"
-#include "status.h"
-#include "support.h"
+#include "fuzz/support.h"
+#include "markfeed/runsettings.h"
+#include "markfeed/status.h"
 
 namespace {
 
 constexpr size_t LONG_LENGTH = 50;
 constexpr size_t DOWNLOAD_LENGTH = 4;
 
-// One answer of exactly length characters from the input (padded with
-// '0'), closed by Eor1 Eor2. A byte that would end the record or start a
-// run-length group once its bit 7 is cleared, or a NUL, which would cut
-// the answer short, is moved out of the way.
-std::string answer(const uint8_t *data, size_t size, size_t length)
+// An answer of up to length characters from the input, closed by its NUL.
+std::vector<char> answer(const uint8_t *data, size_t size, size_t length)
 {
-    std::string text;
-    for (size_t i = 0; i < length; i++) {
-        unsigned char byte = i < size ? data[i] : '0';
-        unsigned char seen = byte & 0x7F;
-        if (seen == 0 || seen == Eor1 || seen == Eor2 || seen == CompressCode)
-            byte ^= 0x40;
-        text.push_back(static_cast<char>(byte));
-    }
-    text.push_back(static_cast<char>(Eor1));
-    text.push_back(static_cast<char>(Eor2));
+    std::vector<char> text(data, data + (size < length ? size : length));
+    text.push_back('\0');
     return text;
 }
 
-void send(int scanner, const std::string &bytes)
+void checkMessage(int code)
 {
-    sendLine(scanner, reinterpret_cast<const uint8_t *>(bytes.data()), bytes.size());
+    const char *text = GetMsg(code);
+    FUZZ_CHECK(text != nullptr && strnlen(text, MSG_SIZE) < MSG_SIZE);
+}
+
+// The condition of a long status, with the download status when it decides.
+void decode(const char *longstatus, const char *downloadstatus)
+{
+    int code = longcondition(longstatus);
+    if (code == NEEDS_DOWNLOAD_STATUS) {
+        code = formcondition(downloadstatus);
+        FUZZ_CHECK(code == NO_CONDITION ||
+                   (code >= UNRECOGNISED_FORM8 && code <= UNRECOGNISED_FORM));
+    } else {
+        FUZZ_CHECK(code >= NOT_READY && code <= SHEET_AT_PRINT && code != HOPPER_EMPTY);
+    }
+    checkMessage(code);
+}
+
+// The answers on the line, as the status requests read them.
+void readAnswers(const uint8_t *data, size_t size)
+{
+    const RecordLine line = {'\r', '\n', 0x15, 0, 1042};  // the built-in codes
+    std::vector<char> status(STATUS_SIZE);
+    RecordReader reader;
+    recordstart(&reader, line, status.data(), STATUS_SIZE, 0);
+    for (size_t i = 0; i < size; i++) {
+        if (recordbyte(&reader, data[i] & 0x7F) < 0)
+            continue;
+        FUZZ_CHECK(strnlen(status.data(), STATUS_SIZE) < STATUS_SIZE);
+        decode(status.data(), status.data());
+        recordstart(&reader, line, status.data(), STATUS_SIZE, 0);
+    }
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    int scanner = openLine();
-    size_t first = size < LONG_LENGTH ? size : LONG_LENGTH;
-    send(scanner, answer(data, size, LONG_LENGTH));
-    send(scanner, answer(data + first, size - first, DOWNLOAD_LENGTH));
-
-    int code = DecodeStatus();
-    FUZZ_CHECK(code >= NO_CONDITION && code <= SHEET_AT_PRINT && code != HOPPER_EMPTY);
-    const char *text = GetMsg(code);
-    FUZZ_CHECK(text != nullptr && strnlen(text, MSG_SIZE) < MSG_SIZE);
+    std::vector<char> longstatus = answer(data, size, LONG_LENGTH);
+    size_t first = longstatus.size() - 1;
+    std::vector<char> downloadstatus = answer(data + first, size - first, DOWNLOAD_LENGTH);
+    decode(longstatus.data(), downloadstatus.data());
     // A code no answer gives, for the message of an unknown one.
-    text = GetMsg(size > 0 ? static_cast<signed char>(data[size - 1]) : -1);
-    FUZZ_CHECK(text != nullptr && strnlen(text, MSG_SIZE) < MSG_SIZE);
-    S0SHEETATPRINT();
-    S0EMPTY();
-    S0NOTREADY();
-    drainLine(scanner);
+    checkMessage(size > 0 ? static_cast<signed char>(data[size - 1]) : -1);
 
     size_t rest = LONG_LENGTH + DOWNLOAD_LENGTH;
-    if (size > rest) {
-        sendLine(scanner, data + rest, size - rest);
-        testparity();
-        initiatereply();
-        FUZZ_CHECK(strnlen(statusback, STATUS_SIZE) < STATUS_SIZE);
-        drainLine(scanner);
-    }
+    if (size > rest)
+        readAnswers(data + rest, size - rest);
     return 0;
 }

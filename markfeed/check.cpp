@@ -1,4 +1,4 @@
-#include "check.h"
+#include "markfeed/check.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -15,13 +15,13 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "download.h"
-#include "frames.h"
-#include "journal.h"
-#include "link.h"
-#include "portcfg.h"
-#include "procfs.h"
-#include "runsettings.h"
+#include "markfeed/download.h"
+#include "markfeed/frames.h"
+#include "markfeed/journal.h"
+#include "markfeed/link.h"
+#include "markfeed/portcfg.h"
+#include "markfeed/procfs.h"
+#include "markfeed/runsettings.h"
 
 namespace {
 

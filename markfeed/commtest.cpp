@@ -1,14 +1,14 @@
-#include "commtest.h"
+#include "markfeed/commtest.h"
 
 #include <cstdio>
 
-#include "datafile.h"
-#include "frames.h"
-#include "link.h"
-#include "operator.h"
-#include "runsettings.h"
-#include "status.h"
-#include "termination.h"
+#include "markfeed/datafile.h"
+#include "markfeed/frames.h"
+#include "markfeed/link.h"
+#include "markfeed/operator.h"
+#include "markfeed/runsettings.h"
+#include "markfeed/status.h"
+#include "markfeed/termination.h"
 
 namespace {
 

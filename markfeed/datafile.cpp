@@ -1,4 +1,4 @@
-#include "datafile.h"
+#include "markfeed/datafile.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -8,10 +8,10 @@
 #include <cerrno>
 #include <cstring>
 
-#include "operator.h"
-#include "runsettings.h"
-#include "safefile.h"
-#include "termination.h"
+#include "markfeed/operator.h"
+#include "markfeed/runsettings.h"
+#include "markfeed/safefile.h"
+#include "markfeed/termination.h"
 
 namespace {
 

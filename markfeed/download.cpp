@@ -1,4 +1,4 @@
-#include "download.h"
+#include "markfeed/download.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -7,12 +7,12 @@
 #include <cstdio>
 #include <cstring>
 
-#include "frames.h"
-#include "link.h"
-#include "operator.h"
-#include "runsettings.h"
-#include "safefile.h"
-#include "status.h"
+#include "markfeed/frames.h"
+#include "markfeed/link.h"
+#include "markfeed/operator.h"
+#include "markfeed/runsettings.h"
+#include "markfeed/safefile.h"
+#include "markfeed/status.h"
 
 namespace {
 

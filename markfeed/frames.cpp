@@ -1,12 +1,16 @@
-#include "frames.h"
+#include "markfeed/frames.h"
 
 #include <cstdio>
 #include <cstring>
 
-#include "journal.h"
-#include "link.h"
-#include "operator.h"
+#include "markfeed/journal.h"
+#include "markfeed/link.h"
+#include "markfeed/operator.h"
 
+namespace {
+
+// The codes others read; they see them through the const names of frames.h.
+namespace own {
 unsigned char Eor1 = 0x0D;
 unsigned char Eor2 = 0x0A;
 unsigned char StatusControlCode = 0x73;
@@ -14,8 +18,7 @@ unsigned char LongStatusRequest = 0x30;
 unsigned char ShortStatusRequest = 0x31;
 unsigned char CompressCode = 0x15;
 unsigned char DownloadStatusRequest = 0x33;
-
-namespace {
+}  // namespace own
 
 unsigned char Eoi = 0x04;
 unsigned char Start = 0x72;
@@ -44,15 +47,15 @@ char PosBuff[8];          // the print position of writedata
 // its int settings (the delay and the line settings) hold none.
 unsigned char *const configured[30] = {
     &Eoi,
-    &Eor1,
-    &Eor2,
+    &own::Eor1,
+    &own::Eor2,
     &Start,
     &Stop,
     &Initiate,
     &PositiveResponse,
-    &StatusControlCode,
-    &LongStatusRequest,
-    &ShortStatusRequest,
+    &own::StatusControlCode,
+    &own::LongStatusRequest,
+    &own::ShortStatusRequest,
     &BarCodeRequest,
     &ScannerControlCode,
     &DownloadControlChar,
@@ -60,13 +63,13 @@ unsigned char *const configured[30] = {
     &RelCode,
     &PrintPosCode,
     &PrintDataCode,
-    &CompressCode,
+    &own::CompressCode,
     &SelectScanner,
     &SelectAux,
     &AuxPortData,
     &SelectFromAux,
     nullptr,
-    &DownloadStatusRequest,
+    &own::DownloadStatusRequest,
     &SelectStacker,
     nullptr,
     nullptr,
@@ -93,6 +96,15 @@ void sendtriple(unsigned char first, unsigned char second, unsigned char third, 
 }
 
 }  // namespace
+
+// constexpr: bound before any code runs, whatever order the files start in.
+constexpr const unsigned char &Eor1 = own::Eor1;
+constexpr const unsigned char &Eor2 = own::Eor2;
+constexpr const unsigned char &CompressCode = own::CompressCode;
+constexpr const unsigned char &StatusControlCode = own::StatusControlCode;
+constexpr const unsigned char &LongStatusRequest = own::LongStatusRequest;
+constexpr const unsigned char &ShortStatusRequest = own::ShortStatusRequest;
+constexpr const unsigned char &DownloadStatusRequest = own::DownloadStatusRequest;
 
 void DlDownload()
 {

@@ -8,11 +8,16 @@
 // missing answer); setcontrolcode gives 1 when the position holds a code.
 #pragma once
 
-// The codes the response reader and the status requests use; the others
-// are read only by the senders here.
-extern unsigned char Eor1, Eor2, CompressCode;
-extern unsigned char StatusControlCode, LongStatusRequest, ShortStatusRequest;
-extern unsigned char DownloadStatusRequest;
+// The codes the response reader and the status requests use, read-only
+// (setcontrolcode changes them); the others are read only by the senders
+// here.
+extern const unsigned char &Eor1;
+extern const unsigned char &Eor2;
+extern const unsigned char &CompressCode;
+extern const unsigned char &StatusControlCode;
+extern const unsigned char &LongStatusRequest;
+extern const unsigned char &ShortStatusRequest;
+extern const unsigned char &DownloadStatusRequest;
 
 // Replaces the control code at position (1 to 30) of the port
 // configuration file with the low 8 bits of value.

@@ -1,4 +1,4 @@
-#include "journal.h"
+#include "markfeed/journal.h"
 
 #include <pwd.h>
 #include <syslog.h>
@@ -11,7 +11,7 @@
 #include <cstring>
 #include <ctime>
 
-#include "runsettings.h"
+#include "markfeed/runsettings.h"
 
 namespace {
 

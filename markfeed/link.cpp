@@ -1,4 +1,5 @@
-#include "link.h"
+#include "markfeed/link.h"
+#include "markfeed/link_testing.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -12,17 +13,21 @@
 
 #include <cctype>
 #include <cerrno>
+#include <csignal>
 #include <cstdint>
 #include <cstring>
 #include <ctime>
 
-#include "journal.h"
-#include "operator.h"
-#include "runsettings.h"
-
-int Comm;
+#include "markfeed/journal.h"
+#include "markfeed/operator.h"
+#include "markfeed/runsettings.h"
 
 namespace {
+
+// The others read it through the const Comm of link.h.
+namespace own {
+int Comm = -1;
+}
 
 struct termios Term;     // settings applied to the serial device
 struct termios OldTerm;  // the device's settings before the change
@@ -34,6 +39,14 @@ constexpr int OPEN_GUARD_SECONDS = 4;
 constexpr int READ_ATTEMPTS = 16;
 constexpr long NETWORK_BAUD = 9600;
 constexpr int LONGEST_CHARACTER = 12;  // start, 8 data, parity, 2 stop bits
+
+// SIGALRM handler of the open guard. It no longer exits: it only records
+// that it fired, so that the blocked open or connect comes back with EINTR
+// and its caller shows S12.
+void alarm_exit(int)
+{
+    AlarmFired = 1;
+}
 
 // Arms the open guard. No SA_RESTART: the blocked call must come back with
 // EINTR instead of being resumed.
@@ -47,6 +60,22 @@ void armguard()
     sigaction(SIGALRM, &action, nullptr);
     AlarmFired = 0;
     alarm(OPEN_GUARD_SECONDS);
+}
+
+// Puts back the settings the line had before the first open, if any: a
+// signal must not leave the line as it was set up.
+void givebackline()
+{
+    while (OldTermSaved && tcsetattr(Comm, TCSANOW, &OldTerm) != 0 && errno == EINTR) {
+    }
+}
+
+// Gives up a link that did not open: the line is closed at once (its saved
+// settings given back, as at the end of the run); result passes through.
+int failedopen(int result)
+{
+    closeline();
+    return result;
 }
 
 // Cancels the guard. 0 when it fired (even just after the call
@@ -104,11 +133,14 @@ int openserial(int baud, int size, int parity, int stops)
     // O_NOCTTY: a run started without a controlling terminal must not take
     // the scanner line as one (a hang-up would then end the run).
     int fd = open(devicename, O_RDWR | O_NOCTTY);
-    if (!disarmguard())
+    if (!disarmguard()) {
+        if (fd >= 0)
+            close(fd);  // opened just as the guard fired: never the line
         return 0;
+    }
     if (fd < 0 && stoprequested())
         return -1;
-    Comm = fd;
+    own::Comm = fd;
     if (Comm < 0) {
         showmsgf(1, "S21:  Unable to open device %s.  Press <ENTER>.", devicename);
         return 0;
@@ -116,7 +148,7 @@ int openserial(int baud, int size, int parity, int stops)
     if (tcgetattr(Comm, &Term) != 0) {
         showmsgf(1, "S22:  Could not get term settings on %s [%d].  Press <ENTER>.", devicename,
                  errno);
-        return 0;
+        return failedopen(0);
     }
     // Saved once: the communication test opens the line for every trial,
     // and what is given back at the end is what the line had before the first.
@@ -142,6 +174,7 @@ int openserial(int baud, int size, int parity, int stops)
 // place where markfeed depends on the host's byte order.
 int portfield(const char *service, int p, uint16_t *field)
 {
+    // Neither order below is a slip, with -p or without: do not "fix" them.
     if (isalpha(static_cast<unsigned char>(service[0]))) {
         struct servent *entry = getservbyname(service, "tcp");
         if (entry == nullptr)
@@ -178,7 +211,7 @@ const char *connectfailure(int error)
 // select on Comm for seconds + DlDelay, cut to what is left before the
 // deadline: >0 input, 0 time-out (also once the deadline has passed), -1
 // error.
-int waitlink(int seconds, long long deadline)
+int wait_socket(int seconds, long long deadline)
 {
     int total = withdelay(seconds);
     if (total < 0 || Comm < 0 || Comm >= FD_SETSIZE)
@@ -245,6 +278,9 @@ int databits(tcflag_t flags)
 
 }  // namespace
 
+// constexpr: bound before any code runs, whatever order the files start in.
+constexpr const int &Comm = own::Comm;
+
 void hostaddress(const char *name, struct in_addr *address)
 {
     struct hostent *host = gethostbyname(name);
@@ -262,11 +298,6 @@ int dialledport(const char *service, int p)
     if (!portfield(service[0] != '\0' ? service : DEFAULT_SERVICE, p, &field))
         return -1;
     return ntohs(field);
-}
-
-void alarm_exit(int)
-{
-    AlarmFired = 1;
 }
 
 int DlOpenComm(int baud, int size, int parity, int stops)
@@ -303,9 +334,8 @@ int lockdevice()
 int EnableSocket()
 {
     trace("\nFunction call to EnableSocket().");
-    Comm = socket(AF_INET, SOCK_STREAM, 0);
+    own::Comm = socket(AF_INET, SOCK_STREAM, 0);
     if (Comm < 0) {
-        Comm = -1;
         showmsg("S13:  Could not open tcp socket.  Press <ENTER>.", 1);
         showmsgf(1, "S20:  Unable to open socket %s.  Press <ENTER>.", devicename);
         return 0;
@@ -316,18 +346,18 @@ int EnableSocket()
     hostaddress(portname, &address.sin_addr);
     usedefaultservice();
     if (!serviceport(&address.sin_port))
-        return 0;
+        return failedopen(0);
 
     armguard();
     int connected = connect(Comm, reinterpret_cast<struct sockaddr *>(&address), sizeof address);
     int error = errno;
     if (!disarmguard())
-        return 0;
+        return failedopen(0);
     if (connected != 0 && stoprequested())
-        return -1;
+        return failedopen(-1);
     if (connected != 0) {
         showmsgf(1, connectfailure(error), portname, socketport);
-        return 0;
+        return failedopen(0);
     }
     // The status request after a print frame must not wait for the frame's
     // acknowledgement (Nagle): bytes and their order stay the same.
@@ -338,19 +368,9 @@ int EnableSocket()
     return 1;
 }
 
-int wait_socket(int seconds)
+int ReadChar(int seconds, long long deadline)
 {
-    return waitlink(seconds, NO_DEADLINE);
-}
-
-int ReadChar(int seconds)
-{
-    return ReadCharBefore(seconds, NO_DEADLINE);
-}
-
-int ReadCharBefore(int seconds, long long deadline)
-{
-    if (waitlink(seconds, deadline) <= 0)
+    if (wait_socket(seconds, deadline) <= 0)
         return -1;
     for (int attempt = 0; attempt < READ_ATTEMPTS; attempt++) {
         unsigned char byte;
@@ -447,8 +467,7 @@ int isnetworkdevice(const char *device)
 
 void restoreline()
 {
-    if (OldTermSaved)
-        tcsetattr(Comm, TCSANOW, &OldTerm);
+    givebackline();
     trace("\n\nResetting Scanner Port To Default Settings");
     trace("\n==========================================");
     checkio(&OldTerm);
@@ -458,13 +477,12 @@ void closeline()
 {
     // The line is given back between trials too: after the last failed
     // trial there is no descriptor left to give it back through.
-    if (OldTermSaved)
-        tcsetattr(Comm, TCSANOW, &OldTerm);
+    givebackline();
     close(Comm);
-    Comm = -1;
+    own::Comm = -1;
 }
 
 void attachline(int fd)
 {
-    Comm = fd;
+    own::Comm = fd;
 }

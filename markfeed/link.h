@@ -2,10 +2,13 @@
 // network terminal server. Every byte to or from the scanner goes through
 // Comm; this module adds no framing or buffering.
 //
-// Owner of Comm and of the serial line's settings (applied and saved).
+// Owner of Comm and of the serial line's settings (applied and saved):
+// only this module opens, closes or replaces the link. What only the tests
+// call is in link_testing.h.
 // The link shows its own failures on the message line but never ends the
 // run: a failure that leaves nothing to do is a 0 from DlOpenComm (-1 when
-// a stop signal cut the open short), and the caller ends the run.
+// a stop signal cut the open short), with the line closed again, and the
+// caller ends the run.
 //
 // Results: 1 success, 0 failure already shown to the operator, unless a
 // function says otherwise.
@@ -14,9 +17,7 @@
 #include <netinet/in.h>
 #include <termios.h>
 
-#include <csignal>
-
-extern int Comm;  // the serial device or socket; -1 when closed
+extern const int &Comm;  // the serial device or socket, read-only; -1 when closed
 
 // Opens the link with these line settings (serial) or connects (network).
 // -1 when a stop signal cut the open or connect short (nothing shown).
@@ -42,20 +43,11 @@ void hostaddress(const char *name, struct in_addr *address);
 // no entry in the services database.
 int dialledport(const char *service, int p);
 
-// SIGALRM handler of the 4-second open guard: only records that it fired,
-// so the blocked open or connect returns with EINTR.
-void alarm_exit(int signum);
-
-// select on Comm for seconds + DlDelay: >0 input, 0 time-out, -1 error.
-int wait_socket(int seconds);
-
 // One byte from the link with bit 7 cleared, or -1 when none came in time
-// or the link gives no data (16 attempts a second apart).
-int ReadChar(int seconds);
-
-// The same, given up at deadline (a clockms time) as well: the wait is cut
-// to what is left of it, and so are the attempts on a link without data.
-int ReadCharBefore(int seconds, long long deadline);
+// or the link gives no data (16 attempts a second apart). Given up at
+// deadline (a clockms time, or NO_DEADLINE) as well: the wait is cut to
+// what is left of it, and so are the attempts on a link without data.
+int ReadChar(int seconds, long long deadline);
 constexpr long long NO_DEADLINE = -1;
 
 // Milliseconds on a clock that only goes forward, for deadlines.
@@ -84,8 +76,6 @@ int isnetworkdevice(const char *device);
 void restoreline();
 
 // Puts back the serial line's saved settings without a trace and closes
-// the link (between the trials of the communication test).
+// the link (between the trials of the communication test, and after an
+// open that failed).
 void closeline();
-
-// Takes an already open descriptor as the link.
-void attachline(int fd);

@@ -15,20 +15,20 @@
 #include <cstring>
 #include <initializer_list>
 
-#include "check.h"
-#include "commtest.h"
-#include "datafile.h"
-#include "download.h"
-#include "frames.h"
-#include "journal.h"
-#include "link.h"
-#include "operator.h"
-#include "portcfg.h"
-#include "runsettings.h"
-#include "safefile.h"
-#include "scanloop.h"
-#include "status.h"
-#include "termination.h"
+#include "markfeed/check.h"
+#include "markfeed/commtest.h"
+#include "markfeed/datafile.h"
+#include "markfeed/download.h"
+#include "markfeed/frames.h"
+#include "markfeed/journal.h"
+#include "markfeed/link.h"
+#include "markfeed/operator.h"
+#include "markfeed/portcfg.h"
+#include "markfeed/runsettings.h"
+#include "markfeed/safefile.h"
+#include "markfeed/scanloop.h"
+#include "markfeed/status.h"
+#include "markfeed/termination.h"
 
 namespace {
 
@@ -74,6 +74,7 @@ void takelock()
         showmsgf(1, "Check permissions on %s.  Press <ENTER>.", semname);
         goodbye(EXIT_FAILED);
     }
+    // Meant, though the file was just emptied: the read finds nothing, "lock" goes in.
     char first;
     if (read(lock, &first, 1) != 1 && write(lock, "lock", 4) != 4) {
         showmsg("S45:  Could not initialize scanner lock file.  Press <ENTER>.", 1);

@@ -1,4 +1,4 @@
-#include "operator.h"
+#include "markfeed/operator.h"
 
 #include <curses.h>
 #include <fcntl.h>
@@ -16,9 +16,9 @@
 #include <ctime>
 #include <initializer_list>
 
-#include "journal.h"
-#include "runsettings.h"
-#include "safefile.h"
+#include "markfeed/journal.h"
+#include "markfeed/runsettings.h"
+#include "markfeed/safefile.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "portcfg.h"
+#include "markfeed/portcfg.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -6,10 +6,10 @@
 #include <cctype>
 #include <cstdint>
 
-#include "frames.h"
-#include "operator.h"
-#include "runsettings.h"
-#include "safefile.h"
+#include "markfeed/frames.h"
+#include "markfeed/operator.h"
+#include "markfeed/runsettings.h"
+#include "markfeed/safefile.h"
 
 namespace {
 
@@ -94,6 +94,7 @@ int next_param(const char *path, int *value)
 
 void DlCfg(const char *path)
 {
+    // Meant: no closing call (next_param without a path), the file stays open to the end.
     for (int position = 1; position <= 30; position++) {
         int value = 0;
         if (next_param(path, &value) == 0 && !setcontrolcode(position, value))

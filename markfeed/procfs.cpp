@@ -1,4 +1,4 @@
-#include "procfs.h"
+#include "markfeed/procfs.h"
 
 #include <sys/sysmacros.h>
 

@@ -1,4 +1,5 @@
-#include "runsettings.h"
+#include "markfeed/runsettings.h"
+#include "markfeed/runsettings_testing.h"
 
 #include <cctype>
 #include <climits>
@@ -7,6 +8,11 @@
 #include <cstring>
 #include <initializer_list>
 
+namespace {
+
+// The settings themselves. Only this file writes them; the others read
+// them through the const names of runsettings.h, bound below.
+namespace own {
 char devicename[DEVICE_SIZE];
 char portname[DEVICE_SIZE];
 char socketport[SERVICE_SIZE];
@@ -35,6 +41,39 @@ char downloadname[NAME_SIZE];
 char runtimename[NAME_SIZE];
 
 char msg[MSG_SIZE];
+}  // namespace own
+
+}  // namespace
+
+// constexpr: bound before any code runs, whatever order the files start in.
+constexpr const char (&devicename)[DEVICE_SIZE] = own::devicename;
+constexpr const char (&portname)[DEVICE_SIZE] = own::portname;
+constexpr const char (&socketport)[SERVICE_SIZE] = own::socketport;
+constexpr const char (&formlibtemp)[NAME_SIZE] = own::formlibtemp;
+
+constexpr const int &dmldatabase = own::dmldatabase;
+constexpr const int &debugflag = own::debugflag;
+constexpr const int &searching = own::searching;
+constexpr const int &testheads = own::testheads;
+constexpr const int &cmode = own::cmode;
+constexpr const int &u2pc = own::u2pc;
+constexpr const int &forcedownload = own::forcedownload;
+constexpr const int &NoWait = own::NoWait;
+
+constexpr const int &Baud = own::Baud;
+constexpr const int &Size = own::Size;
+constexpr const int &Parity = own::Parity;
+constexpr const int &Stops = own::Stops;
+constexpr const int &DlDelay = own::DlDelay;
+
+constexpr const char (&cfgname)[NAME_SIZE] = own::cfgname;
+constexpr const char (&semname)[NAME_SIZE] = own::semname;
+constexpr const char (&debugfilename)[NAME_SIZE] = own::debugfilename;
+constexpr const char (&outputfilename)[NAME_SIZE] = own::outputfilename;
+constexpr const char (&downloadname)[NAME_SIZE] = own::downloadname;
+constexpr const char (&runtimename)[NAME_SIZE] = own::runtimename;
+
+constexpr const char (&msg)[MSG_SIZE] = own::msg;
 
 namespace {
 
@@ -99,10 +138,10 @@ int splitdelay(const char *value, Overrides *overrides)
 
 int setdevice(const char *value)
 {
-    if (takevalue(devicename, sizeof devicename, value) != 0)
+    if (takevalue(own::devicename, sizeof own::devicename, value) != 0)
         return REFUSE_TOO_LONG;
     size_t length = strlen(devicename);
-    return takevalue(portname, sizeof portname, length > 5 ? devicename + 5 : "");
+    return takevalue(own::portname, sizeof own::portname, length > 5 ? devicename + 5 : "");
 }
 
 bool takesvalue(char option)
@@ -116,21 +155,21 @@ int takeoption(char option, const char *value, Overrides *overrides)
     switch (option) {
     case 'd': return setdevice(value);
     case 'l': return takevalue(pathname, sizeof pathname, value);
-    case 'f': return takevalue(formlibtemp, sizeof formlibtemp, value);
+    case 'f': return takevalue(own::formlibtemp, sizeof own::formlibtemp, value);
     case 'o': return takevalue(outputfiletemp, sizeof outputfiletemp, value);
-    case 'u': return takevalue(socketport, sizeof socketport, value);
+    case 'u': return takevalue(own::socketport, sizeof own::socketport, value);
     case 'b': return splitbaud(value, overrides);
     case 'w': return splitdelay(value, overrides);
-    case 'm': dmldatabase = static_cast<int>(readnumber(value)); return 0;
-    case 'x': debugflag = 1; return 0;
-    case 'r': downloadreset = forcedownload = 1; return 0;
-    case 's': searching = 1; return 0;
-    case 'p': u2pc = 1; return 0;
+    case 'm': own::dmldatabase = static_cast<int>(readnumber(value)); return 0;
+    case 'x': own::debugflag = 1; return 0;
+    case 'r': downloadreset = own::forcedownload = 1; return 0;
+    case 's': own::searching = 1; return 0;
+    case 'p': own::u2pc = 1; return 0;
     case 'c':
-        cmode = 1;
+        own::cmode = 1;
         overrides->continuous = true;
         return 0;
-    case 't': testheads = 1; return 0;
+    case 't': own::testheads = 1; return 0;
     default: return 0;
     }
 }
@@ -214,12 +253,19 @@ int readoptions(int argc, char **argv, Overrides *overrides, char *letter)
 
 void clearoptions()
 {
-    for (char *text : {devicename, portname, socketport, formlibtemp, outputfiletemp, pathname,
-                       cfgname, semname, debugfilename, outputfilename, downloadname, runtimename})
+    for (char *text : {own::devicename, own::portname, own::socketport, own::formlibtemp,
+                       outputfiletemp, pathname, own::cfgname, own::semname, own::debugfilename,
+                       own::outputfilename, own::downloadname, own::runtimename})
         text[0] = '\0';
-    dmldatabase = debugflag = searching = testheads = cmode = u2pc = 0;
-    forcedownload = downloadreset = 0;
+    own::dmldatabase = own::debugflag = own::searching = own::testheads = own::cmode = own::u2pc =
+        0;
+    own::forcedownload = downloadreset = 0;
     memset(typed, 0, sizeof typed);
+}
+
+void setdebugflag(int on)
+{
+    own::debugflag = on;
 }
 
 int buildpaths(char *letter)
@@ -236,53 +282,53 @@ int buildpaths(char *letter)
     const Part l = {'l', pathname};
     const Part d = {'d', portname};
     const Part f = {'f', formlibtemp};
-    int refusal = makepath(cfgname, {pathname, "d_", portname, ".cfg"}, {l, d}, letter);
+    int refusal = makepath(own::cfgname, {pathname, "d_", portname, ".cfg"}, {l, d}, letter);
     if (refusal == 0)
-        refusal = makepath(semname, {pathname, "LOCK_", portname}, {l, d}, letter);
+        refusal = makepath(own::semname, {pathname, "LOCK_", portname}, {l, d}, letter);
     if (refusal == 0 && socketport[0] != '\0')
-        refusal = makepath(semname, {"_", socketport}, {l, d, {'u', socketport}}, letter);
+        refusal = makepath(own::semname, {"_", socketport}, {l, d, {'u', socketport}}, letter);
     if (refusal == 0 && outputfiletemp[0] != '\0')
-        refusal = makepath(outputfilename, {outputfiletemp}, {{'o', outputfiletemp}}, letter);
+        refusal = makepath(own::outputfilename, {outputfiletemp}, {{'o', outputfiletemp}}, letter);
     else if (refusal == 0)
-        refusal = makepath(outputfilename, {pathname, "SCAN.DAT"}, {l}, letter);
+        refusal = makepath(own::outputfilename, {pathname, "SCAN.DAT"}, {l}, letter);
     if (refusal == 0)
-        refusal = makepath(debugfilename, {pathname, "scantest.log"}, {l}, letter);
+        refusal = makepath(own::debugfilename, {pathname, "scantest.log"}, {l}, letter);
     if (refusal == 0)
-        refusal = makepath(downloadname, {pathname, formlibtemp, ".dlf"}, {l, f}, letter);
+        refusal = makepath(own::downloadname, {pathname, formlibtemp, ".dlf"}, {l, f}, letter);
     if (refusal == 0)
-        refusal = makepath(runtimename, {pathname, formlibtemp, ".rtp"}, {l, f}, letter);
+        refusal = makepath(own::runtimename, {pathname, formlibtemp, ".rtp"}, {l, f}, letter);
     return refusal;
 }
 
 void applyoverrides(const Overrides *overrides)
 {
     if (overrides->baud != 0)
-        Baud = overrides->baud;
+        own::Baud = overrides->baud;
     if (overrides->size != 0)
-        Size = overrides->size;
+        own::Size = overrides->size;
     if (overrides->parity == 'E')
-        Parity = 1;
+        own::Parity = 1;
     else if (overrides->parity == 'O')
-        Parity = 2;
+        own::Parity = 2;
     else if (overrides->parity == 'N')
-        Parity = 3;
+        own::Parity = 3;
     if (overrides->stops != 0)
-        Stops = overrides->stops;
+        own::Stops = overrides->stops;
     if (overrides->delay != 0)
-        DlDelay = overrides->delay;
+        own::DlDelay = overrides->delay;
     if (overrides->continuous)
-        NoWait = 0;
+        own::NoWait = 0;
 }
 
 int setportsetting(int position, int value)
 {
     switch (position) {
-    case 23: DlDelay = value; return 1;
-    case 26: Baud = value; return 1;
-    case 27: Size = value; return 1;
-    case 28: Parity = value; return 1;
-    case 29: Stops = value; return 1;
-    case 30: NoWait = value; return 1;
+    case 23: own::DlDelay = value; return 1;
+    case 26: own::Baud = value; return 1;
+    case 27: own::Size = value; return 1;
+    case 28: own::Parity = value; return 1;
+    case 29: own::Stops = value; return 1;
+    case 30: own::NoWait = value; return 1;
     default: return 0;
     }
 }
@@ -302,7 +348,7 @@ int portsetting(int position)
 
 void setdelay(int seconds)
 {
-    DlDelay = seconds;
+    own::DlDelay = seconds;
 }
 
 int withdelay(int seconds)
@@ -337,7 +383,7 @@ int asksforhelp(int argc, char **argv)
 void usedefaultservice()
 {
     if (socketport[0] == '\0')
-        snprintf(socketport, sizeof socketport, "%s", DEFAULT_SERVICE);
+        snprintf(own::socketport, sizeof own::socketport, "%s", DEFAULT_SERVICE);
 }
 
 int takedownloadreset()
@@ -357,7 +403,7 @@ void formatmsg(const char *format, ...)
 
 void vformatmsg(const char *format, va_list args)
 {
-    vsnprintf(msg, sizeof msg, format, args);
+    vsnprintf(own::msg, sizeof own::msg, format, args);
 }
 
 long readnumber(const char *text)

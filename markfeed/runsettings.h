@@ -2,9 +2,11 @@
 // command line and the port configuration file, and the file paths built
 // from them. Data only: nothing here reads or writes a file or the screen.
 //
-// Owner: runsettings.cpp. Only it writes these globals; other modules read
-// them and change the few that change after start-up through the functions
-// below (setdelay, usedefaultservice, takedownloadreset).
+// Owner: runsettings.cpp. Only it can write these globals: the others see
+// them const, and change the few that change after start-up through the
+// functions below (setdelay, usedefaultservice, takedownloadreset, and the
+// port configuration file's setportsetting). What only the tests call is in
+// runsettings_testing.h.
 //
 // Results: readoptions and buildpaths return 0 when done, or the number of
 // the refusal to show (REFUSE_TOO_LONG, REFUSE_NO_VALUE) with the option's
@@ -23,34 +25,38 @@ constexpr int MSG_SIZE = 100;     // msg, and the -b and -w values
 constexpr int REFUSE_TOO_LONG = 48;
 constexpr int REFUSE_NO_VALUE = 49;
 
-extern char devicename[DEVICE_SIZE];
-extern char portname[DEVICE_SIZE];
-extern char socketport[SERVICE_SIZE];
-extern char formlibtemp[NAME_SIZE];
+// Read-only views: runsettings.cpp holds the settings themselves.
+extern const char (&devicename)[DEVICE_SIZE];
+extern const char (&portname)[DEVICE_SIZE];
+extern const char (&socketport)[SERVICE_SIZE];
+extern const char (&formlibtemp)[NAME_SIZE];
 
-extern int dmldatabase;
-extern int debugflag;
-extern int searching;
-extern int testheads;
-extern int cmode;
-extern int u2pc;
-extern int forcedownload;
-extern int NoWait;
+extern const int &dmldatabase;
+extern const int &debugflag;
+extern const int &searching;
+extern const int &testheads;
+extern const int &cmode;
+extern const int &u2pc;
+extern const int &forcedownload;
+extern const int &NoWait;
 
 // The line settings passed to the link, and the seconds added to every
 // wait (it may be negative).
-extern int Baud, Size, Parity, Stops;  // Parity: 1 even, 2 odd, 3 none
-extern int DlDelay;
+extern const int &Baud;
+extern const int &Size;
+extern const int &Parity;  // 1 even, 2 odd, 3 none
+extern const int &Stops;
+extern const int &DlDelay;
 
-extern char cfgname[NAME_SIZE];
-extern char semname[NAME_SIZE];
-extern char debugfilename[NAME_SIZE];
-extern char outputfilename[NAME_SIZE];
-extern char downloadname[NAME_SIZE];
-extern char runtimename[NAME_SIZE];
+extern const char (&cfgname)[NAME_SIZE];
+extern const char (&semname)[NAME_SIZE];
+extern const char (&debugfilename)[NAME_SIZE];
+extern const char (&outputfilename)[NAME_SIZE];
+extern const char (&downloadname)[NAME_SIZE];
+extern const char (&runtimename)[NAME_SIZE];
 
 // The one buffer every module formats an operator message into.
-extern char msg[MSG_SIZE];
+extern const char (&msg)[MSG_SIZE];
 
 // The -b, -w and -c values, held apart until the port configuration file
 // has been read, so that the options win over it.
@@ -67,10 +73,6 @@ struct Overrides {
 // fit its buffer, or an option that needs a value but comes last, stops
 // the reading with its refusal and *letter.
 int readoptions(int argc, char **argv, Overrides *overrides, char *letter);
-
-// Empties the text settings and paths and clears the option flags, as a
-// fresh process has them, so that one process can read options again.
-void clearoptions();
 
 // Builds the file paths from the settings. A path that would not fit
 // names the option whose value is the longest part of it.

@@ -1,4 +1,4 @@
-#include "safefile.h"
+#include "markfeed/safefile.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

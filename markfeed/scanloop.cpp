@@ -1,18 +1,18 @@
-#include "scanloop.h"
+#include "markfeed/scanloop.h"
 
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
 
-#include "datafile.h"
-#include "frames.h"
-#include "journal.h"
-#include "operator.h"
-#include "runsettings.h"
-#include "sheetcheck.h"
-#include "status.h"
-#include "termination.h"
+#include "markfeed/datafile.h"
+#include "markfeed/frames.h"
+#include "markfeed/journal.h"
+#include "markfeed/operator.h"
+#include "markfeed/runsettings.h"
+#include "markfeed/sheetcheck.h"
+#include "markfeed/status.h"
+#include "markfeed/termination.h"
 
 namespace {
 

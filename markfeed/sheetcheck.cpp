@@ -1,13 +1,23 @@
-#include "sheetcheck.h"
+#include "markfeed/sheetcheck.h"
 
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
-#include "frames.h"
-#include "operator.h"
+#include "markfeed/frames.h"
+#include "markfeed/operator.h"
 
+namespace {
+
+// The others read it through the const printstr of sheetcheck.h.
+namespace own {
 char printstr[PRINTSTR_SIZE];
+}
+
+}  // namespace
+
+// constexpr: bound before any code runs, whatever order the files start in.
+constexpr const char (&printstr)[PRINTSTR_SIZE] = own::printstr;
 
 namespace {
 
@@ -114,7 +124,7 @@ int editform(char *record)
     Verdict verdict;
     sheetverdict(record, dmldatabase, testheads, time(nullptr), &verdict);
     if (verdict.stamp[0] != '\0')
-        memcpy(printstr, verdict.stamp, sizeof printstr);
+        memcpy(own::printstr, verdict.stamp, sizeof own::printstr);
     if (verdict.accepted) {
         memcpy(record, verdict.output, OUTPUT_LENGTH + 1);
         return 1;

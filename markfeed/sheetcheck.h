@@ -1,6 +1,7 @@
 // Sheet record checking and the output record.
 //
-// Owner of printstr, the date stamp printed on an accepted sheet.
+// Owner of printstr, the date stamp printed on an accepted sheet: only
+// editform writes it.
 //
 // The verdict is a pure function of the record, the settings and the time;
 // editform acts on it: it sends a rejected sheet to the alternate hopper
@@ -11,7 +12,7 @@
 
 #include <ctime>
 
-#include "runsettings.h"
+#include "markfeed/runsettings.h"
 
 constexpr int OUTREC_SIZE = 1250;
 constexpr int OUTPUT_LENGTH = 1218;  // every output record
@@ -19,7 +20,7 @@ constexpr int STAMP_OFFSET = 1191;   // where the stamp's 27 characters go
 constexpr int STAMP_LENGTH = 27;
 constexpr int PRINTSTR_SIZE = 100;
 
-extern char printstr[PRINTSTR_SIZE];
+extern const char (&printstr)[PRINTSTR_SIZE];  // read-only
 
 struct Verdict {
     int accepted;               // 1 accepted, 0 rejected

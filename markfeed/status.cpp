@@ -1,32 +1,37 @@
-#include "status.h"
+#include "markfeed/status.h"
+#include "markfeed/status_testing.h"
 
 #include <cstdio>
 #include <cstring>
 
 #include <unistd.h>
 
-#include "frames.h"
-#include "journal.h"
-#include "link.h"
-#include "operator.h"
-#include "runsettings.h"
-#include "termination.h"
+#include "markfeed/frames.h"
+#include "markfeed/journal.h"
+#include "markfeed/link.h"
+#include "markfeed/operator.h"
+#include "markfeed/runsettings.h"
+#include "markfeed/termination.h"
 
+namespace {
+
+// The others read it through the const statusback of status.h.
+namespace own {
 char statusback[STATUS_SIZE];
+}
+
+}  // namespace
+
+// constexpr: bound before any code runs, whatever order the files start in.
+constexpr const char (&statusback)[STATUS_SIZE] = own::statusback;
 
 namespace {
 
 char request[3];    // the two request bytes, a string for the trace
 int busycount = 2;  // busy answers left before WaitForIdle prompts, once a run
 
+// Where a record stands in RecordReader::state.
 enum RecordState { NORMAL, COUNT, REPEAT, END };
-
-// Where the reading of one record stands.
-struct RecordReader {
-    RecordState state;
-    int stored;
-    int repeat;
-};
 
 // The answers of askstatus.
 enum Answer { ANSWER_MISSING, ANSWER_OK, ANSWER_WRONG_LENGTH };
@@ -53,7 +58,7 @@ Answer askstatus(int kind, int timeout, const char *caller)
     request[2] = '\0';
     trace("\nFunction call to %s(%s).", caller, request);
     linewrite(request, 2);
-    if (readrecord(statusback, STATUS_SIZE, timeout) < 0)
+    if (readrecord(own::statusback, STATUS_SIZE, timeout) < 0)
         return ANSWER_MISSING;
     bool whole = static_cast<int>(strlen(statusback)) == answerlength(kind);
     return whole ? ANSWER_OK : ANSWER_WRONG_LENGTH;
@@ -70,74 +75,37 @@ const char *modetimeout(int mode)
     }
 }
 
-int formerror()
+// The character at position of a status answer; NUL past its end.
+char charat(const char *answer, int position)
 {
-    static const struct {
-        int position, mask, code;
-    } flags[] = {{FORM_ERROR, 0x08, UNRECOGNISED_FORM8}, {FORM_ERROR, 0x04, UNRECOGNISED_FORM4},
-                 {FORM_ERROR, 0x02, UNRECOGNISED_FORM2}, {FORM_ERROR, 0x01, UNRECOGNISED_FORM1},
-                 {FORM_ERROR2, 0x04, BOOKLET_SEQUENCE},  {FORM_ERROR2, 0x02, FORM_EDIT},
-                 {FORM_ERROR2, 0x01, UNRECOGNISED_FORM}};
-    for (const auto &flag : flags)
-        if (statusback[flag.position] & flag.mask)
-            return flag.code;
-    return NO_CONDITION;
+    size_t at = static_cast<size_t>(position);
+    return strnlen(answer, at + 1) > at ? answer[at] : '\0';
+}
+
+bool flagset(const char *answer, int position, int mask)
+{
+    return (charat(answer, position) & mask) != 0;
 }
 
 // The condition of a long status whose feed or error flags are set.
-int feedcondition(char feed, char error)
+int feedcondition(const char *status)
 {
-    if (error & 0x04) {
-        if (statusback[READ_CHECK_LOW] & 0x01)
+    if (flagset(status, ERROR_FLAGS, 0x04)) {
+        if (flagset(status, READ_CHECK_LOW, 0x01))
             return READ_CHECK_LOW1;
-        if (statusback[READ_CHECK_HIGH] & 0x01)
+        if (flagset(status, READ_CHECK_HIGH, 0x01))
             return READ_CHECK_HIGH1;
-        if (statusback[READ_CHECK_LOW] & 0x02)
+        if (flagset(status, READ_CHECK_LOW, 0x02))
             return READ_CHECK_LOW2;
         return READ_CHECK;
     }
-    if (feed & 0x02)
+    if (flagset(status, FEED_FLAGS, 0x02))
         return SKEW;
-    if (error & 0x08)
+    if (flagset(status, ERROR_FLAGS, 0x08))
         return JAM;
-    if (feed & 0x01)
+    if (flagset(status, FEED_FLAGS, 0x01))
         return MULTIPLE_FEED;
     return NOT_READY;
-}
-
-// Takes one character of a record into buf: the count stored once the
-// record has ended (its NUL written), else -1.
-int recordbyte(RecordReader *reader, int c, char *buf, int size)
-{
-    switch (reader->state) {
-    case NORMAL:
-        if (c == CompressCode)
-            reader->state = COUNT;
-        else if (c == Eor1)
-            reader->state = END;
-        else if (c == Eor2 && reader->stored == 0)
-            break;  // a leading line feed belongs to the previous record
-        else if (reader->stored < size - 1)
-            buf[reader->stored++] = static_cast<char>(c);
-        break;
-    case COUNT:
-        reader->repeat = c & 0x3F;
-        reader->state = REPEAT;
-        break;
-    case REPEAT:
-        for (; reader->repeat > 0 && reader->stored < size - 1; reader->repeat--)
-            buf[reader->stored++] = static_cast<char>(c);
-        reader->state = NORMAL;
-        break;
-    case END:
-        if (c == Eor2) {
-            buf[reader->stored] = '\0';
-            return reader->stored;
-        }
-        reader->state = NORMAL;  // a stray CR and the byte after it are dropped
-        break;
-    }
-    return -1;
 }
 
 }  // namespace
@@ -148,24 +116,65 @@ long long recordlimit(int waitseconds, int size, long charmicros)
     return wait + (2LL * size * charmicros + 999) / 1000;
 }
 
+int recordstart(RecordReader *reader, const RecordLine &line, char *buf, int size, long long now)
+{
+    long long deadline = now + recordlimit(line.waitseconds, size, line.charmicros);
+    *reader = {buf, size, line, deadline, NORMAL, 0, 0};
+    return size >= 1;
+}
+
+int recordbyte(RecordReader *reader, int c)
+{
+    int room = reader->size - 1;
+    switch (reader->state) {
+    case NORMAL:
+        if (c == reader->line.compress)
+            reader->state = COUNT;
+        else if (c == reader->line.eor1)
+            reader->state = END;
+        else if (c == reader->line.eor2 && reader->stored == 0)
+            break;  // a leading line feed belongs to the previous record
+        else if (reader->stored < room)
+            reader->buf[reader->stored++] = static_cast<char>(c);
+        break;
+    case COUNT:
+        reader->repeat = c & 0x3F;
+        reader->state = REPEAT;
+        break;
+    case REPEAT:
+        for (; reader->repeat > 0 && reader->stored < room; reader->repeat--)
+            reader->buf[reader->stored++] = static_cast<char>(c);
+        reader->state = NORMAL;
+        break;
+    case END:
+        if (c == reader->line.eor2 && room >= 0) {
+            reader->buf[reader->stored] = '\0';
+            return reader->stored;
+        }
+        reader->state = NORMAL;  // a stray CR and the byte after it are dropped
+        break;
+    }
+    return -1;
+}
+
 int readrecord(char *buf, int size, int timeout)
 {
     trace("\nFunction call to readrecord().");
     stoppoint();
-    statusback[0] = '\0';
-    if (size < 1)
-        return -1;
+    own::statusback[0] = '\0';
     // Each character coming in time is not enough: a line that drips bytes
     // and never ends the record must not keep the run waiting.
-    long long deadline = clockms() + recordlimit(withdelay(timeout), size, linecharmicros());
-    RecordReader reader = {NORMAL, 0, 0};
+    RecordLine line = {Eor1, Eor2, CompressCode, withdelay(timeout), linecharmicros()};
+    RecordReader reader;
+    if (!recordstart(&reader, line, buf, size, clockms()))
+        return -1;
     for (;;) {
-        int c = ReadCharBefore(timeout, deadline);
+        int c = ReadChar(timeout, reader.deadline);
         if (c < 0) {
             stoppoint();
             return -1;
         }
-        int count = recordbyte(&reader, c, buf, size);
+        int count = recordbyte(&reader, c);
         if (count >= 0)
             return count;
     }
@@ -256,20 +265,40 @@ int WaitForIdle()
     }
 }
 
+int longcondition(const char *longstatus)
+{
+    if (flagset(longstatus, FEED_FLAGS, 0x03) || flagset(longstatus, ERROR_FLAGS, 0x0F))
+        return feedcondition(longstatus);
+    if (flagset(longstatus, PRINT_FLAGS, 0x08))
+        return SHEET_AT_PRINT;
+    return NEEDS_DOWNLOAD_STATUS;
+}
+
+int formcondition(const char *downloadstatus)
+{
+    static const struct {
+        int position, mask, code;
+    } flags[] = {{FORM_ERROR, 0x08, UNRECOGNISED_FORM8}, {FORM_ERROR, 0x04, UNRECOGNISED_FORM4},
+                 {FORM_ERROR, 0x02, UNRECOGNISED_FORM2}, {FORM_ERROR, 0x01, UNRECOGNISED_FORM1},
+                 {FORM_ERROR2, 0x04, BOOKLET_SEQUENCE},  {FORM_ERROR2, 0x02, FORM_EDIT},
+                 {FORM_ERROR2, 0x01, UNRECOGNISED_FORM}};
+    if (charat(downloadstatus, IDLE) != '?')
+        return NO_CONDITION;
+    for (const auto &flag : flags)
+        if (flagset(downloadstatus, flag.position, flag.mask))
+            return flag.code;
+    return NO_CONDITION;
+}
+
 int DecodeStatus()
 {
     trace("\nFunction call to DecodeStatus().");
     getstatus(LONG_STATUS, 5);
-    char feed = statusback[FEED_FLAGS];
-    char error = statusback[ERROR_FLAGS];
-    if ((feed & 0x03) || (error & 0x0F))
-        return feedcondition(feed, error);
-    if (S0SHEETATPRINT())
-        return SHEET_AT_PRINT;
+    int code = longcondition(statusback);
+    if (code != NEEDS_DOWNLOAD_STATUS)
+        return code;
     getstatus(DOWNLOAD_STATUS, 5);
-    if (statusback[IDLE] != '?')
-        return NO_CONDITION;
-    return formerror();
+    return formcondition(statusback);
 }
 
 const char *GetMsg(int code)
@@ -328,7 +357,7 @@ int WaitForStatusOk()
 int initiatereply()
 {
     DlInit();
-    if (readrecord(statusback, STATUS_SIZE, 5) < 0)
+    if (readrecord(own::statusback, STATUS_SIZE, 5) < 0)
         return -1;
     trace("\nReadrecord OK:  %s", statusback);
     return static_cast<unsigned char>(statusback[0]);
@@ -347,4 +376,9 @@ int S0EMPTY()
 int S0NOTREADY()
 {
     return (statusback[HOPPER_FLAGS] & 0x01) != 0;
+}
+
+void setstatusback(const char *text)
+{
+    snprintf(own::statusback, sizeof own::statusback, "%s", text);
 }

@@ -1,7 +1,10 @@
-// Scanner responses: records, status answers, modes and conditions.
+// Scanner responses: records, status answers, modes and conditions. The
+// record and condition decoders take plain inputs and do no I/O; readrecord
+// and DecodeStatus do the reads, the requests and the trace around them.
 //
-// Owner of statusback, the last status answer or one-record reply; the
-// flag tests and the readers below read it.
+// Owner of statusback, the last status answer or one-record reply: only
+// the readers below write it; the flag tests and other modules read it.
+// What only the tests call is in status_testing.h.
 //
 // Results: 1 success, 0 failure already shown (or, for quickstatus and
 // testparity, silent), unless a function says otherwise. getstatus never
@@ -9,7 +12,7 @@
 #pragma once
 
 constexpr int STATUS_SIZE = 53;
-extern char statusback[STATUS_SIZE];
+extern const char (&statusback)[STATUS_SIZE];  // read-only
 
 // Status kinds and the exact length of their answers.
 constexpr int LONG_STATUS = 1;      // 50 characters
@@ -66,6 +69,34 @@ int readrecord(char *buf, int size, int timeout);
 // line where one character takes charmicros microseconds.
 long long recordlimit(int waitseconds, int size, long charmicros);
 
+// The record decoder under readrecord, without I/O: what it is given, and
+// where one record stands. The codes come in as the port configuration
+// file left them; characters as the link gives them (bit 7 cleared), so a
+// code above 0x7F never matches.
+struct RecordLine {
+    int eor1, eor2, compress;  // end of record, and the run-length lead
+    int waitseconds;           // the wait for one character, DlDelay included
+    long charmicros;           // the time one character takes on the line
+};
+struct RecordReader {
+    char *buf;
+    int size;
+    RecordLine line;
+    long long deadline;  // the clockms time the whole record must be in by
+    int state;           // where the decoding stands
+    int stored;          // characters in buf so far
+    int repeat;          // what is left of a run-length group
+};
+
+// Starts a record into buf (size characters, the NUL included) at clock
+// time now: its deadline is now plus recordlimit. 0 when size leaves no
+// room even for the NUL: no record can be read into it.
+int recordstart(RecordReader *reader, const RecordLine &line, char *buf, int size, long long now);
+
+// Takes the record's next character: the count stored once the record is
+// complete (its NUL written after it), else -1.
+int recordbyte(RecordReader *reader, int c);
+
 // Asks for a status into statusback.
 int getstatus(int kind, int timeout);
 
@@ -86,6 +117,16 @@ int WaitForIdle();
 
 // The scanner's condition (a Condition).
 int DecodeStatus();
+
+// The condition decoder under DecodeStatus, without I/O. Positions past
+// the end of an answer count as clear. The condition that a long status
+// shows, or NEEDS_DOWNLOAD_STATUS when it shows none and the download
+// status decides (it is asked for only then).
+constexpr int NEEDS_DOWNLOAD_STATUS = -1;
+int longcondition(const char *longstatus);
+
+// The form error that a download status shows, NO_CONDITION for none.
+int formcondition(const char *downloadstatus);
 
 // The operator text for a condition (msg for an unknown code).
 const char *GetMsg(int code);

@@ -1,11 +1,11 @@
-#include "termination.h"
+#include "markfeed/termination.h"
 
 #include <cstdlib>
 
-#include "journal.h"
-#include "link.h"
-#include "operator.h"
-#include "runsettings.h"
+#include "markfeed/journal.h"
+#include "markfeed/link.h"
+#include "markfeed/operator.h"
+#include "markfeed/runsettings.h"
 
 void goodbye(int code)
 {

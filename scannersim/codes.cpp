@@ -1,4 +1,4 @@
-#include "codes.h"
+#include "scannersim/codes.h"
 
 #include <cerrno>
 #include <cstring>

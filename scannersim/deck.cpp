@@ -1,4 +1,4 @@
-#include "deck.h"
+#include "scannersim/deck.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,4 +1,4 @@
-#include "engine.h"
+#include "scannersim/engine.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -11,7 +11,7 @@
 #include <fstream>
 #include <limits>
 
-#include "wire.h"
+#include "scannersim/wire.h"
 
 namespace scannersim {
 

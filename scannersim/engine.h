@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "frames.h"
-#include "machine.h"
-#include "scannersim.h"
-#include "transcript.h"
-#include "transport.h"
+#include "scannersim/frames.h"
+#include "scannersim/machine.h"
+#include "scannersim/scannersim.h"
+#include "scannersim/transcript.h"
+#include "scannersim/transport.h"
 
 namespace scannersim {
 

@@ -1,4 +1,4 @@
-#include "frames.h"
+#include "scannersim/frames.h"
 
 #include <algorithm>
 

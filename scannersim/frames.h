@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "codes.h"
+#include "scannersim/codes.h"
 
 namespace scannersim {
 

@@ -1,4 +1,4 @@
-#include "line.h"
+#include "scannersim/line.h"
 
 #include <termios.h>
 
@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <fstream>
 
-#include "codes.h"
+#include "scannersim/codes.h"
 
 namespace scannersim {
 

@@ -1,4 +1,4 @@
-#include "machine.h"
+#include "scannersim/machine.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "frames.h"
-#include "scannersim.h"
-#include "status.h"
+#include "scannersim/frames.h"
+#include "scannersim/scannersim.h"
+#include "scannersim/status.h"
 
 namespace scannersim {
 

@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <string>
 
-#include "options.h"
-#include "scannersim.h"
+#include "scannersim/options.h"
+#include "scannersim/scannersim.h"
 
 #ifndef SCANNERSIM_VERSION
 #error "SCANNERSIM_VERSION comes from the project's version in CMake"

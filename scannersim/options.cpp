@@ -1,4 +1,4 @@
-#include "options.h"
+#include "scannersim/options.h"
 
 #include <fcntl.h>
 #include <getopt.h>

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "scannersim.h"
+#include "scannersim/scannersim.h"
 
 namespace scannersim {
 

@@ -1,5 +1,5 @@
-#include "engine.h"
-#include "scannersim.h"
+#include "scannersim/engine.h"
+#include "scannersim/scannersim.h"
 
 namespace scannersim {
 

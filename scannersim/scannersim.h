@@ -18,9 +18,9 @@
 #include <thread>
 #include <vector>
 
-#include "codes.h"
-#include "deck.h"
-#include "line.h"
+#include "scannersim/codes.h"
+#include "scannersim/deck.h"
+#include "scannersim/line.h"
 
 namespace scannersim {
 

@@ -1,4 +1,4 @@
-#include "status.h"
+#include "scannersim/status.h"
 
 namespace scannersim {
 

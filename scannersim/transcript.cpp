@@ -1,4 +1,4 @@
-#include "transcript.h"
+#include "scannersim/transcript.h"
 
 #include <fcntl.h>
 #include <unistd.h>

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <string>
 
-#include "scannersim.h"
+#include "scannersim/scannersim.h"
 
 namespace scannersim {
 

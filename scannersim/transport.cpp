@@ -1,4 +1,4 @@
-#include "transport.h"
+#include "scannersim/transport.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "line.h"
+#include "scannersim/line.h"
 
 namespace scannersim {
 

@@ -1,4 +1,4 @@
-#include "wire.h"
+#include "scannersim/wire.h"
 
 namespace scannersim {
 

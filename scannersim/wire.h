@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "codes.h"
+#include "scannersim/codes.h"
 
 namespace scannersim {
 

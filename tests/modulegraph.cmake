@@ -1,22 +1,26 @@
 # Fails when markfeed's modules include each other in a circle. A module is
-# a .cpp/.h pair; it depends on another when either file includes the
-# other's header. Modules that depend on nothing left are peeled off in
-# layers; whatever cannot be peeled is on a cycle.
+# a .cpp/.h pair, with its _testing.h if it has one; it depends on another
+# when one of its files includes one of the other's headers. Modules that
+# depend on nothing left are peeled off in layers; whatever cannot be
+# peeled is on a cycle.
 #   cmake -DSOURCE_DIR=markfeed -P modulegraph.cmake
 cmake_minimum_required(VERSION 3.18)
 file(GLOB files ${SOURCE_DIR}/*.cpp ${SOURCE_DIR}/*.h)
 set(modules "")
 foreach(file IN LISTS files)
   get_filename_component(module ${file} NAME_WE)
+  string(REGEX REPLACE "_testing$" "" module ${module})
   list(APPEND modules ${module})
 endforeach()
 list(REMOVE_DUPLICATES modules)
 
 foreach(file IN LISTS files)
   get_filename_component(module ${file} NAME_WE)
+  string(REGEX REPLACE "_testing$" "" module ${module})
   file(STRINGS ${file} includes REGEX "^#include \"[^\"]+\"")
   foreach(line IN LISTS includes)
-    string(REGEX REPLACE "^#include \"([^\"]+)\\.h\".*" "\\1" used "${line}")
+    string(REGEX REPLACE "^#include \"markfeed/([^\"]+)\\.h\".*" "\\1" used "${line}")
+    string(REGEX REPLACE "_testing$" "" used "${used}")
     if(NOT used STREQUAL module AND used IN_LIST modules)
       list(APPEND uses_${module} ${used})
     endif()

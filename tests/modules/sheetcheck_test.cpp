@@ -9,11 +9,12 @@
 #include <ctime>
 #include <string>
 
-#include "runsettings.h"
-#include "sheetcheck.h"
-#include "support/inside.h"
-#include "support/process.h"
-#include "support/scanner.h"
+#include "markfeed/runsettings.h"
+#include "markfeed/runsettings_testing.h"
+#include "markfeed/sheetcheck.h"
+#include "tests/support/inside.h"
+#include "tests/support/process.h"
+#include "tests/support/scanner.h"
 
 using namespace support;
 

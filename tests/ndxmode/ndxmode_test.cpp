@@ -19,7 +19,7 @@
 #include <map>
 #include <string>
 
-#include "support/process.h"
+#include "tests/support/process.h"
 
 using namespace support;
 

@@ -20,8 +20,8 @@
 #include <cstring>
 #include <random>
 
-#include "support/lines.h"
-#include "support/scanner.h"
+#include "tests/support/lines.h"
+#include "tests/support/scanner.h"
 
 using namespace support;
 
@@ -77,20 +77,28 @@ TEST(SerialLink, LineSettingsAskedOfTheDeviceAndDumpedInTheTrace)
     }
 }
 
+// The device's own settings come back at the end, also when a signal cuts
+// short the call that gives them back (the second on the device).
 TEST(SerialLink, DeviceGetsItsOwnSettingsBackAtTheEnd)
 {
-    ScriptedLine line(ScriptedLine::Pty, {{"s3", {"0000\r\n"}}}, ScriptedLine::Signals);
+    for (const char *interrupted : {"", "2"}) {
+        SCOPED_TRACE(interrupted);
+        TempDir dir;
+        ScriptedLine line(ScriptedLine::Pty, {{"s3", {"0000\r\n"}}}, ScriptedLine::Signals);
+        auto env = recordLine(dir.file("line"), line.device());
+        env["SCANNERSIM_LINE_INTERRUPT"] = interrupted;
 
-    Result run = runStation({"-d", line.device(), "-b", "9600:8E1", "-r", "-x"});
-    EXPECT_EQ(run.status, 0) << run.errors;
-    struct termios after;
-    ASSERT_EQ(tcgetattr(line.slave(), &after), 0);
-    EXPECT_EQ(cfgetospeed(&after), speed_t(B19200));
-    EXPECT_TRUE(after.c_cflag & CSTOPB);
-    EXPECT_TRUE(after.c_lflag & ISIG);
-    EXPECT_FALSE(after.c_lflag & NOFLSH);
-    EXPECT_EQ(dumpAfter(run.trace, portHeading), dumpOf("9600:8E1"));
-    EXPECT_EQ(dumpAfter(run.trace, resetHeading), dumpOf("19200:8N2"));
+        Result run = runStation({"-d", line.device(), "-b", "9600:8E1", "-r", "-x"}, env);
+        EXPECT_EQ(run.status, 0) << run.errors;
+        struct termios after;
+        ASSERT_EQ(tcgetattr(line.slave(), &after), 0);
+        EXPECT_EQ(cfgetospeed(&after), speed_t(B19200));
+        EXPECT_TRUE(after.c_cflag & CSTOPB);
+        EXPECT_TRUE(after.c_lflag & ISIG);
+        EXPECT_FALSE(after.c_lflag & NOFLSH);
+        EXPECT_EQ(dumpAfter(run.trace, portHeading), dumpOf("9600:8E1"));
+        EXPECT_EQ(dumpAfter(run.trace, resetHeading), dumpOf("19200:8N2"));
+    }
 }
 
 // Bytes waiting on the line before the run: one is thrown away, any more

@@ -7,8 +7,8 @@
 
 #include <algorithm>
 
-#include "support/lines.h"
-#include "support/scanner.h"
+#include "tests/support/lines.h"
+#include "tests/support/scanner.h"
 
 using namespace support;
 

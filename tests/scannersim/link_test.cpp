@@ -10,9 +10,9 @@
 
 #include <sstream>
 
-#include "support/lines.h"
-#include "support/programs.h"
-#include "support/scanner.h"
+#include "tests/support/lines.h"
+#include "tests/support/programs.h"
+#include "tests/support/scanner.h"
 
 using namespace support;
 using scannersim::Options;

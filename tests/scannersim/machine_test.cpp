@@ -4,14 +4,14 @@
 // line settings).
 #include <gtest/gtest.h>
 
-#include "codes.h"
-#include "deck.h"
-#include "frames.h"
-#include "line.h"
-#include "machine.h"
-#include "status.h"
-#include "support/scanner.h"
-#include "wire.h"
+#include "scannersim/codes.h"
+#include "scannersim/deck.h"
+#include "scannersim/frames.h"
+#include "scannersim/line.h"
+#include "scannersim/machine.h"
+#include "scannersim/status.h"
+#include "scannersim/wire.h"
+#include "tests/support/scanner.h"
 
 using namespace scannersim;
 using support::deckOptions;

@@ -13,8 +13,8 @@
 #include <cstdio>
 #include <memory>
 
-#include "support/programs.h"
-#include "support/scanner.h"
+#include "tests/support/programs.h"
+#include "tests/support/scanner.h"
 
 using namespace support;
 

@@ -41,9 +41,9 @@
 #include <sstream>
 #include <thread>
 
-#include "support/lines.h"
-#include "support/programs.h"
-#include "support/scanner.h"
+#include "tests/support/lines.h"
+#include "tests/support/programs.h"
+#include "tests/support/scanner.h"
 
 using namespace support;
 using scannersim::DeckEntry;

@@ -16,9 +16,9 @@
 #include <functional>
 #include <memory>
 
-#include "support/lines.h"
-#include "support/programs.h"
-#include "support/scanner.h"
+#include "tests/support/lines.h"
+#include "tests/support/programs.h"
+#include "tests/support/scanner.h"
 
 using namespace support;
 

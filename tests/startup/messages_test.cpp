@@ -11,11 +11,11 @@
 
 #include <algorithm>
 
-#include "operator.h"
-#include "support/inside.h"
-#include "support/lines.h"
-#include "support/programs.h"
-#include "termination.h"
+#include "markfeed/operator.h"
+#include "markfeed/termination.h"
+#include "tests/support/inside.h"
+#include "tests/support/lines.h"
+#include "tests/support/programs.h"
 
 using namespace support;
 

@@ -7,7 +7,7 @@
 
 #include <sys/stat.h>
 
-#include "support/programs.h"
+#include "tests/support/programs.h"
 
 using namespace support;
 

@@ -14,8 +14,8 @@
 #include <memory>
 #include <thread>
 
-#include "support/lines.h"
-#include "support/programs.h"
+#include "tests/support/lines.h"
+#include "tests/support/programs.h"
 
 using namespace support;
 

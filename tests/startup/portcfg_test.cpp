@@ -12,10 +12,10 @@
 #include <cstdio>
 #include <map>
 
-#include "portcfg.h"
-#include "support/inside.h"
-#include "support/lines.h"
-#include "support/programs.h"
+#include "markfeed/portcfg.h"
+#include "tests/support/inside.h"
+#include "tests/support/lines.h"
+#include "tests/support/programs.h"
 
 using namespace support;
 
@@ -145,6 +145,8 @@ TEST_F(PortConfig, AllThirtyPositionsInOrderAndNothingAfterThem)
     // DisplayMode and DisplayRelease have no position: the display frame
     // keeps them on the wire (protocol frames test).
     EXPECT_EQ(read(content), expected);
+    // The file stays open after DlCfg: the next read goes on after the 30th.
+    EXPECT_EQ(param(dir_.file("d_tty1a.cfg")), Got(0, 42));
 }
 
 TEST_F(PortConfig, SampleFileHoldsTheBuiltInValues)

@@ -17,8 +17,8 @@
 #include <string>
 #include <thread>
 
-#include "support/programs.h"
-#include "support/scanner.h"
+#include "tests/support/programs.h"
+#include "tests/support/scanner.h"
 
 using namespace support;
 

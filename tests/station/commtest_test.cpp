@@ -9,8 +9,8 @@
 
 #include <cstdio>
 
-#include "support/lines.h"
-#include "support/scanner.h"
+#include "tests/support/lines.h"
+#include "tests/support/scanner.h"
 
 using namespace support;
 

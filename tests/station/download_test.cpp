@@ -7,8 +7,8 @@
 
 #include <functional>
 
-#include "support/programs.h"
-#include "support/scanner.h"
+#include "tests/support/programs.h"
+#include "tests/support/scanner.h"
 
 using namespace support;
 using scannersim::Frame;

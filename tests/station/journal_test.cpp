@@ -11,10 +11,10 @@
 
 #include <climits>
 
-#include "support/lines.h"
-#include "support/programs.h"
-#include "support/scanner.h"
-#include "support/systemlog.h"
+#include "tests/support/lines.h"
+#include "tests/support/programs.h"
+#include "tests/support/scanner.h"
+#include "tests/support/systemlog.h"
 
 using namespace support;
 

@@ -1,4 +1,4 @@
-#include "support/files.h"
+#include "tests/support/files.h"
 
 #include <dirent.h>
 #include <sys/stat.h>

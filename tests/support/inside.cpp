@@ -1,4 +1,4 @@
-#include "support/inside.h"
+#include "tests/support/inside.h"
 
 #include <fcntl.h>
 #include <sys/socket.h>
@@ -10,10 +10,13 @@
 
 #include "markfeed/frames.h"
 #include "markfeed/link.h"
+#include "markfeed/link_testing.h"
 #include "markfeed/operator.h"
 #include "markfeed/runsettings.h"
+#include "markfeed/runsettings_testing.h"
 #include "markfeed/status.h"
-#include "support/lines.h"
+#include "markfeed/status_testing.h"
+#include "tests/support/lines.h"
 
 namespace support {
 
@@ -26,7 +29,7 @@ Wire::Wire()
     scanner_ = pair[1];
     fcntl(scanner_, F_SETFL, O_NONBLOCK);
     setdelay(0);
-    debugflag = 0;
+    setdebugflag(0);
     char name[] = "/tmp/markfeed-stderr-XXXXXX";
     int err = mkstemp(name);
     errfile_ = name;
@@ -76,7 +79,7 @@ void setDelay(int seconds)
 
 void openTrace(const std::string &path)
 {
-    debugflag = 1;
+    setdebugflag(1);
     opentrace(path.c_str());
 }
 
@@ -87,7 +90,7 @@ void closeTrace()
 
 void setStatusBack(const std::string &text)
 {
-    snprintf(statusback, sizeof statusback, "%s", text.c_str());
+    setstatusback(text.c_str());
 }
 
 std::string statusBack()

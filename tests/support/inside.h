@@ -1,6 +1,6 @@
 // markfeed's modules in the test process. Every test that sets one of
-// markfeed's globals does it through here, so that they are set in one
-// place.
+// markfeed's globals does it through here, and here through the owning
+// module's functions (markfeed's globals are read-only elsewhere).
 #pragma once
 
 #include <string>
@@ -32,8 +32,10 @@ private:
 
 // The seconds added to every wait (-w).
 void setDelay(int seconds);
-// Writes the trace to path from now on (-x), and closes it.
+// Writes the trace to path from now on (-x).
 void openTrace(const std::string &path);
+// Flushes the trace, so that what was traced is in the file; the trace
+// stays open and on.
 void closeTrace();
 // The last status answer read.
 void setStatusBack(const std::string &text);

@@ -1,4 +1,4 @@
-#include "support/lines.h"
+#include "tests/support/lines.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>

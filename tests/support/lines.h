@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "support/programs.h"
+#include "tests/support/programs.h"
 
 namespace support {
 

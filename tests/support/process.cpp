@@ -1,4 +1,4 @@
-#include "support/process.h"
+#include "tests/support/process.h"
 
 #include <fcntl.h>
 #include <grp.h>

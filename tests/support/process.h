@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "support/files.h"
+#include "tests/support/files.h"
 
 namespace support {
 

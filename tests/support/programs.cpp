@@ -1,4 +1,4 @@
-#include "support/programs.h"
+#include "tests/support/programs.h"
 
 #include <cstdlib>
 #include <sstream>

@@ -6,7 +6,7 @@
 #include <map>
 #include <string>
 
-#include "support/process.h"
+#include "tests/support/process.h"
 
 namespace support {
 

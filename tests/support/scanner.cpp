@@ -1,9 +1,9 @@
-#include "support/scanner.h"
+#include "tests/support/scanner.h"
 
 #include <cstdio>
 #include <stdexcept>
 
-#include "support/lines.h"
+#include "tests/support/lines.h"
 
 using scannersim::Frame;
 

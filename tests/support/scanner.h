@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "scannersim/scannersim.h"
-#include "support/files.h"
+#include "tests/support/files.h"
 
 namespace support {
 

@@ -1,4 +1,4 @@
-#include "support/systemlog.h"
+#include "tests/support/systemlog.h"
 
 #include <fcntl.h>
 #include <poll.h>

@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "support/process.h"
+#include "tests/support/process.h"
 
 namespace support {
 

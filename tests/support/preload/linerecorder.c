@@ -6,6 +6,9 @@
 // SCANNERSIM_LINE_DEVICE  optional: record only calls on this device;
 //                         without it, calls on descriptors 0-2 (the
 //                         operator's terminal) are left out.
+// SCANNERSIM_LINE_INTERRUPT optional: the call of that number (1 is the
+//                         first) on the device fails with EINTR, as when a
+//                         signal cuts it short; the calls after it go on.
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
@@ -83,6 +86,16 @@ static void record(const char *path, const struct termios *t)
     errno = saved;
 }
 
+// Whether this call on the device is the one to interrupt.
+static int interrupted(int fd)
+{
+    static int calls;
+    const char *nth = getenv("SCANNERSIM_LINE_INTERRUPT");
+    if (nth == NULL || nth[0] == '\0' || !wanted(fd))
+        return 0;
+    return ++calls == atoi(nth);
+}
+
 int tcsetattr(int fd, int action, const struct termios *t)
 {
     static tcsetattr_fn real;
@@ -91,6 +104,10 @@ int tcsetattr(int fd, int action, const struct termios *t)
         real = (tcsetattr_fn)dlsym(RTLD_NEXT, "tcsetattr");
     if (real == NULL) {
         errno = ENOSYS;
+        return -1;
+    }
+    if (interrupted(fd)) {
+        errno = EINTR;
         return -1;
     }
     // What was asked, not what the device kept: record before forwarding.
