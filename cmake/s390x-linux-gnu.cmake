@@ -29,13 +29,19 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 # The sysroot's libraries: for the linker (ncurses' link script names
 # libncurses.so.6 and tinfo by name) and, through the emulator, for the loader.
-set(s390x_libs ${S390X_SYSROOT}/usr/lib/s390x-linux-gnu ${S390X_SYSROOT}/lib/s390x-linux-gnu)
+# The programs name the cross libc's loader by its real path rather than
+# running under qemu's -L prefix: that prefix also redirects every absolute
+# path the program itself opens that exists under it ("/" among them), so a
+# walk from the root would start in /usr/s390x-linux-gnu.
+set(s390x_libs ${S390X_SYSROOT}/usr/lib/s390x-linux-gnu ${S390X_SYSROOT}/lib/s390x-linux-gnu
+               /usr/s390x-linux-gnu/lib)
 string(JOIN : s390x_path ${s390x_libs})
 list(TRANSFORM s390x_libs PREPEND -L)
-string(JOIN " " s390x_link ${s390x_libs} -Wl,-rpath-link,${s390x_path})
+string(JOIN " " s390x_link ${s390x_libs} -Wl,-rpath-link,${s390x_path}
+       -Wl,--dynamic-linker=/usr/s390x-linux-gnu/lib/ld64.so.1)
 set(CMAKE_EXE_LINKER_FLAGS_INIT ${s390x_link})
 set(CMAKE_SHARED_LINKER_FLAGS_INIT ${s390x_link})
 # In the cache too, for tools that start the built programs (demo-snapshot).
 set(CMAKE_CROSSCOMPILING_EMULATOR
-    qemu-s390x-static -L /usr/s390x-linux-gnu -E LD_LIBRARY_PATH=${s390x_path}
+    qemu-s390x-static -E LD_LIBRARY_PATH=${s390x_path}
     CACHE STRING "How this build's programs are started" FORCE)
