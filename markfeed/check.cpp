@@ -239,29 +239,21 @@ const char *optionof(int position, const Overrides &overrides)
     }
 }
 
-// Reads the file as a run does, into the settings; the numbers read, their
-// values by position (counted[i] 1 when position i + 1 came from the file)
-// and whether more than 30 numbers stand in it.
-int readconfig(long values[30], bool counted[30], bool *more)
+// Reads the file as a run does, into the settings and *file; the numbers
+// read, and whether more than 30 numbers stand in it.
+int readconfig(PortNumbers *file, bool *more)
 {
-    int numbers = 0;
-    for (int position = 1; position <= 30; position++) {
-        int value = 0;
-        counted[position - 1] = next_param(cfgname, &value) == 0;
-        if (!counted[position - 1])
-            continue;
-        numbers++;
-        values[position - 1] = value;
-        if (!setcontrolcode(position, value))
-            setportsetting(position, value);
-    }
+    DlCfg(cfgname, file);
     int value = 0;
     *more = next_param(cfgname, &value) == 0;
     next_param(nullptr, &value);
+    int numbers = 0;
+    for (bool got : file->read)
+        numbers += got;
     return numbers;
 }
 
-void checkconfigfile(long values[30], bool counted[30])
+void checkconfigfile(PortNumbers *file)
 {
     say("port configuration file: %s", cfgname);
     struct stat found;
@@ -275,7 +267,7 @@ void checkconfigfile(long values[30], bool counted[30])
         return;
     }
     bool more;
-    int numbers = readconfig(values, counted, &more);
+    int numbers = readconfig(file, &more);
     say("port configuration file: %d number%s read", numbers, numbers == 1 ? "" : "s");
     if (numbers < 30)
         problem(WARNING,
@@ -306,22 +298,22 @@ void judgeline(int position, int value)
                 name, value);
 }
 
-void checkpositions(const long values[30], const bool counted[30], const Overrides &overrides)
+void checkpositions(const PortNumbers &file, const Overrides &overrides)
 {
     bool network = isnetworkdevice(devicename);
     for (int position = 1; position <= 30; position++) {
         const char *name = positionnames[position - 1];
         const char *option = optionof(position, overrides);
-        const char *source = option ? option : (counted[position - 1] ? "file" : "built-in");
+        const char *source = option ? option : (file.read[position - 1] ? "file" : "built-in");
         int code = controlcode(position);
         int value = code >= 0 ? code : portsetting(position);
         if (code >= 0)
             say("position %d %s: 0x%02X (%s)", position, name, code, source);
         else
             say("position %d %s: %d (%s)", position, name, value, source);
-        long raw = values[position - 1];
-        if (code >= 0 && counted[position - 1] && (raw < 0 || raw > 255))
-            problem(WARNING, "position %d %s: %ld does not fit in a byte; a run uses 0x%02X",
+        int raw = file.values[position - 1];
+        if (code >= 0 && file.read[position - 1] && (raw < 0 || raw > 255))
+            problem(WARNING, "position %d %s: %d does not fit in a byte; a run uses 0x%02X",
                     position, name, raw, code);
         if (!network)
             judgeline(position, value);
@@ -330,11 +322,10 @@ void checkpositions(const long values[30], const bool counted[30], const Overrid
 
 void checkconfig(const Overrides &overrides)
 {
-    long values[30] = {0};
-    bool counted[30] = {false};
-    checkconfigfile(values, counted);
+    PortNumbers file = {};
+    checkconfigfile(&file);
     applyoverrides(&overrides);
-    checkpositions(values, counted, overrides);
+    checkpositions(file, overrides);
 }
 
 // A form file that a run reads: 1 when it can be read.

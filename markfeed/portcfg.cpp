@@ -92,12 +92,17 @@ int next_param(const char *path, int *value)
     return 0;
 }
 
-void DlCfg(const char *path)
+void DlCfg(const char *path, PortNumbers *numbers)
 {
     // Meant: no closing call (next_param without a path), the file stays open to the end.
     for (int position = 1; position <= 30; position++) {
         int value = 0;
-        if (next_param(path, &value) == 0 && !setcontrolcode(position, value))
+        bool got = next_param(path, &value) == 0;
+        if (got && !setcontrolcode(position, value))
             setportsetting(position, value);
+        if (numbers != nullptr) {
+            numbers->values[position - 1] = value;
+            numbers->read[position - 1] = got;
+        }
     }
 }

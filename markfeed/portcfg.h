@@ -6,9 +6,16 @@
 // before any digit, 2 when the file is not open or a read failed.
 #pragma once
 
+// The numbers of the file by position (index 0 is position 1), and
+// whether one was read there.
+struct PortNumbers {
+    int values[30];
+    bool read[30];
+};
+
 // Reads up to 30 numbers from path into their settings; a missing file
-// changes nothing.
-void DlCfg(const char *path);
+// changes nothing. What was read goes to *numbers as well, when given.
+void DlCfg(const char *path, PortNumbers *numbers = nullptr);
 
 // Reads the next number of path into *value (path is only used to open
 // the file on the first call). A null path closes the file and returns 0.
