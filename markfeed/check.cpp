@@ -58,19 +58,6 @@ const char *username()
     return user != nullptr ? user->pw_name : "with this uid";
 }
 
-// The directory that holds path.
-void holder(const char *path, char *dir, size_t size)
-{
-    snprintf(dir, size, "%s", path);
-    char *slash = strrchr(dir, '/');
-    if (slash == nullptr)
-        snprintf(dir, size, ".");
-    else if (slash == dir)
-        slash[1] = '\0';
-    else
-        *slash = '\0';
-}
-
 // What a run finds where it opens a file.
 enum Found { FOUND_MISSING, FOUND_FILE, FOUND_DEVICE, FOUND_NOTHING_USABLE };
 
@@ -84,7 +71,7 @@ Found checkwritten(const char *subject, const char *path, int access, bool devic
     if (stat(path, found) != 0) {
         int error = errno;
         char dir[NAME_SIZE];
-        holder(path, dir, sizeof dir);
+        directoryof(path, dir, sizeof dir);
         if (error != ENOENT)
             problem(ERROR, "%s: cannot be looked at: %s (%s)", subject, strerror(error), code);
         else if (::access(dir, W_OK | X_OK) != 0)

@@ -134,14 +134,7 @@ void absolutepath(const char *path, char *out, size_t size)
 void stationdir(char *out, size_t size)
 {
     char dir[NAME_SIZE];
-    copytext(dir, sizeof dir, debugfilename);
-    char *slash = strrchr(dir, '/');
-    if (slash == nullptr)
-        copytext(dir, sizeof dir, ".");
-    else if (slash == dir)
-        slash[1] = '\0';
-    else
-        *slash = '\0';
+    directoryof(debugfilename, dir, sizeof dir);
     absolutepath(dir, out, size);
 }
 

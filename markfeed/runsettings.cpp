@@ -300,6 +300,18 @@ int buildpaths(char *letter)
     return refusal;
 }
 
+void directoryof(const char *path, char *dir, size_t size)
+{
+    snprintf(dir, size, "%s", path);
+    char *slash = strrchr(dir, '/');
+    if (slash == nullptr)
+        snprintf(dir, size, ".");
+    else if (slash == dir)
+        slash[1] = '\0';
+    else
+        *slash = '\0';
+}
+
 void applyoverrides(const Overrides *overrides)
 {
     if (overrides->baud != 0)

@@ -15,6 +15,7 @@
 #pragma once
 
 #include <cstdarg>
+#include <cstddef>
 
 constexpr int DEVICE_SIZE = 50;   // devicename, portname
 constexpr int SERVICE_SIZE = 20;  // socketport
@@ -77,6 +78,10 @@ int readoptions(int argc, char **argv, Overrides *overrides, char *letter);
 // Builds the file paths from the settings. A path that would not fit
 // names the option whose value is the longest part of it.
 int buildpaths(char *letter);
+
+// The directory that holds path, into dir cut to fit: "." for a bare name,
+// "/" for a name in the root.
+void directoryof(const char *path, char *dir, size_t size);
 
 // Applies the -b, -w and -c values over the port configuration file.
 void applyoverrides(const Overrides *overrides);
