@@ -54,14 +54,21 @@ void addtext(LogLine *line, const char *text)
     line->text[line->used] = '\0';
 }
 
-void addfield(LogLine *line, const char *key, const char *value)
+// key=value with value as logvalue gives it, "" when empty.
+void addvalue(LogLine *line, const char *key, const char *value)
 {
     char quoted[VALUE_SIZE];
-    logvalue(value[0] != '\0' ? value : "-", quoted, sizeof quoted);
+    logvalue(value, quoted, sizeof quoted);
     addtext(line, " ");
     addtext(line, key);
     addtext(line, "=");
     addtext(line, quoted);
+}
+
+// key=value, "-" for a value not known.
+void addfield(LogLine *line, const char *key, const char *value)
+{
+    addvalue(line, key, value[0] != '\0' ? value : "-");
 }
 
 void addnumber(LogLine *line, const char *key, long number)
@@ -164,10 +171,7 @@ void addrun(LogLine *line)
     }
     LogLine options = {"", 0};
     joinarguments(&options);
-    addtext(line, " options=");
-    char quoted[VALUE_SIZE];
-    logvalue(options.text, quoted, sizeof quoted);
-    addtext(line, quoted);
+    addvalue(line, "options", options.text);  // a run without arguments: options=""
 }
 
 double elapsed()
