@@ -216,15 +216,12 @@ int wait_socket(int seconds, long long deadline)
     int total = withdelay(seconds);
     if (total < 0 || Comm < 0 || Comm >= FD_SETSIZE)
         return -1;
+    long long left = deadline - clockms();
+    if (left <= 0)
+        return 0;
     struct timeval limit = {total, 0};
-    if (deadline != NO_DEADLINE) {
-        long long left = deadline - clockms();
-        if (left <= 0)
-            return 0;
-        if (left < total * 1000LL)
-            limit = {static_cast<time_t>(left / 1000),
-                     static_cast<suseconds_t>(left % 1000 * 1000)};
-    }
+    if (left < total * 1000LL)
+        limit = {static_cast<time_t>(left / 1000), static_cast<suseconds_t>(left % 1000 * 1000)};
     fd_set input;
     FD_ZERO(&input);
     FD_SET(Comm, &input);
@@ -235,13 +232,10 @@ int wait_socket(int seconds, long long deadline)
 // deadline; 0 when the deadline has passed.
 int pausebefore(long long deadline)
 {
-    long long pause = 1000;
-    if (deadline != NO_DEADLINE) {
-        long long left = deadline - clockms();
-        if (left <= 0)
-            return 0;
-        pause = left < pause ? left : pause;
-    }
+    long long left = deadline - clockms();
+    if (left <= 0)
+        return 0;
+    long long pause = left < 1000 ? left : 1000;
     struct timespec length = {static_cast<time_t>(pause / 1000),
                               static_cast<long>(pause % 1000 * 1000000)};
     nanosleep(&length, nullptr);

@@ -45,10 +45,9 @@ int dialledport(const char *service, int p);
 
 // One byte from the link with bit 7 cleared, or -1 when none came in time
 // or the link gives no data (16 attempts a second apart). Given up at
-// deadline (a clockms time, or NO_DEADLINE) as well: the wait is cut to
-// what is left of it, and so are the attempts on a link without data.
+// deadline (a clockms time) as well: the wait is cut to what is left of
+// it, and so are the attempts on a link without data.
 int ReadChar(int seconds, long long deadline);
-constexpr long long NO_DEADLINE = -1;
 
 // Milliseconds on a clock that only goes forward, for deadlines.
 long long clockms();
