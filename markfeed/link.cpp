@@ -125,10 +125,8 @@ void setupline(int baud, int size, int parity, int stops)
 
 int openserial(int baud, int size, int parity, int stops)
 {
-    if (!lockdevice()) {
-        showmsg("S46:  Scanner currently in use.  Press <ENTER>.", 1);
+    if (!lockdevice())
         return 0;
-    }
     armguard();
     // O_NOCTTY: a run started without a controlling terminal must not take
     // the scanner line as one (a hang-up would then end the run).
@@ -322,7 +320,10 @@ int lockdevice()
     }
     bool busy = errno == EWOULDBLOCK;
     close(fd);
-    return busy ? 0 : 1;
+    if (!busy)
+        return 1;
+    showmsg("S46:  Scanner currently in use.  Press <ENTER>.", 1);
+    return 0;
 }
 
 int EnableSocket()

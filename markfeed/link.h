@@ -25,9 +25,10 @@ int DlOpenComm(int baud, int size, int parity, int stops);
 
 // Takes the serial device's own lock on a descriptor of its own, held
 // until the process ends, so that a second run reaching the device under
-// another name is refused before it touches a file: 0 when another process
-// holds it; 1 when locked now or before, for a network link, and for a
-// device that cannot be opened yet (opening the line reports that).
+// another name is refused before it touches a file: 0 after S46 when
+// another process holds it; 1 when locked now or before, for a network
+// link, and for a device that cannot be opened yet (opening the line
+// reports that).
 int lockdevice();
 
 // Connects Comm to portname at socketport (the default service when empty);
