@@ -33,10 +33,6 @@ int writeall(const char *bytes, size_t len)
     return 1;
 }
 
-}  // namespace
-
-namespace {
-
 // Takes both locks on the data output file: DATA_OPEN, DATA_LOCKED when
 // another process holds either, DATA_UNLOCKED (*reason set) when the file
 // system refuses one.

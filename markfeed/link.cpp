@@ -125,10 +125,8 @@ void setupline(int baud, int size, int parity, int stops)
 
 int openserial(int baud, int size, int parity, int stops)
 {
-    if (!lockdevice()) {
-        showmsg("S46:  Scanner currently in use.  Press <ENTER>.", 1);
+    if (!lockdevice())
         return 0;
-    }
     armguard();
     // O_NOCTTY: a run started without a controlling terminal must not take
     // the scanner line as one (a hang-up would then end the run).
@@ -216,15 +214,12 @@ int wait_socket(int seconds, long long deadline)
     int total = withdelay(seconds);
     if (total < 0 || Comm < 0 || Comm >= FD_SETSIZE)
         return -1;
+    long long left = deadline - clockms();
+    if (left <= 0)
+        return 0;
     struct timeval limit = {total, 0};
-    if (deadline != NO_DEADLINE) {
-        long long left = deadline - clockms();
-        if (left <= 0)
-            return 0;
-        if (left < total * 1000LL)
-            limit = {static_cast<time_t>(left / 1000),
-                     static_cast<suseconds_t>(left % 1000 * 1000)};
-    }
+    if (left < total * 1000LL)
+        limit = {static_cast<time_t>(left / 1000), static_cast<suseconds_t>(left % 1000 * 1000)};
     fd_set input;
     FD_ZERO(&input);
     FD_SET(Comm, &input);
@@ -235,13 +230,10 @@ int wait_socket(int seconds, long long deadline)
 // deadline; 0 when the deadline has passed.
 int pausebefore(long long deadline)
 {
-    long long pause = 1000;
-    if (deadline != NO_DEADLINE) {
-        long long left = deadline - clockms();
-        if (left <= 0)
-            return 0;
-        pause = left < pause ? left : pause;
-    }
+    long long left = deadline - clockms();
+    if (left <= 0)
+        return 0;
+    long long pause = left < 1000 ? left : 1000;
     struct timespec length = {static_cast<time_t>(pause / 1000),
                               static_cast<long>(pause % 1000 * 1000000)};
     nanosleep(&length, nullptr);
@@ -328,7 +320,10 @@ int lockdevice()
     }
     bool busy = errno == EWOULDBLOCK;
     close(fd);
-    return busy ? 0 : 1;
+    if (!busy)
+        return 1;
+    showmsg("S46:  Scanner currently in use.  Press <ENTER>.", 1);
+    return 0;
 }
 
 int EnableSocket()

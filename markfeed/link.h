@@ -25,9 +25,10 @@ int DlOpenComm(int baud, int size, int parity, int stops);
 
 // Takes the serial device's own lock on a descriptor of its own, held
 // until the process ends, so that a second run reaching the device under
-// another name is refused before it touches a file: 0 when another process
-// holds it; 1 when locked now or before, for a network link, and for a
-// device that cannot be opened yet (opening the line reports that).
+// another name is refused before it touches a file: 0 after S46 when
+// another process holds it; 1 when locked now or before, for a network
+// link, and for a device that cannot be opened yet (opening the line
+// reports that).
 int lockdevice();
 
 // Connects Comm to portname at socketport (the default service when empty);
@@ -45,10 +46,9 @@ int dialledport(const char *service, int p);
 
 // One byte from the link with bit 7 cleared, or -1 when none came in time
 // or the link gives no data (16 attempts a second apart). Given up at
-// deadline (a clockms time, or NO_DEADLINE) as well: the wait is cut to
-// what is left of it, and so are the attempts on a link without data.
+// deadline (a clockms time) as well: the wait is cut to what is left of
+// it, and so are the attempts on a link without data.
 int ReadChar(int seconds, long long deadline);
-constexpr long long NO_DEADLINE = -1;
 
 // Milliseconds on a clock that only goes forward, for deadlines.
 long long clockms();

@@ -95,10 +95,8 @@ void takelock()
 // files alone.
 void takedevicelock()
 {
-    if (lockdevice())
-        return;
-    showmsg("S46:  Scanner currently in use.  Press <ENTER>.", 1);
-    goodbye(EXIT_FAILED);
+    if (!lockdevice())
+        goodbye(EXIT_FAILED);
 }
 
 // The data output file is opened and locked first, and emptied only once

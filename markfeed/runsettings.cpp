@@ -197,6 +197,21 @@ int nextword(char **argv, int i)
     return valued ? i + 2 : i + 1;
 }
 
+// The int setting at a position of the port configuration file, or null
+// where the position holds a control code.
+int *portsettingat(int position)
+{
+    switch (position) {
+    case 23: return &own::DlDelay;
+    case 26: return &own::Baud;
+    case 27: return &own::Size;
+    case 28: return &own::Parity;
+    case 29: return &own::Stops;
+    case 30: return &own::NoWait;
+    default: return nullptr;
+    }
+}
+
 struct Part {
     char option;
     const char *value;
@@ -334,28 +349,17 @@ void applyoverrides(const Overrides *overrides)
 
 int setportsetting(int position, int value)
 {
-    switch (position) {
-    case 23: own::DlDelay = value; return 1;
-    case 26: own::Baud = value; return 1;
-    case 27: own::Size = value; return 1;
-    case 28: own::Parity = value; return 1;
-    case 29: own::Stops = value; return 1;
-    case 30: own::NoWait = value; return 1;
-    default: return 0;
-    }
+    int *setting = portsettingat(position);
+    if (setting == nullptr)
+        return 0;
+    *setting = value;
+    return 1;
 }
 
 int portsetting(int position)
 {
-    switch (position) {
-    case 23: return DlDelay;
-    case 26: return Baud;
-    case 27: return Size;
-    case 28: return Parity;
-    case 29: return Stops;
-    case 30: return NoWait;
-    default: return 0;
-    }
+    const int *setting = portsettingat(position);
+    return setting != nullptr ? *setting : 0;
 }
 
 void setdelay(int seconds)
