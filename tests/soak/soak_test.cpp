@@ -580,10 +580,8 @@ std::string lastOf(const Strings &list, size_t count)
 void overstayed(Process &station, const Sim &sim, double now, Outcome &out)
 {
     // The operator's row as it stands: a blank message shows as "".
-    std::string row = screenRow(station.errors());
-    size_t first = row.find_first_not_of(' ');
-    row =
-        first == std::string::npos ? "" : row.substr(first, row.find_last_not_of(' ') - first + 1);
+    Strings shown = messages(screenRow(station.errors()));
+    std::string row = shown.empty() ? "" : shown.front();
     Strings answers;
     for (const scannersim::Frame &answer : sim->answers())
         answers.push_back(answer.name + " \"" + scannersim::quoteText(answer.bytes.substr(0, 60)) +
