@@ -21,7 +21,6 @@
 //   or file is left behind.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <sched.h>
 #include <signal.h>
 #include <sys/mount.h>
@@ -410,15 +409,6 @@ void Operator::act(Process &station, Sim &sim, double now, Outcome &out)
     }
 }
 
-bool lineSettings(const std::string &device, struct termios *t)
-{
-    int fd = open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    bool got = fd >= 0 && tcgetattr(fd, t) == 0;
-    if (fd >= 0)
-        close(fd);
-    return got;
-}
-
 bool sameLine(const struct termios &a, const struct termios &b)
 {
     return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag &&
@@ -590,10 +580,8 @@ std::string lastOf(const Strings &list, size_t count)
 void overstayed(Process &station, const Sim &sim, double now, Outcome &out)
 {
     // The operator's row as it stands: a blank message shows as "".
-    std::string row = screenRow(station.errors());
-    size_t first = row.find_first_not_of(' ');
-    row =
-        first == std::string::npos ? "" : row.substr(first, row.find_last_not_of(' ') - first + 1);
+    Strings shown = messages(screenRow(station.errors()));
+    std::string row = shown.empty() ? "" : shown.front();
     Strings answers;
     for (const scannersim::Frame &answer : sim->answers())
         answers.push_back(answer.name + " \"" + scannersim::quoteText(answer.bytes.substr(0, 60)) +
@@ -663,7 +651,7 @@ Outcome runBatch(Scenario &s, uint64_t seed, Full full, bool alone)
     Draw draw(seed ^ (uint64_t(s.index) << 32) ^ 0x5eed);
     Station st(s, full, out);
     struct termios before = {}, after = {};
-    bool ptyLine = !s.tcp && lineSettings(st.sim.device, &before);
+    bool ptyLine = !s.tcp && deviceSettings(st.sim.device, &before);
     time_t from = time(nullptr);
     Timer clock;
     Process station(st.options);
@@ -681,7 +669,7 @@ Outcome runBatch(Scenario &s, uint64_t seed, Full full, bool alone)
     out.s50 = errors.find("S50:") != std::string::npos;
     checkEnd(out, person.stopSent, errors, out.violations);
     checkData(readFile(st.data), st.sim->sheets(), s, from, to, out.killed || out.dropped, out);
-    if (ptyLine && !out.killed && !out.dropped && lineSettings(st.sim.device, &after) &&
+    if (ptyLine && !out.killed && !out.dropped && deviceSettings(st.sim.device, &after) &&
         !sameLine(before, after))
         out.violations.push_back("the line's settings were not given back");
     for (const std::string &child : out.children)

@@ -2,7 +2,6 @@
 // the trials in their order, the line written to the data output file and
 // the operator's messages. The line recorder tells the scanner the size and
 // parity markfeed asked for, which a pty cannot carry.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <termios.h>
 #include <unistd.h>
@@ -74,11 +73,7 @@ Strings withoutRefusals(const Strings &shown)
 std::string settingsOf(const std::string &device)
 {
     struct termios t;
-    int fd = open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    bool read = fd >= 0 && tcgetattr(fd, &t) == 0;
-    if (fd >= 0)
-        close(fd);
-    if (!read)
+    if (!deviceSettings(device, &t))
         return "unreadable";
     char text[128];
     snprintf(text, sizeof text, "speed %u/%u iflag %o oflag %o cflag %o lflag %o cc",

@@ -292,6 +292,15 @@ int openDevice(const std::string &path, int baud, int stops)
     return fd;
 }
 
+bool deviceSettings(const std::string &path, struct termios *t)
+{
+    int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    bool got = fd >= 0 && tcgetattr(fd, t) == 0;
+    if (fd >= 0)
+        close(fd);
+    return got;
+}
+
 bool sendBytes(int fd, const std::string &bytes)
 {
     size_t done = 0;

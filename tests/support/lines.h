@@ -3,6 +3,8 @@
 // of a line to a scanner, for the scanner's own tests.
 #pragma once
 
+#include <termios.h>
+
 #include <initializer_list>
 #include <mutex>
 #include <string>
@@ -111,6 +113,9 @@ private:
 // ignores size and parity); -1 on failure.
 int openDevice(const std::string &path, int baud = 19200, int stops = 2);
 bool setLine(int fd, int baud, int stops);
+// The device's settings as another program opening it reads them back;
+// false when it cannot be opened or read.
+bool deviceSettings(const std::string &path, struct termios *t);
 bool sendBytes(int fd, const std::string &bytes);  // false unless all went
 // Reads until CR LF, or until `seconds` pass without a byte.
 std::string readRecord(int fd, double seconds = 2.0);

@@ -11,7 +11,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <sstream>
 #include <stdexcept>
@@ -296,8 +295,9 @@ RunOptions inMountNamespace(RunOptions options, const std::string &script, const
 
 bool canMount(const std::string &script)
 {
-    std::string command = "unshare -m /bin/sh -c '" + script + "' >/dev/null 2>&1";
-    return std::system(command.c_str()) == 0;
+    RunOptions options = withInput(RunOptions::File);
+    options.command = {"/bin/true"};
+    return Process(inMountNamespace(options, script + " && exec \"$@\"", "")).wait(10) == 0;
 }
 
 RunOptions withInput(RunOptions::Input input)

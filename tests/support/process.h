@@ -104,8 +104,8 @@ RunOptions withInput(RunOptions::Input input);
 // own, after a shell script that finds arg in $0 and ends with exec "$@":
 // what the script mounts is seen by that command alone, never the machine.
 RunOptions inMountNamespace(RunOptions options, const std::string &script, const std::string &arg);
-// Whether the script (without single quotes) runs in such a namespace here:
-// not where unshare or mount is refused (not root, a package build).
+// Whether the script runs in such a namespace here: not where unshare or
+// mount is refused (not root, a package build).
 bool canMount(const std::string &script);
 // Holds a lockf lock on one byte of a file from another process.
 class LockHolder {
