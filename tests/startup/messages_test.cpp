@@ -303,9 +303,15 @@ KeyRun typeKey(const char *term, const std::string &output, const std::string &k
     });
     pty.start();  // takes in what the child writes; not before the fork
     // Type only once the terminal is in key-by-key mode: a line terminal
-    // would turn the carriage return into a line feed.
+    // would turn the carriage return into a line feed. curses gets there in
+    // steps (cbreak, then noecho, then nonl), so wait for the whole mode;
+    // one that never comes leaves its last reading to fail below.
     child.until(
-        [&] { return tcgetattr(slave, &run.during) == 0 && !(run.during.c_lflag & ICANON); }, 5);
+        [&] {
+            return tcgetattr(slave, &run.during) == 0 && !(run.during.c_lflag & (ICANON | ECHO)) &&
+                   !(run.during.c_iflag & ICRNL);
+        },
+        5);
     pty.send(key);
     run.key = child.wait(5);
     tcgetattr(slave, &run.after);
